@@ -1,0 +1,50 @@
+/* kestrav3lib: code a file into a .archi file, restore it with per-block MD5
+ * checks, and read the metadata a coded file carries.
+ *
+ * Texts are NUL-terminated 8-bit strings owned by the caller. The report flag
+ * asks, when it is 1, for the console progress line and the framed message of
+ * a failure. Results are 0 on success and a negative error code otherwise.
+ * Calls must not overlap: the library keeps its working state process-wide.
+ */
+#ifndef KESTRAV3LIB_H
+#define KESTRAV3LIB_H
+
+#if defined(_WIN32)
+#  if defined(KESTRAV3LIB_BUILD)
+#    define KESTRAV3_API __declspec(dllexport)
+#  else
+#    define KESTRAV3_API __declspec(dllimport)
+#  endif
+#else
+#  define KESTRAV3_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Codes file into <name>.archi beside it; the _g form also feeds the progress window. */
+KESTRAV3_API int kestrav3code(const char *file, const char *key, int report);
+KESTRAV3_API int kestrav3code_g(const char *file, const char *key, int report);
+
+/* Restores the plain file from a coded file into the coded file's folder. */
+KESTRAV3_API int kestrav3decode(const char *file, const char *key, int report);
+KESTRAV3_API int kestrav3decode_g(const char *file, const char *key, int report);
+
+/* Fills text (at least 3000 bytes) with the metadata of a coded file. */
+KESTRAV3_API int kestrav3desc(const char *file, const char *key, char *text, int report);
+
+/* Prints the program version for "-v", the noise generator version for "-vg". */
+KESTRAV3_API void kestrav3ver(const char *option);
+
+/* Prints the command-line help. */
+KESTRAV3_API void print_help(void);
+
+/* 1 turns conversion of names and metadata to and from UTF-8 on; anything else off. */
+KESTRAV3_API void switch_utf_converting(int value);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,22 @@
+// MD5 (RFC 1321) and the two values derived from a digest: its 32-digit
+// lower-case hexadecimal text and a 32-bit seed folded from that text.
+#pragma once
+#include <cstdint>
+
+namespace kestrav3 {
+
+// Chaining state; after md5() it holds the digest words A, B, C, D.
+extern std::uint32_t h0, h1, h2, h3;
+
+// Digest of length bytes at data into h0..h3.
+void md5(const std::uint8_t* data, std::uint64_t length);
+
+// Digest of a NUL-terminated text (without the NUL). digest_text receives 33
+// bytes; *seed the XOR of the four 8-digit groups read as hexadecimal numbers.
+// Returns 0; on failure the text stays "null" and -1 is returned.
+int md5lib(const char* text, char* digest_text, int* seed);
+
+// Same for exactly size bytes of a block.
+int md5cnt(const void* block, int size, char* digest_text, int* seed);
+
+}  // namespace kestrav3

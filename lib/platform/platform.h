@@ -1,0 +1,63 @@
+// Everything the operating system or the processor provides. The rest of
+// the library includes no system header; it asks these functions instead.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+namespace kestrav3::platform {
+
+// File system -----------------------------------------------------------------
+
+enum class PathKind { missing, regular, other };
+
+struct PathInfo {
+    PathKind kind;
+    std::int64_t size;  // bytes, for a regular file
+};
+
+PathInfo path_info(const char* path);
+
+// True when c separates directories in a path on this platform.
+bool is_separator(char c);
+
+// True when both paths name the same existing file.
+bool same_file(const char* a, const char* b);
+
+// Clock and processor ---------------------------------------------------------
+
+// The real-time clock; false when it cannot be read.
+bool realtime_clock(std::int64_t* seconds, long* nanoseconds);
+
+// CPUID: highest basic leaf at least 1 and leaf 1 ECX bit 30 (RDRAND) set.
+bool cpu_has_rdrand();
+
+// One RDRAND attempt; false when the instruction reported no value.
+bool rdrand64(std::uint64_t* out);
+
+// Shared memory and the progress window program --------------------------------
+
+struct SharedBlock {
+    void* handle = nullptr;          // mapping object (Windows)
+    unsigned char* view = nullptr;   // the mapped bytes
+    std::size_t size = 0;
+    char name[64] = {};              // the name the block was opened under
+};
+
+// Creates (or opens) the named block of size bytes and maps it read-write.
+bool shared_block_open(const char* name, std::size_t size, SharedBlock* block);
+// Unmaps the view and releases the object (removing its name where the
+// platform keeps one).
+void shared_block_close(SharedBlock* block);
+
+// File name the library looks for in the current folder, and the command it
+// starts through the command interpreter.
+extern const char* const progress_program_file;
+extern const char* const progress_program_command;
+
+// Starts command with its standard output on a pipe the caller holds.
+std::FILE* child_open(const char* command);
+// Closes the pipe and waits for the child to end.
+int child_close(std::FILE* pipe);
+
+}  // namespace kestrav3::platform

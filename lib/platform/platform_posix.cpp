@@ -1,0 +1,103 @@
+// POSIX side of the platform seam.
+#include "platform/platform.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <cpuid.h>
+#include <immintrin.h>
+#endif
+
+namespace kestrav3::platform {
+
+PathInfo path_info(const char* path) {
+    struct stat st {};
+    if (stat(path, &st) != 0) return {PathKind::missing, 0};
+    if (!S_ISREG(st.st_mode)) return {PathKind::other, 0};
+    return {PathKind::regular, static_cast<std::int64_t>(st.st_size)};
+}
+
+bool is_separator(char c) { return c == '/'; }
+
+bool same_file(const char* a, const char* b) {
+    struct stat sa {}, sb {};
+    if (stat(a, &sa) != 0 || stat(b, &sb) != 0) return false;
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+bool realtime_clock(std::int64_t* seconds, long* nanoseconds) {
+    timespec ts {};
+    if (clock_gettime(CLOCK_REALTIME, &ts) < 0) return false;
+    *seconds = static_cast<std::int64_t>(ts.tv_sec);
+    *nanoseconds = ts.tv_nsec;
+    return true;
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+
+bool cpu_has_rdrand() {
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    __cpuid(0, eax, ebx, ecx, edx);
+    if (eax < 1) return false;
+    __cpuid(1, eax, ebx, ecx, edx);
+    return (ecx & 0x40000000u) != 0;
+}
+
+// Compiled for RDRAND only here; callers ask cpu_has_rdrand() first.
+__attribute__((target("rdrnd"))) bool rdrand64(std::uint64_t* out) {
+    unsigned long long value = 0;
+    if (_rdrand64_step(&value) == 0) return false;
+    *out = value;
+    return true;
+}
+
+#else
+
+bool cpu_has_rdrand() { return false; }
+bool rdrand64(std::uint64_t*) { return false; }
+
+#endif
+
+bool shared_block_open(const char* name, std::size_t size, SharedBlock* block) {
+    // POSIX names start with a slash; the block is private to this user.
+    char posix_name[sizeof block->name];
+    if (std::snprintf(posix_name, sizeof posix_name, "/%s", name) >= static_cast<int>(sizeof posix_name))
+        return false;
+    int fd = shm_open(posix_name, O_CREAT | O_RDWR, 0600);
+    if (fd < 0) return false;
+    struct stat st {};
+    bool sized = fstat(fd, &st) == 0 &&
+                 (static_cast<std::size_t>(st.st_size) >= size || ftruncate(fd, static_cast<off_t>(size)) == 0);
+    void* view = sized ? mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0) : MAP_FAILED;
+    close(fd);
+    if (view == MAP_FAILED) {
+        shm_unlink(posix_name);
+        return false;
+    }
+    block->view = static_cast<unsigned char*>(view);
+    block->size = size;
+    std::snprintf(block->name, sizeof block->name, "%s", posix_name);
+    return true;
+}
+
+void shared_block_close(SharedBlock* block) {
+    if (block->view != nullptr) munmap(block->view, block->size);
+    if (block->name[0] != '\0') shm_unlink(block->name);
+    *block = SharedBlock{};
+}
+
+const char* const progress_program_file = "Kestrav_progress_bar.exe";
+const char* const progress_program_command = "./Kestrav_progress_bar.exe";
+
+std::FILE* child_open(const char* command) {
+    std::fflush(stdout);  // the child must not inherit unwritten console text
+    return popen(command, "r");
+}
+
+int child_close(std::FILE* pipe) { return pclose(pipe); }
+
+}  // namespace kestrav3::platform
