@@ -1,0 +1,200 @@
+// MD5 message digest (RFC 1321) and the digest text and seed derived from it.
+//
+// Full 64-byte chunks are compressed straight from the caller's bytes; only
+// the final partial chunk and the padding go through a small stack buffer,
+// so hashing needs no heap memory and cannot fail.
+#include "md5/md5.h"
+
+#include <array>
+#include <cstddef>
+#include <cstring>
+
+namespace kestrav3 {
+
+std::uint32_t h0 = 0x67452301u;
+std::uint32_t h1 = 0xefcdab89u;
+std::uint32_t h2 = 0x98badcfeu;
+std::uint32_t h3 = 0x10325476u;
+
+namespace {
+
+constexpr std::size_t kChunk = 64;
+
+// Per-step rotation amounts.
+constexpr std::array<std::uint32_t, 64> kShift = {
+    7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22,
+    5, 9,  14, 20, 5, 9,  14, 20, 5, 9,  14, 20, 5, 9,  14, 20,
+    4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23,
+    6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21};
+
+// Per-step additive constants, floor(|sin(i + 1)| * 2^32).
+constexpr std::array<std::uint32_t, 64> kAdd = {
+    0xd76aa478, 0xe8c7b756, 0x242070db, 0xc1bdceee, 0xf57c0faf, 0x4787c62a,
+    0xa8304613, 0xfd469501, 0x698098d8, 0x8b44f7af, 0xffff5bb1, 0x895cd7be,
+    0x6b901122, 0xfd987193, 0xa679438e, 0x49b40821, 0xf61e2562, 0xc040b340,
+    0x265e5a51, 0xe9b6c7aa, 0xd62f105d, 0x02441453, 0xd8a1e681, 0xe7d3fbc8,
+    0x21e1cde6, 0xc33707d6, 0xf4d50d87, 0x455a14ed, 0xa9e3e905, 0xfcefa3f8,
+    0x676f02d9, 0x8d2a4c8a, 0xfffa3942, 0x8771f681, 0x6d9d6122, 0xfde5380c,
+    0xa4beea44, 0x4bdecfa9, 0xf6bb4b60, 0xbebfbc70, 0x289b7ec6, 0xeaa127fa,
+    0xd4ef3085, 0x04881d05, 0xd9d4d039, 0xe6db99e5, 0x1fa27cf8, 0xc4ac5665,
+    0xf4292244, 0x432aff97, 0xab9423a7, 0xfc93a039, 0x655b59c3, 0x8f0ccc92,
+    0xffeff47d, 0x85845dd1, 0x6fa87e4f, 0xfe2ce6e0, 0xa3014314, 0x4e0811a1,
+    0xf7537e82, 0xbd3af235, 0x2ad7d2bb, 0xeb86d391};
+
+// Index of the message word used by step i.
+constexpr std::size_t word_index(int i) {
+  if (i < 16) return static_cast<std::size_t>(i);
+  if (i < 32) return static_cast<std::size_t>((5 * i + 1) % 16);
+  if (i < 48) return static_cast<std::size_t>((3 * i + 5) % 16);
+  return static_cast<std::size_t>((7 * i) % 16);
+}
+
+constexpr std::uint32_t rotl(std::uint32_t v, std::uint32_t s) {
+  return (v << s) | (v >> (32 - s));
+}
+
+constexpr std::uint32_t bswap32(std::uint32_t v) {
+  return (v >> 24) | ((v >> 8) & 0x0000ff00u) | ((v << 8) & 0x00ff0000u) |
+         (v << 24);
+}
+
+inline std::uint32_t load_le32(const std::uint8_t* p) {
+  std::uint32_t v;
+  std::memcpy(&v, p, sizeof v);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  v = bswap32(v);
+#endif
+  return v;
+}
+
+// One step of the compression function. The round function is picked by the
+// step number; G's two terms never share a bit, so it is summed term by term,
+// which lets the (~d & c) half start before b is known.
+template <int I>
+inline void step(std::uint32_t& a, std::uint32_t b, std::uint32_t c,
+                 std::uint32_t d, const std::uint32_t* x) {
+  a += x[word_index(I)] + kAdd[I];
+  if constexpr (I < 16) {
+    a += d ^ (b & (c ^ d));
+  } else if constexpr (I < 32) {
+    a += ~d & c;
+    a += d & b;
+  } else if constexpr (I < 48) {
+    a += b ^ c ^ d;
+  } else {
+    a += (~d | b) ^ c;
+  }
+  a = b + rotl(a, kShift[I]);
+}
+
+template <int I>
+inline void four_steps(std::uint32_t& a, std::uint32_t& b, std::uint32_t& c,
+                       std::uint32_t& d, const std::uint32_t* x) {
+  step<I>(a, b, c, d, x);
+  step<I + 1>(d, a, b, c, x);
+  step<I + 2>(c, d, a, b, x);
+  step<I + 3>(b, c, d, a, x);
+}
+
+// Compresses count consecutive 64-byte chunks into h0..h3.
+void compress(const std::uint8_t* p, std::size_t count) {
+  std::uint32_t a = h0, b = h1, c = h2, d = h3;
+  for (; count > 0; --count, p += kChunk) {
+    std::array<std::uint32_t, 16> x;
+    for (std::size_t i = 0; i < 16; ++i) x[i] = load_le32(p + 4 * i);
+    const std::uint32_t a0 = a, b0 = b, c0 = c, d0 = d;
+    four_steps<0>(a, b, c, d, x.data());
+    four_steps<4>(a, b, c, d, x.data());
+    four_steps<8>(a, b, c, d, x.data());
+    four_steps<12>(a, b, c, d, x.data());
+    four_steps<16>(a, b, c, d, x.data());
+    four_steps<20>(a, b, c, d, x.data());
+    four_steps<24>(a, b, c, d, x.data());
+    four_steps<28>(a, b, c, d, x.data());
+    four_steps<32>(a, b, c, d, x.data());
+    four_steps<36>(a, b, c, d, x.data());
+    four_steps<40>(a, b, c, d, x.data());
+    four_steps<44>(a, b, c, d, x.data());
+    four_steps<48>(a, b, c, d, x.data());
+    four_steps<52>(a, b, c, d, x.data());
+    four_steps<56>(a, b, c, d, x.data());
+    four_steps<60>(a, b, c, d, x.data());
+    a += a0;
+    b += b0;
+    c += c0;
+    d += d0;
+  }
+  h0 = a;
+  h1 = b;
+  h2 = c;
+  h3 = d;
+}
+
+constexpr std::array<char, 16> kHexDigits = {'0', '1', '2', '3', '4', '5',
+                                             '6', '7', '8', '9', 'a', 'b',
+                                             'c', 'd', 'e', 'f'};
+
+// Writes the word's bytes, least significant first, as 8 hex digits.
+char* put_word_hex(char* out, std::uint32_t w) {
+  for (int i = 0; i < 4; ++i, w >>= 8) {
+    *out++ = kHexDigits[(w >> 4) & 0xfu];
+    *out++ = kHexDigits[w & 0xfu];
+  }
+  return out;
+}
+
+// Digest text of h0..h3 and the seed: each 8-digit group read as a
+// hexadecimal number is the byte-swapped word, so the XOR of the groups is
+// the byte-swapped XOR of the words.
+void finish_digest(char* digest_text, int* seed) {
+  char* out = digest_text;
+  for (std::uint32_t w : {h0, h1, h2, h3}) out = put_word_hex(out, w);
+  *out = '\0';
+  *seed = static_cast<int>(bswap32(h0 ^ h1 ^ h2 ^ h3));
+}
+
+constexpr char kNoDigest[] = "null";
+
+}  // namespace
+
+void md5(const std::uint8_t* data, std::uint64_t length) {
+  h0 = 0x67452301u;
+  h1 = 0xefcdab89u;
+  h2 = 0x98badcfeu;
+  h3 = 0x10325476u;
+
+  const std::uint64_t full = length / kChunk;
+  if (full > 0) compress(data, static_cast<std::size_t>(full));
+
+  // Tail: the remaining bytes, 0x80, zeros, the bit length (64-bit LE).
+  std::array<std::uint8_t, 2 * kChunk> tail{};
+  const std::size_t rest = static_cast<std::size_t>(length % kChunk);
+  if (rest > 0) std::memcpy(tail.data(), data + full * kChunk, rest);
+  tail[rest] = 0x80;
+  const std::size_t tail_chunks = rest < kChunk - 8 ? 1 : 2;
+  std::uint64_t bits = length << 3;
+  for (std::size_t i = tail_chunks * kChunk - 8; i < tail_chunks * kChunk; ++i) {
+    tail[i] = static_cast<std::uint8_t>(bits);
+    bits >>= 8;
+  }
+  compress(tail.data(), tail_chunks);
+}
+
+int md5lib(const char* text, char* digest_text, int* seed) {
+  std::memcpy(digest_text, kNoDigest, sizeof kNoDigest);
+  if (text == nullptr) return -1;
+  md5(reinterpret_cast<const std::uint8_t*>(text), std::strlen(text));
+  finish_digest(digest_text, seed);
+  return 0;
+}
+
+int md5cnt(const void* block, int size, char* digest_text, int* seed) {
+  std::memcpy(digest_text, kNoDigest, sizeof kNoDigest);
+  // A negative size or a missing block has no digest.
+  if (size < 0 || (block == nullptr && size > 0)) return -1;
+  md5(static_cast<const std::uint8_t*>(block), static_cast<std::uint64_t>(size));
+  finish_digest(digest_text, seed);
+  return 0;
+}
+
+}  // namespace kestrav3
