@@ -61,3 +61,15 @@ std::FILE* child_open(const char* command);
 int child_close(std::FILE* pipe);
 
 }  // namespace kestrav3::platform
+
+namespace kestrav3::platform {
+
+// Names and metadata arrive in the platform's native text: UTF-8 on POSIX,
+// Windows-1250 on Windows.
+#if defined(_WIN32)
+inline constexpr bool native_text_is_utf8 = false;
+#else
+inline constexpr bool native_text_is_utf8 = true;
+#endif
+
+}  // namespace kestrav3::platform

@@ -1,0 +1,86 @@
+// Shared steps of the pipelines: owning streams, coding and writing one
+// chunk, reading and decoding one chunk, progress steps, path pieces.
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+namespace kestrav3 {
+
+// One open stream, closed when the owner goes out of scope.
+class Stream {
+public:
+    Stream(const char* path, const char* mode) : file_(std::fopen(path, mode)) {}
+    Stream(const Stream&) = delete;
+    Stream& operator=(const Stream&) = delete;
+    ~Stream() { close(); }
+
+    explicit operator bool() const { return file_ != nullptr; }
+    std::FILE* get() const { return file_; }
+    // Closes now; false when the stream reported an error on closing.
+    bool close();
+
+private:
+    std::FILE* file_;
+};
+
+// An output stream that, unless kept, is closed and removed on scope exit:
+// a failed restore leaves no partial file behind.
+class PartialOutput {
+public:
+    explicit PartialOutput(std::string path) : path_(std::move(path)), stream_(path_.c_str(), "wb") {}
+    PartialOutput(const PartialOutput&) = delete;
+    PartialOutput& operator=(const PartialOutput&) = delete;
+    ~PartialOutput();
+
+    explicit operator bool() const { return static_cast<bool>(stream_); }
+    std::FILE* get() const { return stream_.get(); }
+    const std::string& path() const { return path_; }
+    // Closes the finished file and keeps it; false when closing failed.
+    bool keep();
+
+private:
+    std::string path_;
+    Stream stream_;
+    bool kept_ = false;
+};
+
+// ERR_KEY_TOO_LONG above 40 bytes, ERR_KEY_TOO_SHORT below 4, else 0.
+int check_key(const char* key);
+// A coded file is a regular file at least as long as its first header copy.
+bool holds_first_header(const char* path);
+
+// Codes n bytes in place with fresh noise (dense, falling back to fast per
+// chunk, or fast) and swaps the pairs; vizard then holds the masked noise.
+int code_chunk(std::uint8_t* data, int n, bool dense);
+// Writes the masked noise and the coded bytes, each flushed and checked.
+int write_chunk(std::FILE* out, const std::uint8_t* data, int n);
+// Reads a stored noise and data pair and decodes the data in place.
+// short_read is the result for a file that ends inside the pair.
+int read_chunk(std::FILE* in, std::uint8_t* data, int n, int error_result, int short_read_result);
+
+// Percent steps of the block loop, reported to the console line and, when
+// the window runs, to the progress channel.
+class ProgressSteps {
+public:
+    explicit ProgressSteps(long long nblocks) : nblocks_(nblocks) {}
+    // Starts the window program when the graphical form asked for it.
+    void open_window(bool wanted);
+    // Reports block index i as done, when its percentage is a new step.
+    void block_done(long long i);
+    void close_window();
+    ~ProgressSteps() { close_window(); }
+
+private:
+    long long nblocks_;
+    int shown_ = 1;
+    bool window_ = false;
+};
+
+// Everything up to and including the last directory separator ("" if none).
+std::string_view directory_part(std::string_view path);
+// Everything after the last directory separator.
+std::string_view base_name(std::string_view path);
+
+}  // namespace kestrav3

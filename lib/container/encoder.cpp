@@ -1,0 +1,164 @@
+// The encoder: one plain file into its coded file, front to back.
+#include <clocale>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "container/chunk_io.h"
+#include "container/container.h"
+#include "container/header.h"
+#include "container/transform.h"
+#include "interface/options.h"
+#include "md5/md5.h"
+#include "platform/platform.h"
+#include "textconv/native_text.h"
+
+namespace kestrav3 {
+
+namespace {
+
+constexpr long long dense_limit = 3145727;  // largest file coded with dense noise
+constexpr long long max_blocks = 2147483647;
+constexpr int record_size = 40;
+
+struct Plan {
+    long long size;
+    long long nblocks;
+    int rest;
+    bool dense;
+};
+
+int plan_file(const char* path, Plan& plan) {
+    const platform::PathInfo info = platform::path_info(path);
+    if (info.kind != platform::PathKind::regular) return ERR_READ;
+    if (info.size <= 0) return ERR_EMPTY;
+    if (info.size / BLOCK_SIZE > max_blocks) return ERR_READ;
+    plan = {info.size, info.size / BLOCK_SIZE, static_cast<int>(info.size % BLOCK_SIZE), info.size <= dense_limit};
+    return 0;
+}
+
+void print_summary(const Plan& plan) {
+    std::printf("Size:    %lld B\n", plan.size);
+    std::printf("Sblock:  %d B\n", BLOCK_SIZE);
+    std::printf("Nblocks: %lld\n", plan.nblocks);
+    std::printf("Rest:    %d B\n", plan.rest);
+    std::puts(plan.dense ? "Noise:   dense" : "Noise:   normal");
+}
+
+// The companion "<path>.met", read as text in pieces of at most 99 bytes;
+// the first piece that would pass 2999 bytes ends the reading.
+std::string read_metadata(const char* path) {
+    const std::string name = std::string(path) + ".met";
+    Stream met(name.c_str(), "r");
+    if (!met) return {};
+    std::string text;
+    char line[100];
+    while (std::fgets(line, sizeof line, met.get()) != nullptr) {
+        const std::size_t piece = std::strlen(line);
+        if (text.size() + piece > max_metadata) break;
+        text.append(line, piece);
+    }
+    if (code_utf8 == 1) {
+        text = native_to_utf8(text);
+        if (text.size() > max_metadata) text.resize(max_metadata);
+    }
+    return text;
+}
+
+// The name stored in the record: the base name, as UTF-8 when converting.
+int stored_name(std::string_view base, std::string& name) {
+    if (base.size() + 6 > max_stored_name) return ERR_NAME_TOO_LONG;
+    name = code_utf8 == 1 ? native_to_utf8(base) : std::string(base);
+    return name.size() > max_stored_name ? ERR_NAME_TOO_LONG : 0;
+}
+
+int code_and_write(std::FILE* out, std::uint8_t* data, int n, bool dense) {
+    const int result = code_chunk(data, n, dense);
+    return result != 0 ? result : write_chunk(out, data, n);
+}
+
+// Reads exactly n plain bytes; a short read means the file changed under us.
+bool read_plain(std::FILE* in, std::uint8_t* data, int n) {
+    return std::fread(data, 1, static_cast<std::size_t>(n), in) == static_cast<std::size_t>(n) && !std::ferror(in);
+}
+
+// Digest record of n plain bytes, coded and written before the block.
+int write_record(std::FILE* out, const std::uint8_t* data, int n, bool dense) {
+    std::uint8_t record[record_size] = {};
+    int seed = 0;
+    md5cnt(data, n, reinterpret_cast<char*>(record), &seed);
+    return code_and_write(out, record, record_size, dense);
+}
+
+int write_headers(std::FILE* out, const HeaderBlock& header, bool dense) {
+    HeaderBlock copy = header;
+    int result = code_and_write(out, copy.data(), BLOCK_SIZE, dense);
+    if (result != 0) return result;
+    copy = header;
+    return code_and_write(out, copy.data(), BLOCK_SIZE, dense);
+}
+
+int write_blocks(std::FILE* in, std::FILE* out, const Plan& plan, HeaderBlock& block) {
+    ProgressSteps progress(plan.nblocks);
+    progress.open_window(win_progress_onoff != 0);
+    for (long long i = 0; i < plan.nblocks; ++i) {
+        if (!read_plain(in, block.data(), BLOCK_SIZE)) return ERR_IO_STOPPED;
+        int result = write_record(out, block.data(), BLOCK_SIZE, plan.dense);
+        if (result == 0) result = code_chunk(block.data(), BLOCK_SIZE, plan.dense);
+        if (result != 0) return result;
+        progress.block_done(i);
+        result = write_chunk(out, block.data(), BLOCK_SIZE);
+        if (result != 0) return result;
+    }
+    return 0;
+}
+
+int write_rest(std::FILE* in, std::FILE* out, const Plan& plan, HeaderBlock& block) {
+    if (plan.rest == 0) return 0;
+    if (!read_plain(in, block.data(), plan.rest)) return ERR_IO_STOPPED;
+    const int result = write_record(out, block.data(), plan.rest, plan.dense);
+    return result != 0 ? result : code_and_write(out, block.data(), plan.rest, plan.dense);
+}
+
+// Opens both files and writes everything; the output stays on failure.
+int code_file(const char* path, const std::string& out_path, const char* key, const Plan& plan,
+              HeaderBlock& header) {
+    Stream in(path, "rb");
+    if (!in) return ERR_READ;
+    Stream out(out_path.c_str(), "wb");
+    if (!out) return ERR_READ;
+
+    gen_kmatrix(key);
+    int result = write_headers(out.get(), header, plan.dense);
+    if (result != 0) return result;
+    std::puts("\nStart coder:");
+    if (plan.nblocks > 0 && (result = write_blocks(in.get(), out.get(), plan, header)) != 0) return result;
+    if ((result = write_rest(in.get(), out.get(), plan, header)) != 0) return result;
+    return out.close() ? 0 : ERR_IO_STOPPED;
+}
+
+}  // namespace
+
+int combine_streams(const char* path, const char* key) {
+    Plan plan{};
+    int result = check_key(key);
+    if (result == 0) result = plan_file(path, plan);
+    if (result != 0) return result;
+    print_summary(plan);
+
+    const std::string metadata = read_metadata(path);
+    std::printf("Meta:    %d chars\n", static_cast<int>(metadata.size()));
+
+    const std::string_view base = base_name(path);
+    std::string name;
+    if ((result = stored_name(base, name)) != 0) return result;
+    static HeaderBlock header;  // the plain header, then each plain block
+    build_header_block(header, name, plan.nblocks, plan.rest, metadata);
+
+    const std::string out_name = safe_ascii_name(std::string(base) + ".archi");
+    std::setlocale(LC_ALL, "");
+    std::printf("\nSave: %s\n", out_name.c_str());
+    return code_file(path, std::string(directory_part(path)) + out_name, key, plan, header);
+}
+
+}  // namespace kestrav3

@@ -1,0 +1,124 @@
+// The eight exported operations, the option globals they set, and the
+// texts of errors, help and version.
+#include <array>
+#include <cstdio>
+#include <string_view>
+
+#include "container/container.h"
+#include "interface/options.h"
+#include "kestrav3lib.h"
+#include "random/dense_noise.h"
+
+namespace kestrav3 {
+
+int code_utf8 = 1;
+int win_progress_onoff = 1;
+int runlevel = 3;
+
+namespace {
+
+struct ErrorText {
+    int code;
+    const char* text;
+};
+
+constexpr std::array<ErrorText, 10> error_texts{{
+    {ERR_READ, " Cannot read data from file [1]"},
+    {ERR_EMPTY, " Size of file is zero [2]"},
+    {ERR_NOMEM, " Cannot allocate memory [3]"},
+    {ERR_IO_STOPPED, " Read or write on HDD is stopped [4]"},
+    {ERR_KEY_TOO_LONG, " Password too long max. 40 chars [7]"},
+    {ERR_KEY_TOO_SHORT, " Password too short min. 4 chars [8]"},
+    {ERR_NUMBER, " Error of conversion string to number [10]"},
+    {ERR_REDUNDANCY, " Incorrect comparison of redundant data [11]"},
+    {ERR_HEADER, " Cannot decode the header [12]"},
+    {ERR_NOISE, " Noise gen. doesn't work [20]"},
+}};
+
+constexpr std::array<const char*, 17> help_lines{
+    "Coding:    kestrav3 -c <file> <key>",
+    "           (graphical progress bar OFF)",
+    "Coding:    kestrav3 -cg <file> <key>",
+    "           (graphical progress bar ON)",
+    "           <file> - name of file to coding",
+    "           <key>  - required (use only ascii)\n",
+    "Decode:    kestrav3 -d <file> <key>",
+    "           (graphical progress bar OFF)",
+    "Decode:    kestrav3 -dg <file> <key>",
+    "           (graphical progress bar ON)",
+    "           <file> - name of file to decoding",
+    "           <key>  - required key for decoding\n",
+    "Metadata:  kestrav3 -m <file> <key>",
+    "           <file> - name of coded file",
+    "           <key>  - required key for decoding\n",
+    "Version:   kestrav3 -v\n",
+    "Gen. ver.: kestrav3 -vg\n",
+};
+
+// Sets the options of one run, runs it, and reports a failure when asked.
+template <typename Pipeline>
+int run(int report, int window, Pipeline pipeline) {
+    const bool reporting = report == 1;
+    runlevel = reporting ? 3 : -1;
+    if (window >= 0) win_progress_onoff = window;
+    const int result = pipeline();
+    if (result < 0 && reporting) print_error(result);
+    return result;
+}
+
+constexpr int keep_window_setting = -1;
+
+}  // namespace
+
+void print_error(int code) {
+    std::puts(" ");
+    for (const auto& entry : error_texts)
+        if (entry.code == code) std::puts(entry.text);
+    std::puts(" ");
+}
+
+}  // namespace kestrav3
+
+using namespace kestrav3;
+
+extern "C" {
+
+int kestrav3code(const char* file, const char* key, int report) {
+    return run(report, 0, [&] { return combine_streams(file, key); });
+}
+
+int kestrav3code_g(const char* file, const char* key, int report) {
+    return run(report, 1, [&] { return combine_streams(file, key); });
+}
+
+int kestrav3decode(const char* file, const char* key, int report) {
+    return run(report, 0, [&] { return decode_streams(file, key); });
+}
+
+int kestrav3decode_g(const char* file, const char* key, int report) {
+    return run(report, 1, [&] { return decode_streams(file, key); });
+}
+
+int kestrav3desc(const char* file, const char* key, char* text, int report) {
+    return run(report, keep_window_setting, [&] { return decode_met(file, key, text); });
+}
+
+void kestrav3ver(const char* option) {
+    const std::string_view text(option);
+    if (text == "-v") std::printf("\n kestrav3 %s\n\n", KESTRAV3_VERSION);
+    if (text == "-vg") {
+        std::printf("\n");
+        random_genenerator_version();
+        std::printf("\n");
+    }
+}
+
+void print_help(void) {
+    std::printf("\n");
+    for (const char* line : help_lines) std::puts(line);
+    std::printf("\n");
+}
+
+void switch_utf_converting(int value) { code_utf8 = value == 1 ? 1 : 0; }
+
+}  // extern "C"

@@ -1,0 +1,71 @@
+#include "progress/progress.h"
+
+#include <cstring>
+
+#include "interface/options.h"
+#include "platform/platform.h"
+
+namespace kestrav3 {
+
+int runlevel3 = 1;
+
+void* hMapFile = nullptr;
+unsigned char* pBuf = nullptr;
+char szMsg[28] = {};
+std::FILE* fp_windows_progress_bar = nullptr;
+
+namespace {
+platform::SharedBlock channel;
+}
+
+void progress_bar(int percent) {
+    if (runlevel == -1 || percent > 100 || runlevel3 == 0) return;
+    // Enough backspaces to step over "progress: " plus the digits and '%'.
+    const int backspaces = percent <= 9 ? 12 : percent <= 99 ? 13 : 14;
+    for (int i = 0; i < backspaces; ++i) std::putchar('\b');
+    std::printf("progress: %d%s", percent, "%");
+    std::fflush(stdout);
+    if (percent == 100) {
+        std::putchar('\n');
+        runlevel3 = 0;
+    }
+}
+
+int shmem_sender_open() {
+    if (!platform::shared_block_open(progress_block_name, progress_block_size, &channel)) return -1;
+    // POSIX has no separate mapping handle; the block itself stands for it.
+    hMapFile = channel.handle != nullptr ? channel.handle : static_cast<void*>(&channel);
+    pBuf = channel.view;
+    return 0;
+}
+
+void shmem_sender_gprg(int percent) {
+    std::snprintf(szMsg, sizeof szMsg, "%d\n", percent + 1);
+    std::memcpy(pBuf, szMsg, std::strlen(szMsg));
+}
+
+void shmem_sender_close() {
+    platform::shared_block_close(&channel);
+    hMapFile = nullptr;
+    pBuf = nullptr;
+}
+
+int open_win_progress_bar() {
+    if (platform::path_info(platform::progress_program_file).kind == platform::PathKind::missing) return 0;
+    if (shmem_sender_open() != 0) return 0;
+    shmem_sender_gprg(0);
+    fp_windows_progress_bar = platform::child_open(platform::progress_program_command);
+    if (fp_windows_progress_bar == nullptr) {
+        shmem_sender_close();
+        return 0;
+    }
+    return 1;
+}
+
+void close_win_progress_bar() {
+    if (fp_windows_progress_bar != nullptr) platform::child_close(fp_windows_progress_bar);
+    fp_windows_progress_bar = nullptr;
+    shmem_sender_close();
+}
+
+}  // namespace kestrav3
