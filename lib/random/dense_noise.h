@@ -13,6 +13,9 @@ int noise_gen_dense(int n);
 int random_block(std::uint8_t* buf, int n);
 int init_rnd_true();
 int seed_creation(std::uint64_t* s1, std::uint64_t* s2);
+// Verdict on a seeding: 0 only when both readings succeeded and gave two
+// different, non-zero seeds.
+int seed_outcome(int status1, int status2, std::uint64_t s1, std::uint64_t s2);
 int seed_RDRAND(std::uint64_t* out);
 int check_cpu();
 int randoms3(std::uint64_t* out);

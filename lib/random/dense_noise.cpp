@@ -1,0 +1,136 @@
+#include "random/dense_noise.h"
+
+#include <array>
+#include <cstdio>
+
+#include "container/transform.h"
+#include "platform/platform.h"
+#include "random/decimal.h"
+#include "random/mersenne.h"
+
+namespace kestrav3 {
+
+std::uint64_t xrnd1 = 0, xrnd2 = 0, m62 = 0;
+const char* gen_ver = "0.3 (nonlinear) for WINDOWS 64-bit";
+
+namespace {
+
+constexpr std::uint64_t generator_modulus = doubled_minus_one(62);  // 4611686018427387903
+constexpr std::uint64_t clock_modulus = doubled_minus_one(63);      // 9223372036854775807
+constexpr int rdrand_attempts = 10;
+constexpr int equal_seed_retries = 7;
+
+static_assert(generator_modulus == 4611686018427387903ULL && clock_modulus == 9223372036854775807ULL);
+static_assert(mersenne_mod<62>(static_cast<unsigned __int128>(1) << 80) == 262144);
+
+// 10^d for the number of decimal digits d of v (1 for v = 0).
+constexpr std::uint64_t decimal_shift(std::uint32_t v) {
+    std::uint64_t shift = 10;
+    while (v >= shift) shift *= 10;
+    return shift;
+}
+
+// Fills every second byte of buf from start on, one generator step each.
+void fill_pass(std::uint8_t* buf, int start, int n) {
+    for (int i = start; i < n; i += 2) buf[i] = static_cast<std::uint8_t>(prand_true() & 0xFF);
+}
+
+}  // namespace
+
+int noise_gen_dense(int n) {
+    if (n > BLOCK_SIZE) return -1;
+    return random_block(vizard.data(), n) < 0 ? -1 : 0;
+}
+
+int random_block(std::uint8_t* buf, int n) {
+    nu_m62();
+    // Even positions from one pair of seeds, odd positions from another.
+    if (init_rnd_true() < 0) return -1;
+    fill_pass(buf, 0, n);
+    if (init_rnd_true() < 0) return -1;
+    fill_pass(buf, 1, n);
+    return 0;
+}
+
+int init_rnd_true() { return seed_creation(&xrnd1, &xrnd2); }
+
+int seed_creation(std::uint64_t* s1, std::uint64_t* s2) {
+    *s1 = 0;
+    *s2 = 0;
+    int status1 = seed_RDRAND(s1);
+    const int status2 = nano_timer(s2);
+    if (status1 < 0) status1 = nano_timer(s1);
+    // Two clock seeds taken within one clock tick are equal; read again.
+    for (int retry = 0; *s1 == *s2 && retry < equal_seed_retries; ++retry) status1 = nano_timer(s2);
+    return seed_outcome(status1, status2, *s1, *s2);
+}
+
+int seed_outcome(int status1, int status2, std::uint64_t s1, std::uint64_t s2) {
+    if (status1 < 0 || status2 < 0) return -1;
+    if (s1 == s2) return -1;
+    // A zero word keeps the whole pass at zero, which would leave its bytes
+    // of the chunk uncovered; the caller then takes the fast noise instead.
+    if (s1 == 0 || s2 == 0) return -1;
+    return 0;
+}
+
+int seed_RDRAND(std::uint64_t* out) {
+    if (check_cpu() == 0 || randoms3(out) == 0) return -1;
+    return 0;
+}
+
+int check_cpu() { return platform::cpu_has_rdrand() ? 1 : 0; }
+
+int randoms3(std::uint64_t* out) {
+    for (int attempt = 0; attempt < rdrand_attempts; ++attempt)
+        if (platform::rdrand64(out)) return 1;
+    return 0;
+}
+
+int nano_timer(std::uint64_t* out) {
+    std::int64_t seconds = 0;
+    long nanoseconds = 0;
+    if (!platform::realtime_clock(&seconds, &nanoseconds)) return -1;
+    *out = clock_seed(static_cast<std::uint64_t>(seconds), static_cast<std::uint32_t>(nanoseconds));
+    return 0;
+}
+
+void nu_m62() { m62 = doubled_minus_one(62); }
+
+std::uint64_t prand_true() {
+    xrnd2 = mersenne_mod<62>(static_cast<unsigned __int128>(xrnd1) * xrnd2);
+    xrnd1 ^= xrnd2;
+    return xrnd2;
+}
+
+std::uint64_t prand_true_decimal() {
+    std::array<char, 21> first{};
+    std::array<char, 21> second{};
+    std::snprintf(first.data(), first.size(), "%llu", static_cast<unsigned long long>(xrnd1));
+    std::snprintf(second.data(), second.size(), "%llu", static_cast<unsigned long long>(xrnd2));
+    xrnd2 = mod_rnd(multiply_rnd(first.data(), second.data()), generator_modulus);
+    xrnd1 ^= xrnd2;
+    return xrnd2;
+}
+
+// The seed is ns * J mod (2^63 - 1), where J is the number whose digits are
+// those of the seconds followed by those of the nanoseconds.
+std::uint64_t clock_seed(std::uint64_t seconds, std::uint32_t nanoseconds) {
+    const std::uint64_t joined = mersenne_mod<63>(
+        static_cast<unsigned __int128>(mersenne_mod<63>(seconds)) * decimal_shift(nanoseconds) + nanoseconds);
+    return mersenne_mod<63>(static_cast<unsigned __int128>(joined) * nanoseconds);
+}
+
+std::uint64_t clock_seed_decimal(std::uint64_t seconds, std::uint32_t nanoseconds) {
+    // Seconds as an unsigned decimal of the full value (no sign, whatever the
+    // year), nanoseconds without leading zeros.
+    std::array<char, 11> ns_text{};
+    std::array<char, 32> joined{};
+    std::snprintf(ns_text.data(), ns_text.size(), "%u", static_cast<unsigned>(nanoseconds));
+    std::snprintf(joined.data(), joined.size(), "%llu%s", static_cast<unsigned long long>(seconds), ns_text.data());
+    return mod_rnd(multiply_rnd(ns_text.data(), joined.data()), clock_modulus);
+}
+
+void random_genenerator_version() { std::printf(" VERSION: %s\n", gen_ver); }
+
+}  // namespace kestrav3
