@@ -1,0 +1,140 @@
+// What the window makes of the bytes in the block, and where it draws.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "progress_view.h"
+
+namespace {
+
+using namespace progress_window;
+
+int parse(const std::string& bytes) {
+    return parse_message(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+}
+
+TEST(ProgressMessage, ReadsPercentPlusOneUpToTheNewline) {
+    EXPECT_EQ(parse("1\n"), 0);
+    EXPECT_EQ(parse("10\n"), 9);
+    EXPECT_EQ(parse("101\n"), 100);
+    // Bytes behind the newline are older messages and do not count.
+    EXPECT_EQ(parse("2\n01\n"), 1);
+    EXPECT_EQ(parse(std::string("51\n\0\0", 5)), 50);
+}
+
+TEST(ProgressMessage, RejectsAnythingButAWholeMessage) {
+    EXPECT_EQ(parse(std::string(8, '\0')), -1);   // a new, empty block
+    EXPECT_EQ(parse("\n"), -1);
+    EXPECT_EQ(parse("0\n"), -1);                   // below percent + 1 for 0
+    EXPECT_EQ(parse("102\n"), -1);
+    EXPECT_EQ(parse("1010\n"), -1);                // longer than any message
+    EXPECT_EQ(parse(std::string("101\0", 4)), -1); // no newline yet
+    EXPECT_EQ(parse("-5\n"), -1);
+    EXPECT_EQ(parse("4 \n"), -1);
+    EXPECT_EQ(parse("12"), -1);                    // cut short
+}
+
+TEST(ProgressReading, TakesAValueOnlyWhenTwoReadsAgree) {
+    Reading r;
+    EXPECT_FALSE(take_reading(r, 41));
+    EXPECT_EQ(r.shown, 0);
+    EXPECT_TRUE(take_reading(r, 41));
+    EXPECT_EQ(r.shown, 41);
+    EXPECT_FALSE(take_reading(r, 41));  // unchanged
+    // An unparsable read breaks the pair.
+    EXPECT_FALSE(take_reading(r, 60));
+    EXPECT_FALSE(take_reading(r, -1));
+    EXPECT_FALSE(take_reading(r, 60));
+    EXPECT_EQ(r.shown, 41);
+}
+
+TEST(ProgressReading, ATornMessageDoesNotEndTheRun) {
+    // "10\n" written over "9\n1\n" passes through "101\n" for an instant.
+    Reading r;
+    take_reading(r, 8);
+    take_reading(r, 8);
+    EXPECT_FALSE(take_reading(r, parse("101\n")));
+    EXPECT_FALSE(finished(r));
+    EXPECT_FALSE(take_reading(r, parse("10\n")));
+    EXPECT_TRUE(take_reading(r, parse("10\n")));
+    EXPECT_EQ(r.shown, 9);
+    EXPECT_FALSE(finished(r));
+    // The real end is read twice in a row.
+    take_reading(r, 100);
+    EXPECT_TRUE(take_reading(r, 100));
+    EXPECT_TRUE(finished(r));
+}
+
+TEST(ProgressReading, NeverGoesBack) {
+    Reading r;
+    take_reading(r, 70);
+    take_reading(r, 70);
+    EXPECT_FALSE(take_reading(r, 7));
+    EXPECT_FALSE(take_reading(r, 7));
+    EXPECT_EQ(r.shown, 70);
+    EXPECT_FALSE(take_final_reading(r, 12));
+    EXPECT_EQ(r.shown, 70);
+}
+
+TEST(ProgressReading, AFinalReadCountsAtOnce) {
+    Reading r;
+    EXPECT_TRUE(take_final_reading(r, 100));
+    EXPECT_TRUE(finished(r));
+    Reading unreadable;
+    EXPECT_FALSE(take_final_reading(unreadable, -1));
+    EXPECT_EQ(unreadable.shown, 0);
+}
+
+TEST(ProgressText, IsThePercentageWithItsSign) {
+    auto text = [](int p) {
+        const PercentText t = percent_text(p);
+        return std::string(t.chars.data(), static_cast<std::size_t>(t.length));
+    };
+    EXPECT_EQ(text(0), "0%");
+    EXPECT_EQ(text(7), "7%");
+    EXPECT_EQ(text(42), "42%");
+    EXPECT_EQ(text(100), "100%");
+    EXPECT_EQ(text(250), "100%");
+    EXPECT_EQ(text(-3), "0%");
+}
+
+TEST(ProgressLayout, BarFillsWithinTheMarginsAndTheTextIsCentred) {
+    const TextExtent text{30, 11, 3};
+    for (int percent : {0, 1, 49, 50, 99, 100}) {
+        const Layout l = layout_window(initial_width, initial_height, percent, text);
+        EXPECT_EQ(l.track.x, margin);
+        EXPECT_EQ(l.track.x + l.track.width, initial_width - margin);
+        EXPECT_GE(l.track.height, bar_min_height);
+        EXPECT_LE(l.track.height, bar_max_height);
+        // The fill lies inside the outline and is the given share of it.
+        EXPECT_EQ(l.fill.x, l.track.x + 1);
+        EXPECT_EQ(l.fill.height, l.track.height - 2);
+        EXPECT_EQ(l.fill.width, (l.track.width - 2) * percent / 100);
+        EXPECT_EQ(l.text_x, (initial_width - text.width) / 2);
+        // Text below the bar, all of it inside the window.
+        EXPECT_GE(l.text_baseline - text.ascent, l.track.y + l.track.height);
+        EXPECT_LE(l.text_baseline + text.descent, initial_height);
+        EXPECT_GE(l.track.y, 0);
+    }
+    EXPECT_EQ(layout_window(initial_width, initial_height, 100, text).fill.width,
+              initial_width - 2 * margin - 2);
+}
+
+TEST(ProgressLayout, FitsTheSmallestAllowedWindow) {
+    const TextExtent text{40, 13, 3};
+    const Layout l = layout_window(min_width, min_height, 100, text);
+    EXPECT_GE(l.track.y, margin / 2);
+    EXPECT_LE(l.text_baseline + text.descent, min_height - margin / 2);
+    EXPECT_GT(l.fill.width, 0);
+    EXPECT_GE(l.text_x, margin);
+}
+
+TEST(ProgressLayout, ABigWindowKeepsTheBarSlimAndCentred) {
+    const TextExtent text{40, 13, 3};
+    const Layout l = layout_window(800, 600, 30, text);
+    EXPECT_EQ(l.track.height, bar_max_height);
+    const int block = l.track.height + text_gap + text.ascent + text.descent;
+    EXPECT_NEAR(l.track.y, (600 - block) / 2, 1);
+}
+
+}  // namespace
