@@ -79,7 +79,12 @@ int seed_RDRAND(std::uint64_t* out) {
     return 0;
 }
 
-int check_cpu() { return platform::cpu_has_rdrand() ? 1 : 0; }
+// The processor's answer cannot change while the process runs, and CPUID can
+// cost microseconds under a hypervisor, so it is asked once.
+int check_cpu() {
+    static const int has_rdrand = platform::cpu_has_rdrand() ? 1 : 0;
+    return has_rdrand;
+}
 
 int randoms3(std::uint64_t* out) {
     for (int attempt = 0; attempt < rdrand_attempts; ++attempt)
