@@ -31,9 +31,10 @@ bool show(Reading& reading, int percent) {
 }  // namespace
 
 bool take_reading(Reading& reading, int percent) {
-    const bool confirmed = percent >= 0 && percent == reading.previous;
+    const int earlier = reading.previous;
     reading.previous = percent;
-    return confirmed && show(reading, percent);
+    if (percent < 0 || earlier < 0) return false;
+    return show(reading, std::min(percent, earlier));
 }
 
 bool take_final_reading(Reading& reading, int percent) {

@@ -30,8 +30,11 @@ int parse_message(const unsigned char* bytes, std::size_t size);
 // What the window shows. A reader may catch the library in the middle of
 // writing a message, and a half-written message can look like a different,
 // even larger, number: writing "10\n" over "9\n1\n" passes through "101\n".
-// So a value is taken only when two reads in a row agree, and the value
-// shown never goes down (the library's values only grow during a run).
+// Such a read lasts only an instant, and the library's values only grow
+// during a run. So each read is weighed with the one before it and the
+// smaller of the two is taken: a torn read never outweighs a whole one, the
+// bar lags one read behind, and 100 % needs two reads in a row. The value
+// shown never goes down.
 struct Reading {
     int shown = 0;       // percentage on screen
     int previous = -1;   // the last read, -1 when it was unparsable

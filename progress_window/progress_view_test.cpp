@@ -34,31 +34,52 @@ TEST(ProgressMessage, RejectsAnythingButAWholeMessage) {
     EXPECT_EQ(parse("12"), -1);                    // cut short
 }
 
-TEST(ProgressReading, TakesAValueOnlyWhenTwoReadsAgree) {
+TEST(ProgressReading, TakesTheSmallerOfTwoReadsInARow) {
     Reading r;
-    EXPECT_FALSE(take_reading(r, 41));
+    EXPECT_FALSE(take_reading(r, 41));  // one read alone counts for nothing
     EXPECT_EQ(r.shown, 0);
     EXPECT_TRUE(take_reading(r, 41));
     EXPECT_EQ(r.shown, 41);
     EXPECT_FALSE(take_reading(r, 41));  // unchanged
     // An unparsable read breaks the pair.
-    EXPECT_FALSE(take_reading(r, 60));
     EXPECT_FALSE(take_reading(r, -1));
     EXPECT_FALSE(take_reading(r, 60));
     EXPECT_EQ(r.shown, 41);
+    EXPECT_TRUE(take_reading(r, 61));
+    EXPECT_EQ(r.shown, 60);
 }
 
-TEST(ProgressReading, ATornMessageDoesNotEndTheRun) {
+TEST(ProgressReading, KeepsUpWhenEveryReadIsNew) {
+    // A fast run moves on between any two reads; the bar follows one behind.
+    Reading r;
+    for (int p = 10; p <= 20; ++p) take_reading(r, p);
+    EXPECT_EQ(r.shown, 19);
+    take_reading(r, 99);
+    EXPECT_EQ(r.shown, 20);
+    EXPECT_FALSE(finished(r));
+    take_reading(r, 100);
+    EXPECT_EQ(r.shown, 99);
+    EXPECT_TRUE(take_reading(r, 100));
+    EXPECT_TRUE(finished(r));
+}
+
+TEST(ProgressReading, ATornMessageNeitherShowsNorEndsTheRun) {
     // "10\n" written over "9\n1\n" passes through "101\n" for an instant.
     Reading r;
     take_reading(r, 8);
     take_reading(r, 8);
     EXPECT_FALSE(take_reading(r, parse("101\n")));
-    EXPECT_FALSE(finished(r));
-    EXPECT_FALSE(take_reading(r, parse("10\n")));
+    EXPECT_EQ(r.shown, 8);
     EXPECT_TRUE(take_reading(r, parse("10\n")));
     EXPECT_EQ(r.shown, 9);
     EXPECT_FALSE(finished(r));
+    // "20\n" written over "19\n" can pass through "29\n".
+    take_reading(r, parse("19\n"));
+    take_reading(r, parse("19\n"));
+    EXPECT_FALSE(take_reading(r, parse("29\n")));
+    EXPECT_EQ(r.shown, 18);
+    EXPECT_TRUE(take_reading(r, parse("20\n")));
+    EXPECT_EQ(r.shown, 19);
     // The real end is read twice in a row.
     take_reading(r, 100);
     EXPECT_TRUE(take_reading(r, 100));

@@ -3,6 +3,7 @@
 // command-line program for coding and decoding a large file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <functional>
@@ -120,6 +121,28 @@ TEST_F(Standalone, ShowsTheBarAndEndsAfterTheLastBlock) {
     EXPECT_GE(ms_since(end_sent), progress_window::final_linger_ms - 100);
     EXPECT_FALSE(window_shown(display()));
     EXPECT_EQ(block.bytes(), final_bytes) << "the window program changed the block";
+}
+
+TEST_F(Standalone, KeepsUpWithARunThatMovesOnBetweenReads) {
+    TestBlock block(name_);
+    ASSERT_TRUE(block.ready());
+    block.write("1\n");
+    Pipe out;
+    Child window(window_program(name_, display(), out.write_end()));
+    out.close_write_end();
+    ASSERT_TRUE(wait_for_window(display(), true, settle));
+
+    // A new value every 10 ms, faster than the window reads the block.
+    int most_filled = 0;
+    for (int value = 2; value <= 81; ++value) {
+        block.write(std::to_string(value) + "\n");
+        std::this_thread::sleep_for(milliseconds(10));
+        const std::optional<BarPixels> pixels = value % 8 == 0 ? bar_pixels(display()) : std::nullopt;
+        if (pixels) most_filled = std::max(most_filled, pixels->fill);
+    }
+    EXPECT_GT(most_filled, 0) << "the bar stood still while the values rose";
+    EXPECT_TRUE(wait_for_bar(display(), bar_at(80)));
+    EXPECT_TRUE(window.running());
 }
 
 TEST_F(Standalone, ShowsTheEndEvenWhenThePipeClosesRightAfterIt) {
