@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 #include "progress_view.h"
 
@@ -119,43 +120,31 @@ TEST(ProgressText, IsThePercentageWithItsSign) {
     EXPECT_EQ(text(-3), "0%");
 }
 
-TEST(ProgressLayout, BarFillsWithinTheMarginsAndTheTextIsCentred) {
-    const TextExtent text{30, 11, 3};
-    for (int percent : {0, 1, 49, 50, 99, 100}) {
-        const Layout l = layout_window(initial_width, initial_height, percent, text);
-        EXPECT_EQ(l.track.x, margin);
-        EXPECT_EQ(l.track.x + l.track.width, initial_width - margin);
-        EXPECT_GE(l.track.height, bar_min_height);
-        EXPECT_LE(l.track.height, bar_max_height);
-        // The fill lies inside the outline and is the given share of it.
-        EXPECT_EQ(l.fill.x, l.track.x + 1);
-        EXPECT_EQ(l.fill.height, l.track.height - 2);
-        EXPECT_EQ(l.fill.width, (l.track.width - 2) * percent / 100);
-        EXPECT_EQ(l.text_x, (initial_width - text.width) / 2);
-        // Text below the bar, all of it inside the window.
-        EXPECT_GE(l.text_baseline - text.ascent, l.track.y + l.track.height);
-        EXPECT_LE(l.text_baseline + text.descent, initial_height);
-        EXPECT_GE(l.track.y, 0);
+TEST(ProgressLayout, BarAndTextStayInsideEveryAllowedWindow) {
+    const TextExtent text{40, 13, 3};
+    for (const auto& [width, height] : {std::pair{min_width, min_height},
+                                        std::pair{initial_width, initial_height}, std::pair{800, 600}}) {
+        for (int percent : {0, 49, 100}) {
+            SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height) + " at " +
+                         std::to_string(percent));
+            const Layout l = layout_window(width, height, percent, text);
+            EXPECT_EQ(l.track.x, margin);
+            EXPECT_EQ(l.track.x + l.track.width, width - margin);
+            EXPECT_GE(l.track.height, bar_min_height);
+            EXPECT_LE(l.track.height, bar_max_height);
+            // The fill grows from the left inside the outline, and is full at 100.
+            EXPECT_EQ(l.fill.x, l.track.x + 1);
+            EXPECT_LE(l.fill.x + l.fill.width, l.track.x + l.track.width - 1);
+            EXPECT_EQ(l.fill.width == l.track.width - 2, percent == 100);
+            EXPECT_EQ(l.fill.width == 0, percent == 0);
+            // The text is centred below the bar, and the whole sits centred.
+            EXPECT_NEAR(l.text_x + text.width / 2, width / 2, 1);
+            EXPECT_GE(l.text_baseline - text.ascent, l.track.y + l.track.height);
+            const int below = height - (l.text_baseline + text.descent);
+            EXPECT_NEAR(l.track.y, below, 1);
+            EXPECT_GE(below, margin / 2);
+        }
     }
-    EXPECT_EQ(layout_window(initial_width, initial_height, 100, text).fill.width,
-              initial_width - 2 * margin - 2);
-}
-
-TEST(ProgressLayout, FitsTheSmallestAllowedWindow) {
-    const TextExtent text{40, 13, 3};
-    const Layout l = layout_window(min_width, min_height, 100, text);
-    EXPECT_GE(l.track.y, margin / 2);
-    EXPECT_LE(l.text_baseline + text.descent, min_height - margin / 2);
-    EXPECT_GT(l.fill.width, 0);
-    EXPECT_GE(l.text_x, margin);
-}
-
-TEST(ProgressLayout, ABigWindowKeepsTheBarSlimAndCentred) {
-    const TextExtent text{40, 13, 3};
-    const Layout l = layout_window(800, 600, 30, text);
-    EXPECT_EQ(l.track.height, bar_max_height);
-    const int block = l.track.height + text_gap + text.ascent + text.descent;
-    EXPECT_NEAR(l.track.y, (600 - block) / 2, 1);
 }
 
 }  // namespace

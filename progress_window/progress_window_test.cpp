@@ -165,16 +165,20 @@ TEST_F(Standalone, ShowsTheEndEvenWhenThePipeClosesRightAfterIt) {
     EXPECT_GE(ms_since(end_sent), progress_window::final_linger_ms - 100);
 }
 
-TEST_F(Standalone, EndsWhenItsOutputLosesItsReader) {
+TEST_F(Standalone, LetsGoOfInheritedFilesAndEndsWhenItsOutputLosesItsReader) {
     // A failed run closes the pipe with the bar part way.
     TestBlock block(name_);
     ASSERT_TRUE(block.ready());
     block.write("37\n");
-    Pipe out;
-    Child window(window_program(name_, display(), out.write_end()));
+    Pipe out, held;
+    Launch launch = window_program(name_, display(), out.write_end());
+    launch.inherited_fd = held.write_end();  // as the library's open files are
+    Child window(launch);
     out.close_write_end();
+    held.close_write_end();
     ASSERT_TRUE(wait_for_window(display(), true, settle));
     EXPECT_TRUE(wait_for_bar(display(), bar_at(36)));
+    EXPECT_TRUE(held.writers_gone(settle)) << "the window holds a file of its caller";
     EXPECT_TRUE(window.running());
 
     out.close_read_end();
@@ -290,6 +294,23 @@ TEST_F(Standalone, WithoutADisplayItStillEndsByItsRules) {
         ASSERT_TRUE(status) << "did not end when the pipe closed";
         EXPECT_EQ(*status, 0);
     }
+}
+
+TEST_F(Standalone, EndsQuietlyWhenItsDisplayGoes) {
+    VirtualDisplay own;
+    ASSERT_TRUE(own.ready());
+    TestBlock block(name_);
+    ASSERT_TRUE(block.ready());
+    block.write("60\n");
+    Pipe out;
+    Child window(window_program(name_, own.name(), out.write_end()));
+    out.close_write_end();
+    ASSERT_TRUE(wait_for_window(own.name(), true, settle));
+
+    own.stop();
+    const std::optional<int> status = window.wait_for_exit(settle);
+    ASSERT_TRUE(status) << "the window outlived its display";
+    EXPECT_EQ(*status, 0);
 }
 
 // Started by the command-line program --------------------------------------------------

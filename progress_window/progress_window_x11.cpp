@@ -314,6 +314,16 @@ void wait_until(View& view, Clock::time_point when, bool stdout_watched, int per
     }
 }
 
+// Descriptors the library's process had open (its input and output files,
+// among others) are passed on to this program; it needs none of them.
+void close_inherited_descriptors() {
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
+    closefrom(STDERR_FILENO + 1);
+#else
+    for (int fd = STDERR_FILENO + 1; fd < 1024; ++fd) close(fd);
+#endif
+}
+
 // The watch -----------------------------------------------------------------------
 
 struct Watch {
@@ -342,6 +352,7 @@ bool follow_run(Watch& w) {
 }
 
 int run(const char* name) {
+    close_inherited_descriptors();
     Watch w;
     if (!open_block(name, w.block)) return 0;
     w.stdout_watched = stdout_open();

@@ -70,6 +70,7 @@ void to_dev_null(int target) {
         to_dev_null(STDOUT_FILENO);
     }
     if (launch.quiet) to_dev_null(STDERR_FILENO);
+    if (launch.inherited_fd >= 0) fcntl(launch.inherited_fd, F_SETFD, 0);
     to_dev_null(STDIN_FILENO);
     if (launch.display) {
         setenv("DISPLAY", launch.display->c_str(), 1);
@@ -172,7 +173,9 @@ VirtualDisplay::VirtualDisplay() {
     if (!number.empty()) name_ = ":" + number;
 }
 
-VirtualDisplay::~VirtualDisplay() {
+VirtualDisplay::~VirtualDisplay() { stop(); }
+
+void VirtualDisplay::stop() {
     if (pid_ <= 0) return;
     kill(pid_, SIGTERM);
     int status = 0;
@@ -182,6 +185,7 @@ VirtualDisplay::~VirtualDisplay() {
         kill(pid_, SIGKILL);
         waitpid(pid_, &status, 0);
     }
+    pid_ = -1;
 }
 
 // The shared block ----------------------------------------------------------------
@@ -242,6 +246,11 @@ void Pipe::close_write_end() {
 void Pipe::close_read_end() {
     if (read_fd_ >= 0) close(read_fd_);
     read_fd_ = -1;
+}
+
+bool Pipe::writers_gone(milliseconds timeout) {
+    pollfd p{read_fd_, POLLIN, 0};
+    return poll(&p, 1, static_cast<int>(timeout.count())) > 0 && (p.revents & POLLHUP) != 0;
 }
 
 TempFolder::TempFolder() {

@@ -23,6 +23,7 @@ struct Launch {
     int stdout_fd = -1;               // -1: /dev/null
     std::string stdout_file;          // when set (and stdout_fd is -1), output goes there
     bool quiet = false;               // standard error to /dev/null
+    int inherited_fd = -1;            // left open in the child, as a caller's open file is
 };
 
 // A child process, killed and reaped when the object goes.
@@ -54,6 +55,7 @@ public:
 
     bool ready() const { return !name_.empty(); }
     const std::string& name() const { return name_; }  // e.g. ":5"
+    void stop();
 
 private:
     int pid_ = -1;
@@ -95,6 +97,8 @@ public:
     int write_end() const { return write_fd_; }
     void close_write_end();  // after the child has its copy
     void close_read_end();   // the child loses its reader
+    // True when every copy of the write end is closed within the time given.
+    bool writers_gone(milliseconds timeout);
 
 private:
     int read_fd_ = -1;
