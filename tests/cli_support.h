@@ -1,0 +1,47 @@
+// Helpers for tests that run the built program as a user would: a private
+// temporary folder, file helpers, and a runner that captures both output
+// streams and the exit status.
+#pragma once
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace kestrav3::testing {
+
+namespace fs = std::filesystem;
+
+// A fresh folder, removed with everything in it when the object goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const fs::path& path() const { return path_; }
+    fs::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    fs::path path_;
+};
+
+struct RunResult {
+    std::string out;
+    std::string err;
+    int status = -1;
+};
+
+// Runs the program with args from folder cwd. A non-zero file_size_limit
+// (bytes) caps the files the program may write, as a full disk would.
+RunResult run_cli(const std::vector<std::string>& args, const fs::path& cwd, std::uint64_t file_size_limit = 0);
+
+std::string read_file(const fs::path& path);
+void write_file(const fs::path& path, const std::string& bytes);
+// n bytes of a fixed pseudo-random pattern (not all-zero, not periodic at 4096).
+std::string pattern_bytes(std::size_t n, std::uint32_t seed = 1);
+fs::path test_data(const std::string& name);
+
+// Coded file size for a plain file of size bytes.
+std::uintmax_t coded_size(std::uintmax_t size);
+
+}  // namespace kestrav3::testing

@@ -1,0 +1,216 @@
+// The command line as a user meets it: exact texts, framed messages and
+// exit statuses. Standard error stays empty in every case.
+#include <gtest/gtest.h>
+
+#include "cli_support.h"
+
+namespace kestrav3::testing {
+namespace {
+
+const std::string help_text =
+    "\n"
+    "Coding:    kestrav3 -c <file> <key>\n"
+    "           (graphical progress bar OFF)\n"
+    "Coding:    kestrav3 -cg <file> <key>\n"
+    "           (graphical progress bar ON)\n"
+    "           <file> - name of file to coding\n"
+    "           <key>  - required (use only ascii)\n\n"
+    "Decode:    kestrav3 -d <file> <key>\n"
+    "           (graphical progress bar OFF)\n"
+    "Decode:    kestrav3 -dg <file> <key>\n"
+    "           (graphical progress bar ON)\n"
+    "           <file> - name of file to decoding\n"
+    "           <key>  - required key for decoding\n\n"
+    "Metadata:  kestrav3 -m <file> <key>\n"
+    "           <file> - name of coded file\n"
+    "           <key>  - required key for decoding\n\n"
+    "Version:   kestrav3 -v\n\n"
+    "Gen. ver.: kestrav3 -vg\n\n"
+    "\n";
+
+std::string framed(const std::string& message) { return " \n" + message + "\n \n"; }
+
+class Cli : public ::testing::Test {
+protected:
+    TempDir dir;
+    RunResult run(const std::vector<std::string>& args) {
+        RunResult r = run_cli(args, dir.path());
+        EXPECT_EQ(r.err, "") << "standard error must stay empty";
+        return r;
+    }
+};
+
+TEST_F(Cli, CommandLinesNotUnderstoodPrintHelpWithStatus2) {
+    const std::vector<std::vector<std::string>> cases = {
+        {}, {"-c"}, {"-c", "file"}, {"-c", "file", "key1", "extra"}, {"-C", "file", "key1"},
+        {"-v", "file", "key1"}, {"-x"}, {"file.txt"}, {"-c"}, {"-V"}, {"-v "}, {""},
+    };
+    for (const auto& args : cases) {
+        const RunResult r = run(args);
+        EXPECT_EQ(r.out, help_text) << "args: " << args.size();
+        EXPECT_EQ(r.status, 2);
+    }
+}
+
+TEST_F(Cli, VersionTexts) {
+    RunResult r = run({"-v"});
+    EXPECT_EQ(r.out, "\n kestrav3 3.0.0\n\n");
+    EXPECT_EQ(r.status, 0);
+    r = run({"-vg"});
+    EXPECT_EQ(r.out, "\n VERSION: 0.3 (nonlinear) for WINDOWS 64-bit\n\n");
+    EXPECT_EQ(r.status, 0);
+}
+
+TEST_F(Cli, KeyLengthIsCheckedBeforeTheFile) {
+    const std::string short_key = framed(" Password too short min. 4 chars [8]");
+    const std::string long_key = framed(" Password too long max. 40 chars [7]");
+    const std::string key41(41, 'k');
+    for (const std::string option : {"-c", "-cg", "-d", "-dg"}) {
+        RunResult r = run({option, "missing.bin", "abc"});
+        EXPECT_EQ(r.out, short_key) << option;
+        EXPECT_EQ(r.status, 1);
+        r = run({option, "missing.bin", ""});
+        EXPECT_EQ(r.out, short_key) << option;
+        r = run({option, "missing.bin", key41});
+        EXPECT_EQ(r.out, long_key) << option;
+        EXPECT_EQ(r.status, 1);
+    }
+    RunResult r = run({"-m", "missing.bin", "abc"});
+    EXPECT_EQ(r.out, short_key + "\n End.\n");
+    EXPECT_EQ(r.status, 1);
+    r = run({"-m", "missing.bin", key41});
+    EXPECT_EQ(r.out, long_key + "\n End.\n");
+    EXPECT_EQ(r.status, 1);
+}
+
+TEST_F(Cli, UnreadableInputsAreRefusedBeforeAnythingIsPrintedOrCreated) {
+    const std::string cannot_read = framed(" Cannot read data from file [1]");
+    write_file(dir / "empty.bin", "");
+    write_file(dir / "short.archi", std::string(8191, 'x'));
+    fs::create_directory(dir / "folder");
+
+    EXPECT_EQ(run({"-c", "missing.bin", "key1"}).out, cannot_read);
+    EXPECT_EQ(run({"-c", "folder", "key1"}).out, cannot_read);
+    EXPECT_EQ(run({"-d", "missing.bin", "key1"}).out, cannot_read);
+    EXPECT_EQ(run({"-d", "folder", "key1"}).out, cannot_read);
+    EXPECT_EQ(run({"-d", "short.archi", "key1"}).out, cannot_read);
+    EXPECT_EQ(run({"-m", "short.archi", "key1"}).out, cannot_read + "\n End.\n");
+    const RunResult empty = run({"-c", "empty.bin", "key1"});
+    EXPECT_EQ(empty.out, framed(" Size of file is zero [2]"));
+    EXPECT_EQ(empty.status, 1);
+
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir.path())) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"empty.bin", "folder", "short.archi"}));
+}
+
+TEST_F(Cli, CodingPrintsSummaryMetaSaveAndProgress) {
+    write_file(dir / "report.pdf", pattern_bytes(10000));
+    const RunResult r = run({"-c", "report.pdf", "correct horse"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out,
+              "Size:    10000 B\n"
+              "Sblock:  4096 B\n"
+              "Nblocks: 2\n"
+              "Rest:    1808 B\n"
+              "Noise:   dense\n"
+              "Meta:    0 chars\n"
+              "\nSave: report.pdf.archi\n"
+              "\nStart coder:\n" +
+                  std::string(13, '\b') + "progress: 50%" + std::string(14, '\b') + "progress: 100%\n");
+    EXPECT_EQ(fs::file_size(dir / "report.pdf.archi"), 36624u);
+}
+
+TEST_F(Cli, DecodingPrintsOnlyTheProgressLine) {
+    write_file(dir / "three.bin", pattern_bytes(3 * 4096));
+    ASSERT_EQ(run({"-c", "three.bin", "key-three"}).status, 0);
+    fs::rename(dir / "three.bin", dir / "three.orig");
+    const RunResult r = run({"-d", "three.bin.archi", "key-three"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, std::string(13, '\b') + "progress: 33%" + std::string(13, '\b') + "progress: 66%" +
+                         std::string(14, '\b') + "progress: 100%\n");
+    EXPECT_EQ(read_file(dir / "three.bin"), read_file(dir / "three.orig"));
+}
+
+TEST_F(Cli, SmallFilesShowNoProgressLine) {
+    write_file(dir / "tiny.txt", "abc");
+    RunResult r = run({"-c", "tiny.txt", "abcd"});
+    EXPECT_EQ(r.out, "Size:    3 B\nSblock:  4096 B\nNblocks: 0\nRest:    3 B\nNoise:   dense\nMeta:    0 chars\n"
+                     "\nSave: tiny.txt.archi\n\nStart coder:\n");
+    fs::remove(dir / "tiny.txt");
+    r = run({"-d", "tiny.txt.archi", "abcd"});
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(read_file(dir / "tiny.txt"), "abc");
+}
+
+TEST_F(Cli, MetadataIsPrintedOrTheFailureEnds) {
+    write_file(dir / "a.txt", "abc");
+    write_file(dir / "b.txt", "abc");
+    write_file(dir / "b.txt.met", "first line\nsecond line\n");
+    ASSERT_EQ(run({"-c", "a.txt", "abcd"}).status, 0);
+    RunResult r = run({"-c", "b.txt", "abcd"});
+    EXPECT_NE(r.out.find("Meta:    23 chars\n"), std::string::npos);
+
+    r = run({"-m", "a.txt.archi", "abcd"});
+    EXPECT_EQ(r.out, "no added file description\n");
+    EXPECT_EQ(r.status, 0);
+    r = run({"-m", "b.txt.archi", "abcd"});
+    EXPECT_EQ(r.out, "first line\nsecond line\n\n");
+    EXPECT_EQ(r.status, 0);
+    r = run({"-m", "b.txt.archi", "wrong key"});
+    EXPECT_EQ(r.out, framed(" Size of file is zero [2]") + "\n End.\n");
+    EXPECT_EQ(r.status, 1);
+}
+
+TEST_F(Cli, WrongKeyRestoresNothing) {
+    write_file(dir / "data.bin", pattern_bytes(5000));
+    ASSERT_EQ(run({"-c", "data.bin", "right key"}).status, 0);
+    fs::remove(dir / "data.bin");
+    const RunResult r = run({"-d", "data.bin.archi", "wrong key"});
+    EXPECT_EQ(r.out, framed(" Size of file is zero [2]"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_FALSE(fs::exists(dir / "data.bin"));
+}
+
+TEST_F(Cli, CodedNameIsSafeAsciiAndStoredNameKeepsTheOriginal) {
+    // Names are UTF-8 here. Letters with a row in the filter table become
+    // their ASCII letter; pairs without one (this table gives Z-caron and
+    // t-caron other pairs) become two underscores, and so does the space.
+    const std::vector<std::pair<std::string, std::string>> names = {
+        {"kůň čápů.txt", "kun_capu.txt.archi"},
+        {"Žluťoučký kůň.txt", "__lu__oucky_kun.txt.archi"},
+    };
+    for (const auto& [name, coded] : names) {
+        write_file(dir / name, "horse " + name);
+        const RunResult r = run({"-c", name, "abcd"});
+        EXPECT_NE(r.out.find("\nSave: " + coded + "\n"), std::string::npos) << r.out;
+        fs::remove(dir / name);
+        ASSERT_EQ(run({"-d", coded, "abcd"}).status, 0) << coded;
+        EXPECT_EQ(read_file(dir / name), "horse " + name);
+    }
+}
+
+TEST_F(Cli, AnAmpersandEndsTheStoredName) {
+    // The name is stored unescaped, and a reader takes it up to the '&'.
+    write_file(dir / "a&b.txt", "ampersand");
+    const RunResult r = run({"-c", "a&b.txt", "abcd"});
+    EXPECT_NE(r.out.find("\nSave: a_b.txt.archi\n"), std::string::npos) << r.out;
+    ASSERT_EQ(run({"-d", "a_b.txt.archi", "abcd"}).status, 0);
+    EXPECT_EQ(read_file(dir / "a"), "ampersand");
+}
+
+TEST_F(Cli, PathsWithFoldersCodeBesideTheFileAndRestoreBesideTheCodedFile) {
+    fs::create_directories(dir / "in" / "deeper");
+    write_file(dir / "in" / "deeper" / "notes.txt", pattern_bytes(4097));
+    ASSERT_EQ(run({"-c", "in/deeper/notes.txt", "abcd"}).status, 0);
+    ASSERT_TRUE(fs::exists(dir / "in" / "deeper" / "notes.txt.archi"));
+    fs::create_directory(dir / "out");
+    fs::rename(dir / "in" / "deeper" / "notes.txt.archi", dir / "out" / "notes.txt.archi");
+    ASSERT_EQ(run({"-d", (dir / "out" / "notes.txt.archi").string(), "abcd"}).status, 0);
+    EXPECT_EQ(read_file(dir / "out" / "notes.txt"), read_file(dir / "in" / "deeper" / "notes.txt"));
+}
+
+}  // namespace
+}  // namespace kestrav3::testing

@@ -1,0 +1,124 @@
+// Damaged and truncated coded files: logged blocks, fields from the second
+// header copy, and failures that leave no partial output.
+#include <gtest/gtest.h>
+
+#include "cli_support.h"
+
+namespace kestrav3::testing {
+namespace {
+
+constexpr std::size_t header_end = 16384;
+constexpr std::size_t group = 8272;
+
+class Damage : public ::testing::Test {
+protected:
+    TempDir dir;
+    std::string plain, coded;
+
+    // Codes a file of size bytes as "d.bin" and keeps its coded bytes.
+    void code(std::size_t size, const std::string& meta = "") {
+        plain = pattern_bytes(size, 11);
+        write_file(dir / "d.bin", plain);
+        if (!meta.empty()) write_file(dir / "d.bin.met", meta);
+        ASSERT_EQ(run_cli({"-c", "d.bin", "damage key"}, dir.path()).status, 0);
+        coded = read_file(dir / "d.bin.archi");
+        fs::remove(dir / "d.bin");
+    }
+    void store(const std::string& bytes) { write_file(dir / "d.bin.archi", bytes); }
+    std::string flipped(std::size_t offset) const {
+        std::string bytes = coded;
+        bytes[offset] = static_cast<char>(bytes[offset] ^ 0x5A);
+        return bytes;
+    }
+    RunResult decode() { return run_cli({"-d", "d.bin.archi", "damage key"}, dir.path()); }
+    std::string log() const { return read_file(dir / "d.bin.err"); }
+};
+
+TEST_F(Damage, FlippedBlockBytesAreLoggedByBlockNumber) {
+    code(3 * 4096 + 100);
+    // Block 1's data, then the rest block's data: the rest is numbered NBLOCKS + 1.
+    std::string bytes = flipped(header_end + group + 80 + 4096 + 7);
+    bytes[header_end + 3 * group + 80 + 100 + 3] ^= 1;
+    store(bytes);
+    RunResult r = decode();
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(log(), "1\n4\n");
+    const std::string restored = read_file(dir / "d.bin");
+    ASSERT_EQ(restored.size(), plain.size());
+    EXPECT_TRUE(restored.compare(0, 4096, plain, 0, 4096) == 0);
+    EXPECT_FALSE(restored.compare(4096, 4096, plain, 4096, 4096) == 0);
+
+    // The log is appended to, run after run.
+    r = decode();
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(log(), "1\n4\n1\n4\n");
+}
+
+TEST_F(Damage, DamagedRecordNoiseOrBlockNoiseAllShowAsMismatch) {
+    code(2 * 4096);
+    store(flipped(header_end + 3));  // noise of block 0's record
+    EXPECT_EQ(decode().status, 0);
+    EXPECT_EQ(log(), "0\n");
+    fs::remove(dir / "d.bin.err");
+    store(flipped(header_end + group + 80 + 5));  // noise of block 1
+    EXPECT_EQ(decode().status, 0);
+    EXPECT_EQ(log(), "1\n");
+}
+
+TEST_F(Damage, AFieldLostFromTheFirstCopyIsTakenFromTheSecond) {
+    code(5000, "kept metadata");
+    // Stored byte 1 of copy 1 holds the plain 'F' of "FN=" (pairs are swapped).
+    std::string bytes = flipped(4096 + 1);
+    store(bytes);
+    EXPECT_EQ(decode().status, 0);
+    EXPECT_TRUE(read_file(dir / "d.bin") == plain);
+    EXPECT_EQ(run_cli({"-m", "d.bin.archi", "damage key"}, dir.path()).out, "kept metadata\n");
+
+    // Lost from both copies: the header cannot be read, as with a wrong key.
+    fs::remove(dir / "d.bin");
+    bytes[12288 + 1] ^= 0x5A;
+    store(bytes);
+    const RunResult r = decode();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, " \n Size of file is zero [2]\n \n");
+    EXPECT_FALSE(fs::exists(dir / "d.bin"));
+}
+
+TEST_F(Damage, TruncatedFilesFailAndLeaveNoPartialOutput) {
+    code(3 * 4096 + 10, "meta");
+    for (std::size_t length : {std::size_t{8192}, std::size_t{12000}, header_end, header_end + 20, header_end + 4000,
+                               header_end + group + 100, coded.size() - 1}) {
+        store(coded.substr(0, length));
+        const RunResult r = decode();
+        EXPECT_EQ(r.status, 1) << "length " << length;
+        EXPECT_EQ(r.out.substr(r.out.find(" \n")), " \n Read or write on HDD is stopped [4]\n \n") << length;
+        EXPECT_FALSE(fs::exists(dir / "d.bin")) << "partial output left at length " << length;
+    }
+    // The metadata reader needs only the two header copies.
+    store(coded.substr(0, 12000));
+    EXPECT_EQ(run_cli({"-m", "d.bin.archi", "damage key"}, dir.path()).out,
+              " \n Cannot read data from file [1]\n \n\n End.\n");
+    store(coded.substr(0, header_end));
+    EXPECT_EQ(run_cli({"-m", "d.bin.archi", "damage key"}, dir.path()).out, "meta\n");
+}
+
+TEST_F(Damage, AFailedWriteRemovesThePartialRestore) {
+    code(64 * 4096);
+    store(coded);
+    const RunResult r = run_cli({"-d", "d.bin.archi", "damage key"}, dir.path(), 100000);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find(" \n Read or write on HDD is stopped [4]\n \n"), std::string::npos) << r.out;
+    EXPECT_FALSE(fs::exists(dir / "d.bin"));
+}
+
+TEST_F(Damage, AFailedCodingWriteLeavesItsPartialOutput) {
+    write_file(dir / "big.bin", pattern_bytes(64 * 4096));
+    const RunResult r = run_cli({"-c", "big.bin", "damage key"}, dir.path(), 100000);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find(" \n Read or write on HDD is stopped [4]\n \n"), std::string::npos) << r.out;
+    ASSERT_TRUE(fs::exists(dir / "big.bin.archi"));
+    EXPECT_LE(fs::file_size(dir / "big.bin.archi"), 100000u);
+}
+
+}  // namespace
+}  // namespace kestrav3::testing

@@ -1,0 +1,149 @@
+// Header records: the field lookup, the number rule, and the decoder's and
+// metadata reader's refusal of headers that would be unsafe to act on.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "cli_support.h"
+#include "container/chunk_io.h"
+#include "container/container.h"
+#include "container/header.h"
+#include "interface/options.h"
+
+namespace kestrav3::testing {
+namespace {
+
+TEST(SelectValue, PlainSubstringSearchUpToTheNextAmpersand) {
+    const std::string record = "FN=a.txt&BLOCKSIZE=4096&NBLOCKS=0&REST=5&LENMET=0&";
+    std::string out;
+    EXPECT_EQ(select_value(record, "FN", out), 0);
+    EXPECT_EQ(out, "a.txt");
+    EXPECT_EQ(select_value(record, "REST", out), 0);
+    EXPECT_EQ(out, "5");
+    EXPECT_EQ(select_value(record, "SIZE", out), 0);  // the end of BLOCKSIZE matches too
+    EXPECT_EQ(out, "4096");
+    EXPECT_EQ(select_value(record, "MD5", out), -1);
+    EXPECT_EQ(out, "NULL");
+    EXPECT_EQ(select_value("FN=", "FN", out), -1);
+    EXPECT_EQ(out, "NULL");
+    EXPECT_EQ(select_value("FN=abc", "FN", out), -1);  // no closing '&'
+    EXPECT_EQ(select_value("FN=&X=1&", "FN", out), 0);
+    EXPECT_EQ(out, "");
+    // A name holding a later key hides that field: the first occurrence wins.
+    EXPECT_EQ(select_value("FN=xREST=9&BLOCKSIZE=4096&REST=5&", "REST", out), 0);
+    EXPECT_EQ(out, "9");
+}
+
+TEST(SelectValue, LookupNeverLeavesTheBlock) {
+    HeaderBlock no_nul;
+    no_nul.fill('A');
+    std::memcpy(no_nul.data() + 4090, "FN=ab", 5);
+    EXPECT_EQ(record_text(no_nul).size(), 4096u);
+    EXPECT_FALSE(lookup_field(no_nul, no_nul, "FN").has_value());
+}
+
+TEST(ParseNumber, FollowsTheAtoiRule) {
+    EXPECT_EQ(parse_number("4096"), 4096);
+    EXPECT_EQ(parse_number("  \t-12x"), -12);
+    EXPECT_EQ(parse_number("+7"), 7);
+    EXPECT_EQ(parse_number("abc"), 0);
+    EXPECT_EQ(parse_number(""), 0);
+    EXPECT_EQ(parse_number("- 5"), 0);
+    EXPECT_EQ(parse_number("99999999999999999999999"), std::numeric_limits<long long>::max());
+}
+
+// Writes a coded file whose two header copies hold record (and, at offset
+// 800, meta), followed by trailing coded bytes of plain data.
+void write_crafted(const fs::path& path, const std::string& record, const std::string& meta = "",
+                   int data_chunks = 2) {
+    gen_kmatrix("craft key");
+    HeaderBlock header{};
+    std::memcpy(header.data(), record.c_str(), record.size() + 1);
+    std::memcpy(header.data() + metadata_offset, meta.c_str(), meta.size() + 1);
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    for (int copy = 0; copy < 2; ++copy) {
+        HeaderBlock coded = header;
+        code_chunk(coded.data(), BLOCK_SIZE, false);
+        write_chunk(f, coded.data(), BLOCK_SIZE);
+    }
+    for (int i = 0; i < data_chunks; ++i) {
+        HeaderBlock data{};
+        code_chunk(data.data(), BLOCK_SIZE, false);
+        write_chunk(f, data.data(), BLOCK_SIZE);
+    }
+    std::fclose(f);
+}
+
+std::size_t entries(const fs::path& dir) {
+    return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir), fs::directory_iterator{}));
+}
+
+TEST(CraftedHeader, UnsafeOrImpossibleHeadersAreRefusedBeforeAnyFileExists) {
+    TempDir dir;
+    const fs::path coded = dir / "c.archi";
+    const std::string rest = "&BLOCKSIZE=4096&NBLOCKS=1&REST=5&LENMET=0&";
+    const std::vector<std::string> records = {
+        "FN=" + rest,
+        "FN=." + rest,
+        "FN=.." + rest,
+        "FN=../escape.bin" + rest,
+        "FN=sub/x.bin" + rest,
+        "FN=/tmp/x.bin" + rest,
+        "FN=back\\slash" + rest,
+        "FN=tab\there" + rest,
+        "FN=new\nline" + rest,
+        "FN=c.archi" + rest,
+        "FN=x.bin&BLOCKSIZE=0&NBLOCKS=1&REST=5&LENMET=0&",
+        "FN=x.bin&BLOCKSIZE=-4096&NBLOCKS=1&REST=5&LENMET=0&",
+        "FN=x.bin&BLOCKSIZE=4096&NBLOCKS=-1&REST=5&LENMET=0&",
+        "FN=x.bin&BLOCKSIZE=4096&NBLOCKS=99999999999&REST=5&LENMET=0&",
+        "FN=x.bin&BLOCKSIZE=4096&NBLOCKS=1&REST=-1&LENMET=0&",
+        "FN=x.bin&BLOCKSIZE=4096&NBLOCKS=1&REST=4097&LENMET=0&",
+    };
+    for (const auto& record : records) {
+        write_crafted(coded, record);
+        EXPECT_EQ(decode_streams(coded.c_str(), "craft key"), ERR_HEADER) << record;
+        EXPECT_EQ(entries(dir.path()), 1u) << "a file was created for " << record;
+    }
+    write_crafted(coded, "FN=x.bin&BLOCKSIZE=5000&NBLOCKS=1&REST=5&LENMET=0&");
+    EXPECT_EQ(decode_streams(coded.c_str(), "craft key"), ERR_NOMEM);
+    EXPECT_EQ(entries(dir.path()), 1u);
+}
+
+TEST(CraftedHeader, AFileEndingBeforeItsRestIsTruncated) {
+    TempDir dir;
+    const fs::path coded = dir / "c.archi";
+    // A rest of the largest allowed length, but only one chunk after the headers.
+    write_crafted(coded, "FN=x.bin&BLOCKSIZE=4096&NBLOCKS=0&REST=4096&LENMET=0&", "", 1);
+    EXPECT_EQ(decode_streams(coded.c_str(), "craft key"), ERR_IO_STOPPED);
+    EXPECT_FALSE(fs::exists(dir / "x.bin"));
+}
+
+TEST(CraftedHeader, MetadataLengthOutsideTheHeaderIsRefused) {
+    TempDir dir;
+    const fs::path coded = dir / "m.archi";
+    char text[3000];
+    for (const std::string length : {"-1", "3000", "100000"}) {
+        write_crafted(coded, "FN=x.bin&BLOCKSIZE=4096&NBLOCKS=0&REST=5&LENMET=" + length + "&");
+        EXPECT_EQ(decode_met(coded.c_str(), "craft key", text), ERR_HEADER) << length;
+    }
+    const std::string longest(2999, 'm');
+    write_crafted(coded, "FN=x.bin&BLOCKSIZE=4096&NBLOCKS=0&REST=5&LENMET=2999&", longest);
+    ASSERT_EQ(decode_met(coded.c_str(), "craft key", text), 0);
+    EXPECT_EQ(std::string(text), longest);
+}
+
+TEST(CraftedHeader, MetadataTextIsAlwaysTerminated) {
+    TempDir dir;
+    const fs::path coded = dir / "m.archi";
+    // LENMET shorter than the stored text: the byte after it is not a NUL.
+    write_crafted(coded, "FN=x.bin&BLOCKSIZE=4096&NBLOCKS=0&REST=5&LENMET=3&", "abcdef");
+    char text[3000];
+    std::memset(text, 'z', sizeof text);
+    ASSERT_EQ(decode_met(coded.c_str(), "craft key", text), 0);
+    EXPECT_EQ(std::string(text), "abc");
+}
+
+}  // namespace
+}  // namespace kestrav3::testing
