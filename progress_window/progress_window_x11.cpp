@@ -24,6 +24,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -345,7 +346,8 @@ bool follow_run(Watch& w) {
         if (polls % polls_per_block_check == 0 && !block_still_named(w.block)) return false;
         if (take_reading(w.reading, read_block(w.block))) draw(w.view, w.reading.shown);
         if (finished(w.reading)) return true;
-        next += std::chrono::milliseconds(poll_interval_ms);
+        // Keep a steady beat, but do not race to catch up after a pause.
+        next = std::max(next + std::chrono::milliseconds(poll_interval_ms), Clock::now());
         wait_until(w.view, next, w.stdout_watched, w.reading.shown);
         if (w.view.closed) return false;
     }
