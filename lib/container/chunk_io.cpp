@@ -10,6 +10,13 @@
 
 namespace kestrav3 {
 
+Stream Stream::reader(const char* path) {
+    constexpr std::size_t input_buffer = 256 * 1024;
+    Stream in(path, "rb");
+    if (in) std::setvbuf(in.file_, nullptr, _IOFBF, input_buffer);
+    return in;
+}
+
 bool Stream::close() {
     if (file_ == nullptr) return true;
     const bool ok = std::fclose(file_) == 0;

@@ -12,6 +12,9 @@ namespace kestrav3 {
 class Stream {
 public:
     Stream(const char* path, const char* mode) : file_(std::fopen(path, mode)) {}
+    // An input read front to back gets a larger buffer: fewer system calls.
+    static Stream reader(const char* path);
+    Stream(Stream&& other) noexcept : file_(other.file_) { other.file_ = nullptr; }
     Stream(const Stream&) = delete;
     Stream& operator=(const Stream&) = delete;
     ~Stream() { close(); }

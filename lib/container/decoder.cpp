@@ -1,4 +1,6 @@
 // The decoder: restores the plain file and checks every block's digest.
+#include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -59,39 +61,77 @@ int read_geometry(const HeaderBlock& copy1, const HeaderBlock& copy2, Geometry& 
     return 0;
 }
 
-// Decodes one block (with its record) into block, checks it and writes it.
-int restore_block(std::FILE* in, PartialOutput& out, HeaderBlock& block, int n, long long number,
-                  ProgressSteps* progress, long long index) {
-    std::uint8_t record[record_size];
-    int result = read_chunk(in, record, record_size, ERR_IO_STOPPED, ERR_IO_STOPPED);
-    if (result != 0) return result;
-    result = read_chunk(in, block.data(), n, ERR_IO_STOPPED, ERR_IO_STOPPED);
-    if (result != 0) return result;
-    if (progress != nullptr) progress->block_done(index);
+// Groups are read and decoded a few at a time so that their digests can be
+// computed side by side; each is then checked and written in order.
+constexpr int batch_size = 4;
 
-    char digest[33];
+struct Batch {
+    std::array<HeaderBlock, batch_size> blocks;
+    std::uint8_t records[batch_size][record_size];
+    char digests[batch_size][33];
+};
+
+// Reads and decodes up to want groups of n-byte blocks; count is how many
+// came whole, and the result says why reading stopped early.
+int read_batch(std::FILE* in, Batch& batch, int want, int n, int& count) {
+    for (count = 0; count < want; ++count) {
+        int result = read_chunk(in, batch.records[count], record_size, ERR_IO_STOPPED, ERR_IO_STOPPED);
+        if (result == 0) result = read_chunk(in, batch.blocks[count].data(), n, ERR_IO_STOPPED, ERR_IO_STOPPED);
+        if (result != 0) return result;
+    }
+    return 0;
+}
+
+void digest_batch(Batch& batch, int count, int n) {
+    if (n == BLOCK_SIZE) {
+        std::array<const std::uint8_t*, batch_size> blocks{};
+        for (int k = 0; k < count; ++k) blocks[k] = batch.blocks[k].data();
+        md5_blocks(blocks.data(), count, batch.digests);
+        return;
+    }
     int seed = 0;
-    md5cnt(block.data(), n, digest, &seed);
-    // Equal as texts: 32 digits and the NUL; bytes 33 to 39 carry nothing.
-    if (std::memcmp(digest, record, sizeof digest) != 0) write_hash_error_to_file(out.path(), number);
+    for (int k = 0; k < count; ++k) md5cnt(batch.blocks[k].data(), n, batch.digests[k], &seed);
+}
 
-    std::fwrite(block.data(), static_cast<std::size_t>(n), 1, out.get());
+// Logs a block whose digest differs from its record, then writes it.
+int check_and_write(PartialOutput& out, const Batch& batch, int k, int n, long long number) {
+    // Equal as texts: 32 digits and the NUL; bytes 33 to 39 carry nothing.
+    if (std::memcmp(batch.digests[k], batch.records[k], sizeof batch.digests[k]) != 0)
+        write_hash_error_to_file(out.path(), number);
+    std::fwrite(batch.blocks[k].data(), static_cast<std::size_t>(n), 1, out.get());
     std::fflush(out.get());
     return std::ferror(out.get()) ? ERR_IO_STOPPED : 0;
 }
 
-int restore_blocks(std::FILE* in, PartialOutput& out, const Geometry& geometry, HeaderBlock& block) {
+// Restores want groups numbered from first (or, without progress, the rest
+// block, logged under its own number).
+int restore_batch(std::FILE* in, PartialOutput& out, int want, int n, long long first, ProgressSteps* progress,
+                  long long log_number) {
+    static Batch batch;
+    int count = 0;
+    const int stopped = read_batch(in, batch, want, n, count);
+    digest_batch(batch, count, n);
+    for (int k = 0; k < count; ++k) {
+        if (progress != nullptr) progress->block_done(first + k);
+        const int result = check_and_write(out, batch, k, n, progress != nullptr ? first + k : log_number);
+        if (result != 0) return result;
+    }
+    return stopped;
+}
+
+int restore_blocks(std::FILE* in, PartialOutput& out, const Geometry& geometry) {
     if (geometry.nblocks > 0) {
         ProgressSteps progress(geometry.nblocks);
         progress.open_window(win_progress_onoff != 0);
         const int n = static_cast<int>(geometry.blocksize);
-        for (long long j = 0; j < geometry.nblocks; ++j) {
-            const int result = restore_block(in, out, block, n, j, &progress, j);
+        for (long long first = 0; first < geometry.nblocks; first += batch_size) {
+            const int want = static_cast<int>(std::min<long long>(batch_size, geometry.nblocks - first));
+            const int result = restore_batch(in, out, want, n, first, &progress, 0);
             if (result != 0) return result;
         }
     }
     if (geometry.rest <= 0) return 0;
-    return restore_block(in, out, block, static_cast<int>(geometry.rest), geometry.nblocks + 1, nullptr, 0);
+    return restore_batch(in, out, 1, static_cast<int>(geometry.rest), 0, nullptr, geometry.nblocks + 1);
 }
 
 }  // namespace
@@ -109,9 +149,9 @@ int decode_streams(const char* path, const char* key) {
     if (!holds_first_header(path)) return ERR_READ;
 
     gen_kmatrix(key);
-    Stream in(path, "rb");
+    Stream in = Stream::reader(path);
     if (!in) return ERR_READ;
-    static HeaderBlock copy1, copy2;  // copy 1 becomes the block buffer
+    static HeaderBlock copy1, copy2;
     if ((result = read_headers(in.get(), copy1, copy2)) != 0) return result;
 
     Geometry geometry;
@@ -121,7 +161,7 @@ int decode_streams(const char* path, const char* key) {
 
     PartialOutput out(out_path);
     if (!out) return ERR_READ;
-    if ((result = restore_blocks(in.get(), out, geometry, copy1)) != 0) return result;
+    if ((result = restore_blocks(in.get(), out, geometry)) != 0) return result;
     in.close();
     return out.keep() ? 0 : ERR_IO_STOPPED;
 }

@@ -1,4 +1,6 @@
 // The encoder: one plain file into its coded file, front to back.
+#include <algorithm>
+#include <array>
 #include <clocale>
 #include <cstdio>
 #include <cstring>
@@ -11,6 +13,7 @@
 #include "interface/options.h"
 #include "md5/md5.h"
 #include "platform/platform.h"
+#include "random/fast_noise.h"
 #include "textconv/native_text.h"
 
 namespace kestrav3 {
@@ -98,17 +101,67 @@ int write_headers(std::FILE* out, const HeaderBlock& header, bool dense) {
     return code_and_write(out, copy.data(), BLOCK_SIZE, dense);
 }
 
-int write_blocks(std::FILE* in, std::FILE* out, const Plan& plan, HeaderBlock& block) {
+// Block groups are prepared a few at a time: their digests and their fast
+// noise are independent of each other, and computing them side by side keeps
+// the processor busy. They are still coded and written one by one, in order.
+constexpr int batch_size = 4;
+
+struct Batch {
+    std::array<HeaderBlock, batch_size> blocks;
+    std::array<HeaderBlock, 2 * batch_size> noise;  // record, block, record, ...
+    char digests[batch_size][33];
+};
+
+// Reads up to want plain blocks; returns how many were read whole.
+int read_batch(std::FILE* in, Batch& batch, int want) {
+    for (int k = 0; k < want; ++k)
+        if (!read_plain(in, batch.blocks[k].data(), BLOCK_SIZE)) return k;
+    return want;
+}
+
+void prepare_batch(Batch& batch, int count, bool dense) {
+    std::array<const std::uint8_t*, batch_size> blocks{};
+    std::array<std::uint8_t*, 2 * batch_size> noise{};
+    for (int k = 0; k < count; ++k) blocks[k] = batch.blocks[k].data();
+    md5_blocks(blocks.data(), count, batch.digests);
+    if (dense) return;
+    for (int k = 0; k < 2 * count; ++k) noise[k] = batch.noise[k].data();
+    noise_gen_unix_many(1, noise.data(), 2 * count);
+}
+
+// Codes a chunk with the prepared fast noise, or with fresh dense noise.
+int code_prepared(std::uint8_t* data, int n, bool dense, const HeaderBlock& noise) {
+    if (dense) return code_chunk(data, n, true);
+    code_block_with_noise(data, n, noise.data());
+    return permut(data, n) < 0 ? ERR_NOMEM : 0;
+}
+
+// Block group k of the batch: its digest record, then the block.
+int write_group(std::FILE* out, Batch& batch, int k, bool dense, ProgressSteps& progress, long long i) {
+    std::uint8_t record[record_size] = {};
+    std::memcpy(record, batch.digests[k], sizeof batch.digests[k]);
+    int result = code_prepared(record, record_size, dense, batch.noise[2 * k]);
+    if (result == 0) result = write_chunk(out, record, record_size);
+    if (result == 0) result = code_prepared(batch.blocks[k].data(), BLOCK_SIZE, dense, batch.noise[2 * k + 1]);
+    if (result != 0) return result;
+    progress.block_done(i);
+    return write_chunk(out, batch.blocks[k].data(), BLOCK_SIZE);
+}
+
+int write_blocks(std::FILE* in, std::FILE* out, const Plan& plan) {
+    static Batch batch;
     ProgressSteps progress(plan.nblocks);
     progress.open_window(win_progress_onoff != 0);
-    for (long long i = 0; i < plan.nblocks; ++i) {
-        if (!read_plain(in, block.data(), BLOCK_SIZE)) return ERR_IO_STOPPED;
-        int result = write_record(out, block.data(), BLOCK_SIZE, plan.dense);
-        if (result == 0) result = code_chunk(block.data(), BLOCK_SIZE, plan.dense);
-        if (result != 0) return result;
-        progress.block_done(i);
-        result = write_chunk(out, block.data(), BLOCK_SIZE);
-        if (result != 0) return result;
+    for (long long first = 0; first < plan.nblocks; first += batch_size) {
+        const int want = static_cast<int>(std::min<long long>(batch_size, plan.nblocks - first));
+        const int count = read_batch(in, batch, want);
+        prepare_batch(batch, count, plan.dense);
+        for (int k = 0; k < count; ++k) {
+            const int result = write_group(out, batch, k, plan.dense, progress, first + k);
+            if (result != 0) return result;
+        }
+        // The groups read whole are written before a short read ends the run.
+        if (count < want) return ERR_IO_STOPPED;
     }
     return 0;
 }
@@ -123,7 +176,7 @@ int write_rest(std::FILE* in, std::FILE* out, const Plan& plan, HeaderBlock& blo
 // Opens both files and writes everything; the output stays on failure.
 int code_file(const char* path, const std::string& out_path, const char* key, const Plan& plan,
               HeaderBlock& header) {
-    Stream in(path, "rb");
+    Stream in = Stream::reader(path);
     if (!in) return ERR_READ;
     Stream out(out_path.c_str(), "wb");
     if (!out) return ERR_READ;
@@ -132,7 +185,7 @@ int code_file(const char* path, const std::string& out_path, const char* key, co
     int result = write_headers(out.get(), header, plan.dense);
     if (result != 0) return result;
     std::puts("\nStart coder:");
-    if (plan.nblocks > 0 && (result = write_blocks(in.get(), out.get(), plan, header)) != 0) return result;
+    if (plan.nblocks > 0 && (result = write_blocks(in.get(), out.get(), plan)) != 0) return result;
     if ((result = write_rest(in.get(), out.get(), plan, header)) != 0) return result;
     return out.close() ? 0 : ERR_IO_STOPPED;
 }

@@ -197,4 +197,9 @@ int md5cnt(const void* block, int size, char* digest_text, int* seed) {
   return 0;
 }
 
+void md5_blocks(const std::uint8_t* const blocks[], int count, char digest_texts[][33]) {
+    int seed = 0;
+    for (int i = 0; i < count; ++i) md5cnt(blocks[i], 4096, digest_texts[i], &seed);
+}
+
 }  // namespace kestrav3

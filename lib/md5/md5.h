@@ -19,4 +19,10 @@ int md5lib(const char* text, char* digest_text, int* seed);
 // Same for exactly size bytes of a block.
 int md5cnt(const void* block, int size, char* digest_text, int* seed);
 
+// Digest texts of count independent 4096-byte blocks (count at most 8),
+// each exactly what md5cnt gives it; computed side by side where the
+// processor allows.
+constexpr int max_md5_lanes = 8;
+void md5_blocks(const std::uint8_t* const blocks[], int count, char digest_texts[][33]);
+
 }  // namespace kestrav3

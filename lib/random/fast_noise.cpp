@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <utility>
 
 #include "container/transform.h"
 #include "md5/md5.h"
@@ -25,11 +26,19 @@ constexpr std::int64_t as_signed(std::uint64_t bits) {
                                                          : -static_cast<std::int64_t>(~bits) - 1;
 }
 
-// t rem (2^48 - 1), truncating: the remainder of |t| carries the sign of t.
+// t rem (2^48 - 1), truncating: the result has the sign of t. As 2^48
+// leaves the remainder 1, t = hi * 2^48 + lo is congruent to v = hi + lo
+// (hi the signed high 16 bits, lo the low 48). For t >= 0, v lies in
+// [0, 2m) and one subtraction of m finishes; for t < 0, v lies in
+// [-2^15, m) and only a positive v needs m taken off to land in (-m, 0].
 constexpr std::int64_t truncating_rem48(std::int64_t t) {
-    const std::uint64_t magnitude = t < 0 ? 0 - static_cast<std::uint64_t>(t) : static_cast<std::uint64_t>(t);
-    const auto r = static_cast<std::int64_t>(mersenne_mod<48>(magnitude));
-    return t < 0 ? -r : r;
+    constexpr std::int64_t modulus = (std::int64_t{1} << 48) - 1;
+    const std::int64_t negative = -static_cast<std::int64_t>(t < 0);  // all ones or zero
+    const std::int64_t hi = t >> 48;  // arithmetic shift: the signed high 16 bits
+    const std::int64_t v = hi + (t & modulus);
+    // Without branches: the threshold is m for t >= 0 and 1 for t < 0.
+    const std::int64_t threshold = modulus ^ ((modulus ^ 1) & negative);
+    return v - (modulus & -static_cast<std::int64_t>(v >= threshold));
 }
 
 // One step from state s: the product wraps modulo 2^64 as a signed value.
@@ -39,21 +48,72 @@ constexpr std::int64_t step48(std::int64_t s) {
 
 static_assert(step48(1) == 25214903928 && step48(step48(1)) == 206026503514243);
 static_assert(truncating_rem48(INT64_MIN) == -32768 && truncating_rem48(-281474976710655) == 0);
+static_assert(truncating_rem48(INT64_MAX) == 32767 && truncating_rem48(-1) == -1 && truncating_rem48(281474976710655) == 0);
 
 constexpr std::uint8_t low_byte(std::int64_t v) { return static_cast<std::uint8_t>(static_cast<std::uint64_t>(v)); }
 
-// Every second byte of vizard from start on; with a == 1 draws that end in a
-// zero byte are skipped.
-void fill_pass(int start, int a) {
-    srng48(static_cast<std::int64_t>(non_monotonic_time_function()));
-    std::int64_t state = unix_seed;
-    for (int i = start; i < BLOCK_SIZE; i += 2) {
-        state = step48(state);
-        while (a == 1 && low_byte(state) == 0) state = step48(state);
-        vizard[i] = low_byte(state);
-    }
-    unix_seed = state;
+// The next draw of a pass; with a == 1 draws that end in a zero byte are skipped.
+inline std::int64_t next_draw(std::int64_t state, int a) {
+    state = step48(state);
+    while (a == 1 && low_byte(state) == 0) state = step48(state);
+    return state;
 }
+
+}  // namespace
+
+namespace {
+
+// Seeds one pass from a fresh clock reading and returns its start state.
+std::int64_t seeded_pass() {
+    srng48(static_cast<std::int64_t>(non_monotonic_time_function()));
+    return unix_seed;
+}
+
+// Runs K seeded passes side by side, pass k writing every second byte from
+// out[k]. The chains are independent, so the processor overlaps their
+// multiplications; unix_seed ends as the last pass leaves it.
+template <std::size_t K, std::size_t... I>
+void run_passes(std::array<std::int64_t, K> state, const std::array<std::uint8_t*, K>& out, int a,
+                std::index_sequence<I...>) {
+    // Constant indices only, so every state stays in a register.
+    for (int i = 0; i < BLOCK_SIZE; i += 2) {
+        ((state[I] = next_draw(state[I], a)), ...);
+        ((out[I][i] = low_byte(state[I])), ...);
+    }
+    unix_seed = state[K - 1];
+}
+
+template <std::size_t K>
+void run_passes(const std::array<std::int64_t, K>& state, const std::array<std::uint8_t*, K>& out, int a) {
+    run_passes(state, out, a, std::make_index_sequence<K>{});
+}
+
+}  // namespace
+
+void noise_gen_unix(int a) {
+    const std::int64_t even = seeded_pass();
+    const std::int64_t odd = seeded_pass();
+    run_passes<2>({even, odd}, {vizard.data(), vizard.data() + 1}, a);
+}
+
+void noise_gen_unix_many(int a, std::uint8_t* const blocks[], int count) {
+    int i = 0;
+    for (; i + 1 < count; i += 2) {
+        const std::int64_t first_even = seeded_pass();
+        const std::int64_t first_odd = seeded_pass();
+        const std::int64_t second_even = seeded_pass();
+        const std::int64_t second_odd = seeded_pass();
+        run_passes<4>({first_even, first_odd, second_even, second_odd},
+                      {blocks[i], blocks[i] + 1, blocks[i + 1], blocks[i + 1] + 1}, a);
+    }
+    if (i < count) {
+        const std::int64_t even = seeded_pass();
+        const std::int64_t odd = seeded_pass();
+        run_passes<2>({even, odd}, {blocks[i], blocks[i] + 1}, a);
+    }
+}
+
+namespace {
 
 // The time text of a clock reading and a 32-bit fallback seed taken from the
 // same reading, for the case that the digest cannot be formed.
@@ -73,11 +133,6 @@ std::uint32_t time_text(std::array<char, 32>& text) {
 }
 
 }  // namespace
-
-void noise_gen_unix(int a) {
-    fill_pass(0, a);
-    fill_pass(1, a);
-}
 
 std::uint32_t non_monotonic_time_function() {
     std::array<char, 32> text{};

@@ -1,0 +1,92 @@
+// The progress channel as the window program sees it, through a stand-in
+// program that records every value it finds in the shared block.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "cli_support.h"
+
+namespace kestrav3::testing {
+namespace {
+
+constexpr char block_path[] = "/dev/shm/MyFileMappingObject";
+
+// Polls the block with shell builtins only, so it sees the first value
+// before the run reports its first step; ends on 101 or when the block goes.
+constexpr char stand_in[] = R"(#!/bin/sh
+last=""
+n=0
+while [ $n -lt 20000000 ]; do
+  n=$((n + 1))
+  [ -e /dev/shm/MyFileMappingObject ] || exit 0
+  read -r v < /dev/shm/MyFileMappingObject
+  if [ "$v" != "$last" ]; then echo "$v" >> seen.txt; last=$v; fi
+  [ "$v" = "101" ] && exit 0
+done
+)";
+
+std::vector<int> seen_values(const fs::path& file) {
+    std::istringstream in(read_file(file));
+    std::vector<int> values;
+    for (std::string line; std::getline(in, line);) values.push_back(std::atoi(line.c_str()));
+    return values;
+}
+
+class Channel : public ::testing::Test {
+protected:
+    TempDir dir;
+    void install_stand_in() {
+        write_file(dir / "Kestrav_progress_bar.exe", stand_in);
+        fs::permissions(dir / "Kestrav_progress_bar.exe", fs::perms::owner_all);
+    }
+    void expect_full_run() {
+        const std::vector<int> values = seen_values(dir / "seen.txt");
+        ASSERT_GE(values.size(), 2u);
+        EXPECT_EQ(values.front(), 1);
+        EXPECT_EQ(values.back(), 101);
+        // A read may catch a message half written ("49" being overwritten by
+        // "50" reads as "40"), so only the range of what was seen is certain.
+        for (const int v : values) EXPECT_TRUE(v >= 1 && v <= 101) << v;
+        EXPECT_FALSE(fs::exists(block_path)) << "the library must remove the block when it closes its side";
+        fs::remove(dir / "seen.txt");
+    }
+};
+
+TEST_F(Channel, WindowProgramSeesOneFirstAndOneHundredAndOneLast) {
+    install_stand_in();
+    write_file(dir / "many.bin", pattern_bytes(16 * 1024 * 1024 + 5));
+    const RunResult code = run_cli({"-cg", "many.bin", "channel key"}, dir.path());
+    ASSERT_EQ(code.status, 0) << code.out;
+    EXPECT_EQ(code.err, "");
+    expect_full_run();
+
+    fs::rename(dir / "many.bin", dir / "many.orig");
+    const RunResult decode = run_cli({"-dg", "many.bin.archi", "channel key"}, dir.path());
+    ASSERT_EQ(decode.status, 0) << decode.out;
+    expect_full_run();
+    EXPECT_TRUE(read_file(dir / "many.bin") == read_file(dir / "many.orig"));
+}
+
+TEST_F(Channel, GraphicalFormsWithoutTheProgramBehaveAsThePlainOnes) {
+    write_file(dir / "g.bin", pattern_bytes(40000));
+    const RunResult graphical = run_cli({"-cg", "g.bin", "channel key"}, dir.path());
+    const RunResult plain = run_cli({"-c", "g.bin", "channel key"}, dir.path());
+    EXPECT_EQ(graphical.status, 0);
+    EXPECT_EQ(graphical.out, plain.out);
+    EXPECT_FALSE(fs::exists(block_path));
+    fs::rename(dir / "g.bin", dir / "g.orig");
+    const RunResult restored = run_cli({"-dg", "g.bin.archi", "channel key"}, dir.path());
+    EXPECT_EQ(restored.status, 0);
+    EXPECT_EQ(restored.out, run_cli({"-d", "g.bin.archi", "channel key"}, dir.path()).out);
+    EXPECT_TRUE(read_file(dir / "g.bin") == read_file(dir / "g.orig"));
+}
+
+TEST_F(Channel, SmallFilesNeverStartTheProgram) {
+    install_stand_in();
+    write_file(dir / "s.bin", "only a rest block");
+    EXPECT_EQ(run_cli({"-cg", "s.bin", "channel key"}, dir.path()).status, 0);
+    EXPECT_FALSE(fs::exists(dir / "seen.txt"));
+}
+
+}  // namespace
+}  // namespace kestrav3::testing
