@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "cli_support.h"
+#include "progress/progress.h"
 
 namespace kestrav3::testing {
 namespace {
@@ -54,7 +55,9 @@ protected:
 
 TEST_F(Channel, WindowProgramSeesOneFirstAndOneHundredAndOneLast) {
     install_stand_in();
-    write_file(dir / "many.bin", pattern_bytes(16 * 1024 * 1024 + 5));
+    // Long enough that the first step (2 %) comes well after the program
+    // has started and read the block once.
+    write_file(dir / "many.bin", pattern_bytes(128 * 1024 * 1024 + 5));
     const RunResult code = run_cli({"-cg", "many.bin", "channel key"}, dir.path());
     ASSERT_EQ(code.status, 0) << code.out;
     EXPECT_EQ(code.err, "");
@@ -79,6 +82,34 @@ TEST_F(Channel, GraphicalFormsWithoutTheProgramBehaveAsThePlainOnes) {
     EXPECT_EQ(restored.status, 0);
     EXPECT_EQ(restored.out, run_cli({"-d", "g.bin.archi", "channel key"}, dir.path()).out);
     EXPECT_TRUE(read_file(dir / "g.bin") == read_file(dir / "g.orig"));
+}
+
+// In-process: nothing writes between opening and closing, so the program
+// must find exactly the first message.
+TEST_F(Channel, TheBlockHoldsOneWhenTheProgramStarts) {
+    const auto stand_in_running = [&](const std::string& script) {
+        write_file(dir / "Kestrav_progress_bar.exe", "#!/bin/sh\n" + script + "\n");
+        fs::permissions(dir / "Kestrav_progress_bar.exe", fs::perms::owner_all);
+        return open_win_progress_bar() == 1;
+    };
+    const fs::path here = fs::current_path();
+    fs::current_path(dir.path());
+    ASSERT_TRUE(stand_in_running("head -c 4 /dev/shm/MyFileMappingObject > first.txt"));
+    close_win_progress_bar();  // waits for the program to end
+    EXPECT_EQ(read_file(dir / "first.txt").substr(0, 2), "1\n");
+    EXPECT_EQ(pBuf, nullptr);
+    EXPECT_EQ(hMapFile, nullptr);
+    EXPECT_EQ(fp_windows_progress_bar, nullptr);
+    EXPECT_FALSE(fs::exists(block_path));
+
+    ASSERT_TRUE(stand_in_running("exit 0"));
+    shmem_sender_gprg(9);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(pBuf), 3), "10\n");
+    shmem_sender_gprg(100);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(pBuf), 4), "101\n");
+    EXPECT_EQ(std::string(szMsg), "101\n");
+    close_win_progress_bar();
+    fs::current_path(here);
 }
 
 TEST_F(Channel, SmallFilesNeverStartTheProgram) {
