@@ -59,6 +59,14 @@ else
   echo "ccrypt: not installed (apt-get install ccrypt)"
 fi
 
+# Peak memory of one coding and one decoding run of the large file.
+rm -f plain.bin.archi
+code_kib=$(/usr/bin/time -f %M "$kestrav3" -c plain.bin "$key" 2>&1 >/dev/null | tail -n 1)
+mv plain.bin plain.keep
+decode_kib=$(/usr/bin/time -f %M "$kestrav3" -d plain.bin.archi "$key" 2>&1 >/dev/null | tail -n 1)
+printf '%-40s %8s KiB\n' "peak memory, kestrav3 -c" "$code_kib" "peak memory, kestrav3 -d" "$decode_kib"
+rm -f plain.bin plain.bin.archi
+
 echo "file: 3,145,727 bytes (dense noise), process start included"
 md5d=$(before="" median md5sum dense.bin)
 report "md5sum" "$md5d" "$md5d"
