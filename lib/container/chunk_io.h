@@ -11,7 +11,7 @@ namespace kestrav3 {
 // One open stream, closed when the owner goes out of scope.
 class Stream {
 public:
-    Stream(const char* path, const char* mode) : file_(std::fopen(path, mode)) {}
+    Stream(const char* path, const char* mode);
     // An input read front to back gets a larger buffer: fewer system calls.
     static Stream reader(const char* path);
     Stream(Stream&& other) noexcept : file_(other.file_) { other.file_ = nullptr; }

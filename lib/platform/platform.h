@@ -64,6 +64,14 @@ int child_close(std::FILE* pipe);
 
 namespace kestrav3::platform {
 
+// Appended to every fopen mode: streams the library opens are not inherited
+// by the progress window program it starts.
+#if defined(_WIN32)
+inline constexpr const char* private_stream_mode = "N";
+#else
+inline constexpr const char* private_stream_mode = "e";
+#endif
+
 // Names and metadata arrive in the platform's native text: UTF-8 on POSIX,
 // Windows-1250 on Windows.
 #if defined(_WIN32)
