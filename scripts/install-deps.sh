@@ -9,6 +9,7 @@ packages=(
   libbenchmark-dev libssl-dev      # benchmarks (OpenSSL is the MD5 yardstick only)
   libx11-dev                       # the progress window
   xvfb x11-utils                   # progress window tests under a virtual display
+  clang                            # fuzz targets (libFuzzer ships with it)
   openssl bc time                  # whole-program benchmark: yardstick, arithmetic, peak memory
 )
 

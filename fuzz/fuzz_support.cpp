@@ -1,0 +1,54 @@
+#include "fuzz_support.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "interface/options.h"
+
+namespace kestrav3::fuzzing {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The input lies in <private>/in/; <private> itself must hold nothing else,
+// so a restored name that climbs out of in/ is caught.
+struct Sandbox {
+    fs::path root;
+    Sandbox() {
+        std::string pattern = (fs::temp_directory_path() / "kestrav3-fuzz-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) std::abort();
+        root = fs::path(pattern) / "in";
+        fs::create_directories(root);
+    }
+};
+
+Sandbox& sandbox() {
+    static Sandbox box;
+    return box;
+}
+
+}  // namespace
+
+std::string stage_input(const std::uint8_t* data, std::size_t size) {
+    runlevel = -1;
+    win_progress_onoff = 0;
+    const fs::path path = sandbox().root / "in.archi";
+    std::ofstream(path, std::ios::binary | std::ios::trunc).write(reinterpret_cast<const char*>(data),
+                                                                   static_cast<std::streamsize>(size));
+    return path.string();
+}
+
+void clean_up_after_run() {
+    Sandbox& box = sandbox();
+    for (const auto& entry : fs::directory_iterator(box.root.parent_path()))
+        if (entry.path() != box.root) {
+            std::fprintf(stderr, "a file was created beside the coded file's folder: %s\n", entry.path().c_str());
+            std::abort();
+        }
+    for (const auto& entry : fs::directory_iterator(box.root)) fs::remove_all(entry.path());
+}
+
+}  // namespace kestrav3::fuzzing
