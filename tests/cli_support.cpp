@@ -1,6 +1,7 @@
 #include "cli_support.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -26,13 +27,19 @@ TempDir::~TempDir() {
 
 namespace {
 
-[[noreturn]] void exec_child(const std::vector<std::string>& args, const fs::path& cwd, const fs::path& out,
-                             const fs::path& err, std::uint64_t limit) {
+// Output goes through pipes, not files, so a file-size limit on the child
+// applies to what the program writes and not to what it prints.
+struct Child {
+    pid_t pid;
+    int out_fd;
+    int err_fd;
+};
+
+[[noreturn]] void exec_child(const std::vector<std::string>& args, const fs::path& cwd, int out_fd, int err_fd,
+                             std::uint64_t limit) {
     if (chdir(cwd.c_str()) != 0) _exit(126);
-    const int out_fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int err_fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     const int in_fd = open("/dev/null", O_RDONLY);
-    if (out_fd < 0 || err_fd < 0 || in_fd < 0) _exit(126);
+    if (in_fd < 0) _exit(126);
     dup2(in_fd, 0);
     dup2(out_fd, 1);
     dup2(err_fd, 2);
@@ -52,21 +59,64 @@ namespace {
     _exit(127);
 }
 
+Child start(const std::vector<std::string>& args, const fs::path& cwd, std::uint64_t limit) {
+    int out[2], err[2];
+    if (pipe(out) != 0 || pipe(err) != 0) throw std::runtime_error("pipe failed");
+    const pid_t pid = fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        close(out[0]);
+        close(err[0]);
+        exec_child(args, cwd, out[1], err[1], limit);
+    }
+    close(out[1]);
+    close(err[1]);
+    return {pid, out[0], err[0]};
+}
+
+// Reads whatever is ready on the child's pipes; false once both are closed.
+bool drain(Child& child, RunResult& result, int timeout_ms) {
+    pollfd fds[2] = {{child.out_fd, POLLIN, 0}, {child.err_fd, POLLIN, 0}};
+    std::string* sinks[2] = {&result.out, &result.err};
+    if (child.out_fd < 0 && child.err_fd < 0) return false;
+    poll(fds, 2, timeout_ms);
+    for (int i = 0; i < 2; ++i) {
+        if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+        char buf[65536];
+        const ssize_t n = read(fds[i].fd, buf, sizeof buf);
+        if (n > 0) {
+            sinks[i]->append(buf, static_cast<std::size_t>(n));
+        } else {
+            close(fds[i].fd);
+            (i == 0 ? child.out_fd : child.err_fd) = -1;
+        }
+    }
+    return true;
+}
+
+RunResult finish(Child& child, RunResult result = {}) {
+    while (drain(child, result, -1)) {
+    }
+    int wstatus = 0;
+    waitpid(child.pid, &wstatus, 0);
+    result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+    return result;
+}
+
 }  // namespace
 
 RunResult run_cli(const std::vector<std::string>& args, const fs::path& cwd, std::uint64_t file_size_limit) {
-    TempDir capture;
-    const fs::path out = capture / "stdout", err = capture / "stderr";
-    const pid_t pid = fork();
-    if (pid < 0) throw std::runtime_error("fork failed");
-    if (pid == 0) exec_child(args, cwd, out, err, file_size_limit);
-    int wstatus = 0;
-    waitpid(pid, &wstatus, 0);
+    Child child = start(args, cwd, file_size_limit);
+    return finish(child);
+}
+
+RunResult run_cli_signalled(const std::vector<std::string>& args, const fs::path& cwd, const fs::path& watched,
+                            int sig) {
+    Child child = start(args, cwd, 0);
     RunResult result;
-    result.out = read_file(out);
-    result.err = read_file(err);
-    result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-    return result;
+    for (int waited = 0; waited < 20000 && !fs::exists(watched); ++waited) drain(child, result, 1);
+    kill(child.pid, sig);
+    return finish(child, std::move(result));
 }
 
 std::string read_file(const fs::path& path) {

@@ -35,6 +35,11 @@ struct RunResult {
 // (bytes) caps the files the program may write, as a full disk would.
 RunResult run_cli(const std::vector<std::string>& args, const fs::path& cwd, std::uint64_t file_size_limit = 0);
 
+// Runs the program like run_cli, and sends it signal sig as soon as the file
+// watched exists (or after 20 s).
+RunResult run_cli_signalled(const std::vector<std::string>& args, const fs::path& cwd, const fs::path& watched,
+                            int sig);
+
 std::string read_file(const fs::path& path);
 void write_file(const fs::path& path, const std::string& bytes);
 // n bytes of a fixed pseudo-random pattern (not all-zero, not periodic at 4096).

@@ -27,13 +27,22 @@ bool Stream::close() {
     return ok;
 }
 
+PartialOutput::PartialOutput(std::string path)
+    : path_(std::move(path)), stream_(path_.c_str(), "wb"), created_(static_cast<bool>(stream_)) {
+    // Interrupted or killed, the run must not leave a truncated file that
+    // looks complete either.
+    if (created_) platform::remove_on_interrupt(path_.c_str());
+}
+
 PartialOutput::~PartialOutput() {
-    if (kept_ || !stream_) return;
+    if (kept_ || !created_) return;
     stream_.close();
     std::remove(path_.c_str());
+    platform::keep_on_interrupt();
 }
 
 bool PartialOutput::keep() {
+    platform::keep_on_interrupt();
     if (!stream_.close()) return false;
     kept_ = true;
     return true;

@@ -32,7 +32,7 @@ private:
 // a failed restore leaves no partial file behind.
 class PartialOutput {
 public:
-    explicit PartialOutput(std::string path) : path_(std::move(path)), stream_(path_.c_str(), "wb") {}
+    explicit PartialOutput(std::string path);
     PartialOutput(const PartialOutput&) = delete;
     PartialOutput& operator=(const PartialOutput&) = delete;
     ~PartialOutput();
@@ -46,6 +46,7 @@ public:
 private:
     std::string path_;
     Stream stream_;
+    bool created_;
     bool kept_ = false;
 };
 

@@ -24,6 +24,11 @@ bool is_separator(char c);
 // True when both paths name the same existing file.
 bool same_file(const char* a, const char* b);
 
+// While set, an interrupt or termination signal removes this file (and the
+// progress block, if open) before the process ends as the signal asks.
+void remove_on_interrupt(const char* path);
+void keep_on_interrupt();
+
 // Clock and processor ---------------------------------------------------------
 
 // The real-time clock; false when it cannot be read.

@@ -2,6 +2,7 @@
 #include "platform/platform.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -28,6 +29,43 @@ bool same_file(const char* a, const char* b) {
     if (stat(a, &sa) != 0 || stat(b, &sb) != 0) return false;
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
+
+namespace {
+
+// Filled before the handlers are armed, read only by them.
+char interrupted_output[4096];
+char interrupted_block[64];
+volatile sig_atomic_t output_armed = 0;
+constexpr int cleanup_signals[] = {SIGINT, SIGTERM, SIGHUP};
+
+extern "C" void remove_and_end(int sig) {
+    if (output_armed) unlink(interrupted_output);
+    if (interrupted_block[0] != '\0') shm_unlink(interrupted_block);
+    signal(sig, SIG_DFL);
+    raise(sig);
+}
+
+void arm_handlers() {
+    for (const int sig : cleanup_signals) {
+        struct sigaction action {};
+        action.sa_handler = remove_and_end;
+        sigemptyset(&action.sa_mask);
+        sigaction(sig, &action, nullptr);
+    }
+}
+
+}  // namespace
+
+void remove_on_interrupt(const char* path) {
+    output_armed = 0;
+    if (std::snprintf(interrupted_output, sizeof interrupted_output, "%s", path) >=
+        static_cast<int>(sizeof interrupted_output))
+        return;
+    output_armed = 1;
+    arm_handlers();
+}
+
+void keep_on_interrupt() { output_armed = 0; }
 
 bool realtime_clock(std::int64_t* seconds, long* nanoseconds) {
     timespec ts {};
@@ -81,11 +119,15 @@ bool shared_block_open(const char* name, std::size_t size, SharedBlock* block) {
     block->view = static_cast<unsigned char*>(view);
     block->size = size;
     std::snprintf(block->name, sizeof block->name, "%s", posix_name);
+    // A run ended by a signal must not leave the block behind.
+    std::snprintf(interrupted_block, sizeof interrupted_block, "%s", posix_name);
+    arm_handlers();
     return true;
 }
 
 void shared_block_close(SharedBlock* block) {
     if (block->view != nullptr) munmap(block->view, block->size);
+    interrupted_block[0] = '\0';
     if (block->name[0] != '\0') shm_unlink(block->name);
     *block = SharedBlock{};
 }
