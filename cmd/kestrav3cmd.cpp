@@ -4,8 +4,10 @@
 #include <clocale>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "kestrav3lib.h"
+#include "platform/terminal.h"
 
 namespace {
 
@@ -26,13 +28,37 @@ int describe(const char* file, const char* key) {
     return exit_ok;
 }
 
+// A key given as "-" is read instead: from the terminal without echo (twice
+// when coding, so a typing error cannot lock the file away), or as one line
+// from standard input when that is not a terminal. False: the keys typed
+// did not match.
+bool read_key(const char* option, std::string& key) {
+    using namespace kestrav3::platform;
+    if (!input_is_terminal()) {
+        key.clear();
+        for (int c = std::getchar(); c != EOF && c != '\n'; c = std::getchar()) key.push_back(static_cast<char>(c));
+        return true;
+    }
+    if (!read_hidden_line(" Key: ", key)) return true;
+    const bool coding = std::strcmp(option, "-c") == 0 || std::strcmp(option, "-cg") == 0;
+    std::string again;
+    if (!coding || (read_hidden_line(" Key: ", again) && again == key)) return true;
+    std::puts(" \n Keys do not match\n ");
+    return false;
+}
+
 int run_operation(const char* option, const char* file, const char* key) {
     if (std::strcmp(option, "-c") == 0) return status_of(kestrav3code(file, key, 1));
     if (std::strcmp(option, "-cg") == 0) return status_of(kestrav3code_g(file, key, 1));
     if (std::strcmp(option, "-d") == 0) return status_of(kestrav3decode(file, key, 1));
     if (std::strcmp(option, "-dg") == 0) return status_of(kestrav3decode_g(file, key, 1));
-    if (std::strcmp(option, "-m") == 0) return describe(file, key);
-    return -1;
+    return describe(file, key);
+}
+
+bool is_operation(const char* option) {
+    for (const char* known : {"-c", "-cg", "-d", "-dg", "-m"})
+        if (std::strcmp(option, known) == 0) return true;
+    return false;
 }
 
 bool is_version_option(const char* option) {
@@ -43,11 +69,12 @@ bool is_version_option(const char* option) {
 
 int main(int argc, char** argv) {
     switch_utf_converting(1);
-    if (argc == 4) {
+    if (argc == 4 && is_operation(argv[1])) {
         // Keys longer than 40 bytes reach the library, which refuses them
         // with its framed message.
-        const int status = run_operation(argv[1], argv[2], argv[3]);
-        if (status >= 0) return status;
+        std::string key = argv[3];
+        if (key == "-" && !read_key(argv[1], key)) return exit_failed;
+        return run_operation(argv[1], argv[2], key.c_str());
     }
     if (argc == 2 && is_version_option(argv[1])) {
         kestrav3ver(argv[1]);

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -35,10 +36,9 @@ struct Child {
     int err_fd;
 };
 
-[[noreturn]] void exec_child(const std::vector<std::string>& args, const fs::path& cwd, int out_fd, int err_fd,
-                             std::uint64_t limit) {
+[[noreturn]] void exec_child(const std::vector<std::string>& args, const fs::path& cwd, int in_fd, int out_fd,
+                             int err_fd, std::uint64_t limit) {
     if (chdir(cwd.c_str()) != 0) _exit(126);
-    const int in_fd = open("/dev/null", O_RDONLY);
     if (in_fd < 0) _exit(126);
     dup2(in_fd, 0);
     dup2(out_fd, 1);
@@ -59,18 +59,30 @@ struct Child {
     _exit(127);
 }
 
-Child start(const std::vector<std::string>& args, const fs::path& cwd, std::uint64_t limit) {
-    int out[2], err[2];
-    if (pipe(out) != 0 || pipe(err) != 0) throw std::runtime_error("pipe failed");
+// Standard input is /dev/null, or a pipe holding input (small enough for
+// the pipe's buffer) when there is any.
+Child start(const std::vector<std::string>& args, const fs::path& cwd, std::uint64_t limit,
+            const std::string* input = nullptr) {
+    int in[2] = {-1, -1}, out[2], err[2];
+    if (pipe(out) != 0 || pipe(err) != 0 || (input != nullptr && pipe(in) != 0))
+        throw std::runtime_error("pipe failed");
+    if (input != nullptr && write(in[1], input->data(), input->size()) != static_cast<ssize_t>(input->size()))
+        throw std::runtime_error("input too long for the pipe");
     const pid_t pid = fork();
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
         close(out[0]);
         close(err[0]);
-        exec_child(args, cwd, out[1], err[1], limit);
+        if (input != nullptr) close(in[1]);
+        const int in_fd = input != nullptr ? in[0] : open("/dev/null", O_RDONLY);
+        exec_child(args, cwd, in_fd, out[1], err[1], limit);
     }
     close(out[1]);
     close(err[1]);
+    if (input != nullptr) {
+        close(in[0]);
+        close(in[1]);
+    }
     return {pid, out[0], err[0]};
 }
 
@@ -108,6 +120,41 @@ RunResult finish(Child& child, RunResult result = {}) {
 RunResult run_cli(const std::vector<std::string>& args, const fs::path& cwd, std::uint64_t file_size_limit) {
     Child child = start(args, cwd, file_size_limit);
     return finish(child);
+}
+
+RunResult run_cli_with_input(const std::vector<std::string>& args, const fs::path& cwd, const std::string& input) {
+    Child child = start(args, cwd, 0, &input);
+    return finish(child);
+}
+
+RunResult run_cli_on_terminal(const std::vector<std::string>& args, const fs::path& cwd,
+                              const std::vector<std::string>& lines) {
+    int master = -1;
+    const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+    if (pid < 0) throw std::runtime_error("forkpty failed");
+    if (pid == 0) exec_child(args, cwd, 0, 1, 2, 0);
+    RunResult result;
+    std::size_t typed = 0;
+    for (;;) {
+        pollfd fd{master, POLLIN, 0};
+        if (poll(&fd, 1, 10000) <= 0) break;
+        char buf[4096];
+        const ssize_t n = read(master, buf, sizeof buf);
+        if (n <= 0) break;  // the program has ended
+        result.out.append(buf, static_cast<std::size_t>(n));
+        std::size_t prompts = 0;
+        for (std::size_t at = result.out.find(" Key: "); at != std::string::npos; at = result.out.find(" Key: ", at + 1))
+            ++prompts;
+        for (; typed < prompts && typed < lines.size(); ++typed) {
+            const std::string line = lines[typed] + "\n";
+            if (write(master, line.data(), line.size()) < 0) break;
+        }
+    }
+    close(master);
+    int wstatus = 0;
+    waitpid(pid, &wstatus, 0);
+    result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+    return result;
 }
 
 RunResult run_cli_signalled(const std::vector<std::string>& args, const fs::path& cwd, const fs::path& watched,

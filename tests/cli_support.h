@@ -35,6 +35,14 @@ struct RunResult {
 // (bytes) caps the files the program may write, as a full disk would.
 RunResult run_cli(const std::vector<std::string>& args, const fs::path& cwd, std::uint64_t file_size_limit = 0);
 
+// Runs the program like run_cli with input on its standard input.
+RunResult run_cli_with_input(const std::vector<std::string>& args, const fs::path& cwd, const std::string& input);
+
+// Runs the program on a pseudo-terminal and types each line after the
+// prompt " Key: " appears; returns what the terminal showed.
+RunResult run_cli_on_terminal(const std::vector<std::string>& args, const fs::path& cwd,
+                              const std::vector<std::string>& lines);
+
 // Runs the program like run_cli, and sends it signal sig as soon as the file
 // watched exists (or after 20 s).
 RunResult run_cli_signalled(const std::vector<std::string>& args, const fs::path& cwd, const fs::path& watched,

@@ -1,0 +1,15 @@
+// The terminal, for the program's key prompt. Compiled into the program,
+// not the library: the library never reads from the user.
+#pragma once
+#include <string>
+
+namespace kestrav3::platform {
+
+// True when standard input is a terminal.
+bool input_is_terminal();
+
+// Shows prompt on the terminal and reads one line without echoing it (the
+// line feed removed). False when there is no terminal to read from.
+bool read_hidden_line(const char* prompt, std::string& line);
+
+}  // namespace kestrav3::platform
