@@ -1,0 +1,138 @@
+// Windows side of the platform seam.
+#include "platform/platform.h"
+
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include <sys/stat.h>
+
+#include <cpuid.h>
+#include <immintrin.h>
+
+#include <cstdio>
+
+namespace kestrav3::platform {
+
+PathInfo path_info(const char* path) {
+    struct _stat64 st {};
+    if (_stat64(path, &st) != 0) return {PathKind::missing, 0};
+    if ((st.st_mode & _S_IFMT) != _S_IFREG) return {PathKind::other, 0};
+    return {PathKind::regular, static_cast<std::int64_t>(st.st_size)};
+}
+
+bool is_separator(char c) { return c == '\\' || c == '/'; }
+
+namespace {
+
+// Volume serial number and file index: the identity of an open file.
+bool file_identity(const char* path, BY_HANDLE_FILE_INFORMATION* info) {
+    // Folders open only with backup semantics; no access right is needed
+    // to read the identity.
+    HANDLE h = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    const BOOL ok = GetFileInformationByHandle(h, info);
+    CloseHandle(h);
+    return ok != 0;
+}
+
+}  // namespace
+
+bool same_file(const char* a, const char* b) {
+    BY_HANDLE_FILE_INFORMATION ia {}, ib {};
+    if (!file_identity(a, &ia) || !file_identity(b, &ib)) return false;
+    return ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber && ia.nFileIndexHigh == ib.nFileIndexHigh &&
+           ia.nFileIndexLow == ib.nFileIndexLow;
+}
+
+namespace {
+
+// Filled before the handler is installed, read only by it (on the thread
+// the console starts for the event).
+char interrupted_output[4096];
+volatile LONG output_armed = 0;
+bool handler_installed = false;
+
+BOOL WINAPI remove_and_end(DWORD event) {
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
+    if (output_armed != 0) DeleteFileA(interrupted_output);
+    // Let the default handler end the process as the event asks. The
+    // mapping object goes with the last handle to it, so nothing is left.
+    return FALSE;
+}
+
+}  // namespace
+
+void remove_on_interrupt(const char* path) {
+    output_armed = 0;
+    if (std::snprintf(interrupted_output, sizeof interrupted_output, "%s", path) >=
+        static_cast<int>(sizeof interrupted_output))
+        return;
+    output_armed = 1;
+    if (!handler_installed) handler_installed = SetConsoleCtrlHandler(remove_and_end, TRUE) != 0;
+}
+
+void keep_on_interrupt() { output_armed = 0; }
+
+bool realtime_clock(std::int64_t* seconds, long* nanoseconds) {
+    // 100-nanosecond intervals since 1601-01-01, moved to the Unix epoch.
+    constexpr std::uint64_t unix_epoch = 116444736000000000ULL;
+    FILETIME ft {};
+    GetSystemTimePreciseAsFileTime(&ft);
+    const std::uint64_t ticks = (static_cast<std::uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+    if (ticks < unix_epoch) return false;
+    const std::uint64_t since = ticks - unix_epoch;
+    *seconds = static_cast<std::int64_t>(since / 10000000ULL);
+    *nanoseconds = static_cast<long>((since % 10000000ULL) * 100);
+    return true;
+}
+
+bool cpu_has_rdrand() {
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    __cpuid(0, eax, ebx, ecx, edx);
+    if (eax < 1) return false;
+    __cpuid(1, eax, ebx, ecx, edx);
+    return (ecx & 0x40000000u) != 0;
+}
+
+// Compiled for RDRAND only here; callers ask cpu_has_rdrand() first.
+__attribute__((target("rdrnd"))) bool rdrand64(std::uint64_t* out) {
+    unsigned long long value = 0;
+    if (_rdrand64_step(&value) == 0) return false;
+    *out = value;
+    return true;
+}
+
+bool shared_block_open(const char* name, std::size_t size, SharedBlock* block) {
+    // Backed by the paging file; an existing object of the name is opened.
+    HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, static_cast<DWORD>(size), name);
+    if (mapping == nullptr) return false;
+    void* view = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, size);
+    if (view == nullptr) {
+        CloseHandle(mapping);
+        return false;
+    }
+    block->handle = mapping;
+    block->view = static_cast<unsigned char*>(view);
+    block->size = size;
+    std::snprintf(block->name, sizeof block->name, "%s", name);
+    return true;
+}
+
+void shared_block_close(SharedBlock* block) {
+    if (block->view != nullptr) UnmapViewOfFile(block->view);
+    if (block->handle != nullptr) CloseHandle(static_cast<HANDLE>(block->handle));
+    *block = SharedBlock{};
+}
+
+const char* const progress_program_file = "Kestrav_progress_bar.exe";
+const char* const progress_program_command = "Kestrav_progress_bar.exe";
+
+std::FILE* child_open(const char* command) {
+    std::fflush(stdout);  // the child must not inherit unwritten console text
+    return _popen(command, "r");
+}
+
+int child_close(std::FILE* pipe) { return _pclose(pipe); }
+
+}  // namespace kestrav3::platform
