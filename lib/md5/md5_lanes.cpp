@@ -1,0 +1,234 @@
+// Side-by-side MD5 of independent 4096-byte blocks: each vector lane carries
+// one block's chaining state, so 4 or 8 blocks cost about what one costs in
+// the plain code. Every path is compiled for its own instruction set and
+// picked at run time; the plain one-block code stays the fallback.
+#include "md5/md5_lanes.h"
+
+#include "md5/md5_rounds.h"
+
+#include <cstddef>
+#include <cstdint>
+
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define KESTRAV3_MD5_LANES 1
+#include <immintrin.h>
+#endif
+
+namespace kestrav3 {
+
+#if defined(KESTRAV3_MD5_LANES)
+namespace {
+
+// 4x4 transpose: r[j] holds words 4q..4q+3 of lane j (per 128-bit half);
+// afterwards x[i] holds word 4q+i of every lane.
+#define KESTRAV3_TRANSPOSE4(P, r, x)                     \
+  do {                                                   \
+    const auto t0 = P##_unpacklo_epi32(r[0], r[1]);      \
+    const auto t1 = P##_unpacklo_epi32(r[2], r[3]);      \
+    const auto t2 = P##_unpackhi_epi32(r[0], r[1]);      \
+    const auto t3 = P##_unpackhi_epi32(r[2], r[3]);      \
+    (x)[0] = P##_unpacklo_epi64(t0, t1);                 \
+    (x)[1] = P##_unpackhi_epi64(t0, t1);                 \
+    (x)[2] = P##_unpacklo_epi64(t2, t3);                 \
+    (x)[3] = P##_unpackhi_epi64(t2, t3);                 \
+  } while (0)
+
+namespace sse2 {
+using V = __m128i;
+constexpr int kLanes = 4;
+inline V set1(std::uint32_t w) { return _mm_set1_epi32(static_cast<int>(w)); }
+inline V add(V a, V b) { return _mm_add_epi32(a, b); }
+inline V round_f(V b, V c, V d) { return _mm_xor_si128(d, _mm_and_si128(b, _mm_xor_si128(c, d))); }
+inline V round_g(V b, V c, V d) { return _mm_or_si128(_mm_and_si128(d, b), _mm_andnot_si128(d, c)); }
+inline V round_h(V b, V c, V d) { return _mm_xor_si128(_mm_xor_si128(b, c), d); }
+inline V round_i(V b, V c, V d) {
+  return _mm_xor_si128(c, _mm_or_si128(b, _mm_xor_si128(d, _mm_set1_epi32(-1))));
+}
+template <int S>
+inline V rotl(V v) { return _mm_or_si128(_mm_slli_epi32(v, S), _mm_srli_epi32(v, 32 - S)); }
+inline void load_chunk(const std::uint8_t* const p[], std::size_t offset, V* x) {
+  for (std::size_t q = 0; q < 4; ++q) {
+    V r[4];
+    for (int j = 0; j < 4; ++j)
+      r[j] = _mm_loadu_si128(reinterpret_cast<const V*>(p[j] + offset + 16 * q));
+    KESTRAV3_TRANSPOSE4(_mm, r, x + 4 * q);
+  }
+}
+inline void store_lanes(std::uint32_t* out, V v) { _mm_store_si128(reinterpret_cast<V*>(out), v); }
+#include "md5/md5_lanes_kernel.h"
+}  // namespace sse2
+
+#pragma GCC push_options
+#pragma GCC target("avx2")
+namespace avx2 {
+using V = __m256i;
+constexpr int kLanes = 8;
+inline V set1(std::uint32_t w) { return _mm256_set1_epi32(static_cast<int>(w)); }
+inline V add(V a, V b) { return _mm256_add_epi32(a, b); }
+inline V round_f(V b, V c, V d) {
+  return _mm256_xor_si256(d, _mm256_and_si256(b, _mm256_xor_si256(c, d)));
+}
+inline V round_g(V b, V c, V d) {
+  return _mm256_or_si256(_mm256_and_si256(d, b), _mm256_andnot_si256(d, c));
+}
+inline V round_h(V b, V c, V d) { return _mm256_xor_si256(_mm256_xor_si256(b, c), d); }
+inline V round_i(V b, V c, V d) {
+  return _mm256_xor_si256(c, _mm256_or_si256(b, _mm256_xor_si256(d, _mm256_set1_epi32(-1))));
+}
+template <int S>
+inline V rotl(V v) {
+  return _mm256_or_si256(_mm256_slli_epi32(v, S), _mm256_srli_epi32(v, 32 - S));
+}
+// Lanes j and j + 4 share one register pair of 128-bit halves, so the 4x4
+// transpose within each half yields all 8 lanes in order.
+inline void load_chunk(const std::uint8_t* const p[], std::size_t offset, V* x) {
+  for (std::size_t q = 0; q < 4; ++q) {
+    V r[4];
+    for (int j = 0; j < 4; ++j) {
+      const auto lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p[j] + offset + 16 * q));
+      const auto hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p[j + 4] + offset + 16 * q));
+      r[j] = _mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1);
+    }
+    KESTRAV3_TRANSPOSE4(_mm256, r, x + 4 * q);
+  }
+}
+inline void store_lanes(std::uint32_t* out, V v) {
+  _mm256_store_si256(reinterpret_cast<V*>(out), v);
+}
+#include "md5/md5_lanes_kernel.h"
+}  // namespace avx2
+#pragma GCC pop_options
+
+// Ternary-logic truth tables with b, c, d as the operands 0xf0, 0xcc, 0xaa.
+constexpr int kTernF = 0xca;  // (b & c) | (~b & d)
+constexpr int kTernG = 0xe4;  // (b & d) | (c & ~d)
+constexpr int kTernH = 0x96;  // b ^ c ^ d
+constexpr int kTernI = 0x39;  // c ^ (b | ~d)
+
+#pragma GCC push_options
+#pragma GCC target("avx2,avx512f,avx512vl")
+namespace avx512_x4 {
+using V = __m128i;
+constexpr int kLanes = 4;
+inline V set1(std::uint32_t w) { return _mm_set1_epi32(static_cast<int>(w)); }
+inline V add(V a, V b) { return _mm_add_epi32(a, b); }
+inline V round_f(V b, V c, V d) { return _mm_ternarylogic_epi32(b, c, d, kTernF); }
+inline V round_g(V b, V c, V d) { return _mm_ternarylogic_epi32(b, c, d, kTernG); }
+inline V round_h(V b, V c, V d) { return _mm_ternarylogic_epi32(b, c, d, kTernH); }
+inline V round_i(V b, V c, V d) { return _mm_ternarylogic_epi32(b, c, d, kTernI); }
+template <int S>
+inline V rotl(V v) { return _mm_rol_epi32(v, S); }
+using sse2::load_chunk;
+using sse2::store_lanes;
+#include "md5/md5_lanes_kernel.h"
+}  // namespace avx512_x4
+
+namespace avx512_x8 {
+using V = __m256i;
+constexpr int kLanes = 8;
+inline V set1(std::uint32_t w) { return _mm256_set1_epi32(static_cast<int>(w)); }
+inline V add(V a, V b) { return _mm256_add_epi32(a, b); }
+inline V round_f(V b, V c, V d) { return _mm256_ternarylogic_epi32(b, c, d, kTernF); }
+inline V round_g(V b, V c, V d) { return _mm256_ternarylogic_epi32(b, c, d, kTernG); }
+inline V round_h(V b, V c, V d) { return _mm256_ternarylogic_epi32(b, c, d, kTernH); }
+inline V round_i(V b, V c, V d) { return _mm256_ternarylogic_epi32(b, c, d, kTernI); }
+template <int S>
+inline V rotl(V v) { return _mm256_rol_epi32(v, S); }
+using avx2::load_chunk;
+using avx2::store_lanes;
+#include "md5/md5_lanes_kernel.h"
+}  // namespace avx512_x8
+#pragma GCC pop_options
+
+#undef KESTRAV3_TRANSPOSE4
+
+using GroupFn = void (*)(const std::uint8_t* const[], std::uint32_t[][4]);
+
+struct Kernel {
+  GroupFn hash;
+  int lanes;
+};
+
+Kernel kernel_of(Md5LanesPath path) {
+  switch (path) {
+    case Md5LanesPath::sse2: return {sse2::hash_group, 4};
+    case Md5LanesPath::avx2: return {avx2::hash_group, 8};
+    case Md5LanesPath::avx512_x4: return {avx512_x4::hash_group, 4};
+    case Md5LanesPath::avx512_x8: return {avx512_x8::hash_group, 8};
+    default: return {nullptr, 0};
+  }
+}
+
+bool cpu_has(Md5LanesPath path) {
+  switch (path) {
+    case Md5LanesPath::automatic:
+    case Md5LanesPath::scalar:
+    case Md5LanesPath::sse2: return true;
+    case Md5LanesPath::avx2: return __builtin_cpu_supports("avx2");
+    case Md5LanesPath::avx512_x4:
+    case Md5LanesPath::avx512_x8:
+      return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("avx512f") &&
+             __builtin_cpu_supports("avx512vl");
+  }
+  return false;
+}
+
+// Fastest kernel for a batch of count blocks: one step of the chain costs
+// about the same at any width, so the narrowest width that holds the batch
+// wins.
+Kernel best_kernel(int count) {
+  static const Kernel best4 = kernel_of(
+      cpu_has(Md5LanesPath::avx512_x4) ? Md5LanesPath::avx512_x4 : Md5LanesPath::sse2);
+  static const Kernel best8 = cpu_has(Md5LanesPath::avx512_x8) ? kernel_of(Md5LanesPath::avx512_x8)
+                              : cpu_has(Md5LanesPath::avx2)    ? kernel_of(Md5LanesPath::avx2)
+                                                               : best4;
+  return count <= 4 ? best4 : best8;
+}
+
+Md5LanesPath current_path = Md5LanesPath::automatic;
+
+}  // namespace
+
+bool md5_lanes_supported(Md5LanesPath path) { return cpu_has(path); }
+
+int md5_lanes_words(const std::uint8_t* const blocks[], int count, std::uint32_t words[][4]) {
+  if (current_path == Md5LanesPath::scalar || count < 1) return -1;
+  const Kernel k = current_path == Md5LanesPath::automatic ? best_kernel(count)
+                                                           : kernel_of(current_path);
+  // Groups of k.lanes blocks; lanes past the end repeat the first block and
+  // their words are dropped.
+  for (int first = 0; first < count; first += k.lanes) {
+    const std::uint8_t* lane_blocks[8];
+    std::uint32_t lane_words[8][4];
+    for (int l = 0; l < k.lanes; ++l)
+      lane_blocks[l] = first + l < count ? blocks[first + l] : blocks[first];
+    k.hash(lane_blocks, lane_words);
+    for (int l = 0; l < k.lanes && first + l < count; ++l)
+      for (int r = 0; r < 4; ++r) words[first + l][r] = lane_words[l][r];
+  }
+  return 0;
+}
+
+#else  // no vector paths in this build
+
+bool md5_lanes_supported(Md5LanesPath path) {
+  return path == Md5LanesPath::automatic || path == Md5LanesPath::scalar;
+}
+
+int md5_lanes_words(const std::uint8_t* const[], int, std::uint32_t[][4]) { return -1; }
+
+namespace {
+Md5LanesPath current_path = Md5LanesPath::automatic;
+}  // namespace
+
+#endif
+
+int set_md5_lanes_path(Md5LanesPath path) {
+  if (!md5_lanes_supported(path)) return -1;
+  current_path = path;
+  return 0;
+}
+
+Md5LanesPath md5_lanes_path() { return current_path; }
+
+}  // namespace kestrav3

@@ -1,0 +1,163 @@
+// Side-by-side MD5 of 4096-byte blocks: every path, every lane, every batch
+// size must give exactly the text of the one-block code.
+#include "md5/md5.h"
+#include "md5/md5_lanes.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using kestrav3::Md5LanesPath;
+
+constexpr int kBlock = 4096;
+
+const Md5LanesPath kPaths[] = {Md5LanesPath::automatic, Md5LanesPath::scalar,
+                               Md5LanesPath::sse2,      Md5LanesPath::avx2,
+                               Md5LanesPath::avx512_x4, Md5LanesPath::avx512_x8};
+
+const char* path_name(Md5LanesPath path) {
+  switch (path) {
+    case Md5LanesPath::automatic: return "automatic";
+    case Md5LanesPath::scalar: return "scalar";
+    case Md5LanesPath::sse2: return "sse2";
+    case Md5LanesPath::avx2: return "avx2";
+    case Md5LanesPath::avx512_x4: return "avx512_x4";
+    case Md5LanesPath::avx512_x8: return "avx512_x8";
+  }
+  return "?";
+}
+
+// Restores the automatic choice however a test ends.
+struct PathGuard {
+  ~PathGuard() { kestrav3::set_md5_lanes_path(Md5LanesPath::automatic); }
+};
+
+std::string one_block_text(const std::uint8_t* block) {
+  std::array<char, 33> text{};
+  int seed = 0;
+  EXPECT_EQ(kestrav3::md5cnt(block, kBlock, text.data(), &seed), 0);
+  return text.data();
+}
+
+// Hashes the blocks with md5_blocks on the current path and compares every
+// lane with the one-block text; the byte after each text stays untouched.
+void expect_same_texts(const std::vector<const std::uint8_t*>& blocks, const char* what) {
+  const int count = static_cast<int>(blocks.size());
+  char texts[kestrav3::max_md5_lanes][33];
+  for (auto& t : texts) std::fill(std::begin(t), std::end(t), '#');
+  kestrav3::md5_blocks(blocks.data(), count, texts);
+  for (int i = 0; i < count; ++i) {
+    ASSERT_EQ(texts[i][32], '\0') << what << " count " << count << " lane " << i;
+    EXPECT_EQ(std::string(texts[i]), one_block_text(blocks[i]))
+        << path_name(kestrav3::md5_lanes_path()) << ", " << what << ", count " << count
+        << ", lane " << i;
+  }
+  for (int i = count; i < kestrav3::max_md5_lanes; ++i) EXPECT_EQ(texts[i][0], '#');
+}
+
+std::vector<std::uint8_t> random_bytes(std::size_t n, std::uint32_t seed) {
+  std::vector<std::uint8_t> v(n);
+  std::mt19937 rng(seed);
+  for (auto& b : v) b = static_cast<std::uint8_t>(rng());
+  return v;
+}
+
+TEST(Md5Lanes, ScalarAndSse2AreAlwaysThere) {
+  EXPECT_TRUE(kestrav3::md5_lanes_supported(Md5LanesPath::automatic));
+  EXPECT_TRUE(kestrav3::md5_lanes_supported(Md5LanesPath::scalar));
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+  EXPECT_TRUE(kestrav3::md5_lanes_supported(Md5LanesPath::sse2));
+#endif
+  PathGuard guard;
+  for (Md5LanesPath path : kPaths) {
+    // A path the processor lacks is refused and leaves the setting alone.
+    ASSERT_EQ(kestrav3::set_md5_lanes_path(Md5LanesPath::scalar), 0);
+    const bool ok = kestrav3::md5_lanes_supported(path);
+    EXPECT_EQ(kestrav3::set_md5_lanes_path(path), ok ? 0 : -1) << path_name(path);
+    EXPECT_EQ(kestrav3::md5_lanes_path(), ok ? path : Md5LanesPath::scalar) << path_name(path);
+  }
+}
+
+TEST(Md5Lanes, EveryPathEveryCountMatchesOneBlockCode) {
+  // Blocks at odd offsets, so the vector loads are unaligned as well.
+  const auto data = random_bytes(8 * kBlock + 1, 777);
+  const auto zeros = std::vector<std::uint8_t>(kBlock, 0x00);
+  const auto ones = std::vector<std::uint8_t>(kBlock, 0xff);
+  PathGuard guard;
+  int tried = 0;
+  for (Md5LanesPath path : kPaths) {
+    if (kestrav3::set_md5_lanes_path(path) != 0) continue;
+    ++tried;
+    for (int count = 1; count <= kestrav3::max_md5_lanes; ++count) {
+      std::vector<const std::uint8_t*> distinct, same, mixed;
+      for (int i = 0; i < count; ++i) {
+        distinct.push_back(data.data() + 1 + static_cast<std::size_t>(i) * kBlock);
+        same.push_back(data.data() + 1 + 3 * kBlock);
+        mixed.push_back(i % 3 == 0 ? zeros.data() : i % 3 == 1 ? ones.data() : distinct.back());
+      }
+      expect_same_texts(distinct, "distinct random blocks");
+      expect_same_texts(same, "one block in every lane");
+      expect_same_texts(mixed, "zero, 0xff and random blocks");
+    }
+  }
+  EXPECT_GE(tried, 2);
+}
+
+TEST(Md5Lanes, KnownBlocksAndBitFlipsInEveryLane) {
+  // head -c 4096 /dev/zero | md5sum, and the same for 0xff bytes
+  const auto zeros = std::vector<std::uint8_t>(kBlock, 0x00);
+  const auto ones = std::vector<std::uint8_t>(kBlock, 0xff);
+  ASSERT_EQ(one_block_text(zeros.data()), "620f0b67a91f7f74151bc5be745b7110");
+  const std::string ones_text = one_block_text(ones.data());
+  PathGuard guard;
+  std::mt19937 rng(4242);
+  for (Md5LanesPath path : kPaths) {
+    if (kestrav3::set_md5_lanes_path(path) != 0) continue;
+    // Eight copies of random data, each with a different bit flipped at a
+    // random place: a lane that mixes in a neighbour's words would show.
+    auto copies = random_bytes(8 * kBlock, 99);
+    for (int lane = 0; lane < 8; ++lane) {
+      std::copy(copies.begin(), copies.begin() + kBlock, copies.begin() + lane * kBlock);
+      copies[static_cast<std::size_t>(lane) * kBlock + rng() % kBlock] ^=
+          static_cast<std::uint8_t>(1u << (rng() % 8));
+    }
+    std::vector<const std::uint8_t*> blocks;
+    for (int lane = 0; lane < 8; ++lane) blocks.push_back(copies.data() + lane * kBlock);
+    expect_same_texts(blocks, "flipped copies");
+    const std::vector<const std::uint8_t*> known = {zeros.data(), ones.data(), zeros.data(),
+                                                    ones.data()};
+    char texts[kestrav3::max_md5_lanes][33];
+    kestrav3::md5_blocks(known.data(), 4, texts);
+    EXPECT_EQ(std::string(texts[0]), "620f0b67a91f7f74151bc5be745b7110") << path_name(path);
+    EXPECT_EQ(std::string(texts[1]), ones_text) << path_name(path);
+    EXPECT_EQ(std::string(texts[2]), "620f0b67a91f7f74151bc5be745b7110") << path_name(path);
+    EXPECT_EQ(std::string(texts[3]), ones_text) << path_name(path);
+  }
+}
+
+TEST(Md5Lanes, ChainingStateEndsAsAfterTheLastBlock) {
+  const auto data = random_bytes(5 * kBlock, 5);
+  std::vector<const std::uint8_t*> blocks;
+  for (int i = 0; i < 5; ++i) blocks.push_back(data.data() + i * kBlock);
+  one_block_text(blocks[4]);
+  const std::array<std::uint32_t, 4> expected = {kestrav3::h0, kestrav3::h1, kestrav3::h2,
+                                                 kestrav3::h3};
+  PathGuard guard;
+  for (Md5LanesPath path : kPaths) {
+    if (kestrav3::set_md5_lanes_path(path) != 0) continue;
+    one_block_text(blocks[0]);
+    char texts[kestrav3::max_md5_lanes][33];
+    kestrav3::md5_blocks(blocks.data(), 5, texts);
+    const std::array<std::uint32_t, 4> got = {kestrav3::h0, kestrav3::h1, kestrav3::h2,
+                                              kestrav3::h3};
+    EXPECT_EQ(got, expected) << path_name(path);
+  }
+}
+
+}  // namespace
