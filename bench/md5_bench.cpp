@@ -2,6 +2,7 @@
 // side with OpenSSL's MD5 on the same blocks. OpenSSL is only the yardstick
 // here; the product does not link it.
 #include "md5/md5.h"
+#include "md5/md5_lanes.h"
 
 #include <benchmark/benchmark.h>
 #include <openssl/md5.h>
@@ -55,8 +56,40 @@ void BM_openssl_md5_4096(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kBlock);
 }
 
+// md5_blocks on one pinned path, count blocks per call as the coder batches
+// them; range(0) is the path, range(1) the count.
+void BM_md5_blocks(benchmark::State& state) {
+  const auto path = static_cast<kestrav3::Md5LanesPath>(state.range(0));
+  const int count = static_cast<int>(state.range(1));
+  if (kestrav3::set_md5_lanes_path(path) != 0) {
+    state.SkipWithError("path not supported on this processor");
+    return;
+  }
+  const auto& data = blocks();
+  char texts[kestrav3::max_md5_lanes][33];
+  std::size_t i = 0;
+  for (auto _ : state) {
+    const std::uint8_t* batch[kestrav3::max_md5_lanes];
+    for (int l = 0; l < count; ++l) batch[l] = data.data() + ((i + l) % kBlocks) * kBlock;
+    kestrav3::md5_blocks(batch, count, texts);
+    benchmark::DoNotOptimize(texts);
+    i = (i + count) % kBlocks;
+  }
+  kestrav3::set_md5_lanes_path(kestrav3::Md5LanesPath::automatic);
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * count * kBlock);
+}
+
+void md5_blocks_args(benchmark::internal::Benchmark* b) {
+  using P = kestrav3::Md5LanesPath;
+  b->ArgNames({"path", "count"});
+  for (P path : {P::automatic, P::scalar, P::sse2, P::avx2, P::avx512_x4, P::avx512_x8})
+    for (int count : {4, 8}) b->Args({static_cast<int>(path), count});
+}
+
 // Repeated, so the medians of both can be compared within one run.
 BENCHMARK(BM_openssl_md5_4096)->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(BM_md5cnt_4096)->Repetitions(5)->ReportAggregatesOnly(true);
+// path: 0 automatic, 1 scalar, 2 sse2, 3 avx2, 4 avx512_x4, 5 avx512_x8
+BENCHMARK(BM_md5_blocks)->Apply(md5_blocks_args)->Repetitions(3)->ReportAggregatesOnly(true);
 
 }  // namespace
