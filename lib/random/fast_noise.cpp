@@ -1,8 +1,12 @@
 #include "random/fast_noise.h"
+#include "random/fast_noise_lanes.h"
+#include "random/fast_noise_paths.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <utility>
 
@@ -63,15 +67,11 @@ inline std::int64_t next_draw(std::int64_t state, int a) {
 
 namespace {
 
-// Seeds one pass from a fresh clock reading and returns its start state.
-std::int64_t seeded_pass() {
-    srng48(static_cast<std::int64_t>(non_monotonic_time_function()));
-    return unix_seed;
-}
+constexpr int pass_length = BLOCK_SIZE / 2;
 
-// Runs K seeded passes side by side, pass k writing every second byte from
-// out[k]. The chains are independent, so the processor overlaps their
-// multiplications; unix_seed ends as the last pass leaves it.
+// Runs K passes side by side from their start states, pass k writing every
+// second byte from out[k]. The chains are independent, so the processor
+// overlaps their multiplications; unix_seed ends as the last pass leaves it.
 template <std::size_t K, std::size_t... I>
 void run_passes(std::array<std::int64_t, K> state, const std::array<std::uint8_t*, K>& out, int a,
                 std::index_sequence<I...>) {
@@ -88,28 +88,140 @@ void run_passes(const std::array<std::int64_t, K>& state, const std::array<std::
     run_passes(state, out, a, std::make_index_sequence<K>{});
 }
 
+void scalar_from_seeds(int a, const std::int64_t* seeds, std::uint8_t* const blocks[], int count) {
+    int i = 0;
+    for (; i + 1 < count; i += 2) {
+        const std::int64_t* s = seeds + 2 * i;
+        run_passes<4>({s[0], s[1], s[2], s[3]}, {blocks[i], blocks[i] + 1, blocks[i + 1], blocks[i + 1] + 1}, a);
+    }
+    if (i < count) run_passes<2>({seeds[2 * i], seeds[2 * i + 1]}, {blocks[i], blocks[i] + 1}, a);
+}
+
+// The lane paths: all chains advance a fixed number of draws in vector
+// lanes, then each pass takes its bytes from them. Skipping a zero byte does
+// not change a chain, only whether a draw yields a byte, so the draws can be
+// made ahead and the zeros dropped afterwards.
+struct LaneBuffers {
+    std::array<noise_lanes::Bytes, noise_lanes::max_groups> bytes;
+    std::array<noise_lanes::States, 8 * noise_lanes::max_groups - noise_lanes::kept_from> kept;
+    std::array<std::array<std::uint8_t, pass_length>, 2> passes;  // even, odd
+};
+LaneBuffers lanes;
+
+constexpr bool has_zero_byte(std::uint64_t w) {
+    return ((w - 0x0101010101010101ULL) & ~w & 0x8080808080808080ULL) != 0;
+}
+
+// The eight bytes of w, low byte first, in one store where the order agrees.
+inline void put_bytes(std::uint64_t w, std::uint8_t* out) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    std::memcpy(out, &w, sizeof w);
+#else
+    for (int k = 0; k < 8; ++k) out[k] = static_cast<std::uint8_t>(w >> (8 * k));
+#endif
+}
+
+// Takes the bytes of chain c from its first `available` draws (continuing
+// one draw at a time if they run out) and returns the state after the last
+// draw used, as the plain pass leaves unix_seed.
+std::int64_t collect_pass(int a, int c, int available, std::uint8_t* pass) {
+    int n = 0, last = -1;
+    for (int d = 0; n < pass_length && d < available; d += 8) {
+        const std::uint64_t word = lanes.bytes[static_cast<std::size_t>(d / 8)][c];
+        if (d + 8 <= available && n + 8 <= pass_length && (a != 1 || !has_zero_byte(word))) {
+            put_bytes(word, pass + n);
+            n += 8;
+            last = d + 7;
+            continue;
+        }
+        for (int k = 0; k < 8 && n < pass_length && d + k < available; ++k) {
+            const auto byte = static_cast<std::uint8_t>(word >> (8 * k));
+            if (a == 1 && byte == 0) continue;
+            pass[n++] = byte;
+            last = d + k;
+        }
+    }
+    if (n == pass_length) return lanes.kept[static_cast<std::size_t>(last - noise_lanes::kept_from)][c];
+    std::int64_t state = lanes.kept[static_cast<std::size_t>(available - 1 - noise_lanes::kept_from)][c];
+    while (n < pass_length) {
+        state = next_draw(state, a);
+        pass[n++] = low_byte(state);
+    }
+    return state;
+}
+
+void lanes_from_seeds(int a, const std::int64_t* seeds, std::uint8_t* const blocks[], int count, NoisePath path,
+                      int margin) {
+    std::array<std::int64_t, noise_lanes::chains> start{};
+    for (int c = 0; c < 2 * count; ++c) start[static_cast<std::size_t>(c)] = seeds[c];
+    const int available = pass_length + (a == 1 ? std::clamp(margin, 0, max_noise_margin) : 0);
+    const int groups = (available + 7) / 8;
+    if (path == NoisePath::avx512)
+        noise_lanes::advance_avx512(start.data(), 2 * count, groups, lanes.bytes.data(), lanes.kept.data());
+    else
+        noise_lanes::advance_avx2(start.data(), 2 * count, groups, lanes.bytes.data(), lanes.kept.data());
+    auto& [even, odd] = lanes.passes;
+    for (int k = 0; k < count; ++k) {
+        collect_pass(a, 2 * k, available, even.data());
+        unix_seed = collect_pass(a, 2 * k + 1, available, odd.data());
+        noise_lanes::interleave(even.data(), odd.data(), pass_length, blocks[k]);
+    }
+}
+
+NoisePath chosen_path = NoisePath::automatic;
+
+NoisePath best_path() {
+    static const NoisePath best = noise_lanes::avx512_supported() ? NoisePath::avx512
+                                  : noise_lanes::avx2_supported() ? NoisePath::avx2
+                                                                  : NoisePath::scalar;
+    return best;
+}
+
+// Seeds one pass from a fresh clock reading and returns its start state.
+std::int64_t seeded_pass() {
+    srng48(static_cast<std::int64_t>(non_monotonic_time_function()));
+    return unix_seed;
+}
+
 }  // namespace
 
+bool fast_noise_path_supported(NoisePath path) {
+    switch (path) {
+        case NoisePath::avx512: return noise_lanes::avx512_supported();
+        case NoisePath::avx2: return noise_lanes::avx2_supported();
+        default: return true;
+    }
+}
+
+bool set_fast_noise_path(NoisePath path) {
+    if (!fast_noise_path_supported(path)) return false;
+    chosen_path = path;
+    return true;
+}
+
+void noise_from_seeds(int a, const std::int64_t* seeds, std::uint8_t* const blocks[], int count, NoisePath path,
+                      int margin) {
+    if (path == NoisePath::automatic) path = best_path();
+    if (count <= 0 || count > max_noise_blocks) return;
+    if (path == NoisePath::scalar || !fast_noise_path_supported(path))
+        scalar_from_seeds(a, seeds, blocks, count);
+    else
+        lanes_from_seeds(a, seeds, blocks, count, path, margin);
+}
+
 void noise_gen_unix(int a) {
-    const std::int64_t even = seeded_pass();
-    const std::int64_t odd = seeded_pass();
-    run_passes<2>({even, odd}, {vizard.data(), vizard.data() + 1}, a);
+    const std::array<std::int64_t, 2> seeds = {seeded_pass(), seeded_pass()};
+    std::uint8_t* const block = vizard.data();
+    noise_from_seeds(a, seeds.data(), &block, 1, chosen_path);
 }
 
 void noise_gen_unix_many(int a, std::uint8_t* const blocks[], int count) {
-    int i = 0;
-    for (; i + 1 < count; i += 2) {
-        const std::int64_t first_even = seeded_pass();
-        const std::int64_t first_odd = seeded_pass();
-        const std::int64_t second_even = seeded_pass();
-        const std::int64_t second_odd = seeded_pass();
-        run_passes<4>({first_even, first_odd, second_even, second_odd},
-                      {blocks[i], blocks[i] + 1, blocks[i + 1], blocks[i + 1] + 1}, a);
-    }
-    if (i < count) {
-        const std::int64_t even = seeded_pass();
-        const std::int64_t odd = seeded_pass();
-        run_passes<2>({even, odd}, {blocks[i], blocks[i] + 1}, a);
+    // More blocks than a batch holds are made a batch at a time.
+    for (int first = 0; first < count; first += max_noise_blocks) {
+        const int n = std::min(count - first, max_noise_blocks);
+        std::array<std::int64_t, 2 * max_noise_blocks> seeds{};
+        for (int c = 0; c < 2 * n; ++c) seeds[static_cast<std::size_t>(c)] = seeded_pass();
+        noise_from_seeds(a, seeds.data(), blocks + first, n, chosen_path);
     }
 }
 

@@ -1,0 +1,27 @@
+// Sixteen fast-noise chains advanced side by side in vector lanes.
+#pragma once
+#include <cstdint>
+
+namespace kestrav3::noise_lanes {
+
+constexpr int chains = 16;
+// The first draw whose whole state is kept: a pass uses at least 2048 draws,
+// so its last used draw lies at or after 2047, inside the last kept groups.
+constexpr int kept_from = 2040;
+constexpr int max_groups = (2048 + 64) / 8;  // groups of eight draws
+
+// Draw d of chain c: its low byte is byte d % 8 of bytes[d / 8][c]; for
+// d >= kept_from its state is kept[d - kept_from][c]. Each kernel runs at
+// least `used` of the 16 chains from start[c] for 8 * groups draws.
+using Bytes = std::uint64_t[chains];
+using States = std::int64_t[chains];
+
+// out[2i] = even[i], out[2i + 1] = odd[i] for i < n.
+void interleave(const std::uint8_t* even, const std::uint8_t* odd, int n, std::uint8_t* out);
+
+bool avx512_supported();
+bool avx2_supported();
+void advance_avx512(const std::int64_t* start, int used, int groups, Bytes* bytes, States* kept);
+void advance_avx2(const std::int64_t* start, int used, int groups, Bytes* bytes, States* kept);
+
+}  // namespace kestrav3::noise_lanes

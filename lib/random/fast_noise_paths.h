@@ -1,0 +1,29 @@
+// Ways of computing the fast noise, and a seam below the clock seeding, so
+// that every way can be compared with the plain one from fixed start states.
+#pragma once
+#include <cstdint>
+
+namespace kestrav3 {
+
+enum class NoisePath { automatic, scalar, avx2, avx512 };
+
+// Whether this processor can run the path; automatic and scalar always can.
+bool fast_noise_path_supported(NoisePath path);
+// The path the public noise functions take from now on; automatic picks the
+// fastest one this processor supports. Returns false (and changes nothing)
+// for an unsupported path.
+bool set_fast_noise_path(NoisePath path);
+
+// Draws past the 2048 of a pass that the lane paths compute ahead, so that a
+// pass which skips zero bytes rarely has to be finished one draw at a time.
+constexpr int default_noise_margin = 32;
+constexpr int max_noise_margin = 64;
+
+// Fills count blocks (at most 8) from 2 * count start states: seeds[2k]
+// starts the pass over the even positions of blocks[k], seeds[2k + 1] the
+// pass over the odd ones. unix_seed ends as the last pass leaves it. margin
+// (0 to max_noise_margin) only changes how the lane paths split their work.
+void noise_from_seeds(int a, const std::int64_t* seeds, std::uint8_t* const blocks[], int count, NoisePath path,
+                      int margin = default_noise_margin);
+
+}  // namespace kestrav3

@@ -1,0 +1,184 @@
+#include "random/fast_noise_lanes.h"
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+
+// GCC 12 takes the deliberately undefined pass-through operand of the
+// immediate shifts for an uninitialised read once they are inlined here.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
+#define KESTRAV3_AVX512 __attribute__((target("avx512f,avx512dq,avx512vl,avx512bw")))
+#define KESTRAV3_AVX2 __attribute__((target("avx2")))
+
+namespace kestrav3::noise_lanes {
+
+namespace {
+
+constexpr long long modulus = (1LL << 48) - 1;
+constexpr long long multiplier = 25214903917LL;
+
+// One step of eight chains: t = s * multiplier + 11 wrapping, then the
+// truncating remainder by 2^48 - 1. With hi the signed top 16 bits of t and
+// lo the low 48, v = hi + lo is congruent to t; m comes off when v >= m for
+// t >= 0 and when v >= 1 for t < 0, so the result keeps the sign of t.
+KESTRAV3_AVX512 inline __m512i step8(__m512i s) {
+    const __m512i m = _mm512_set1_epi64(modulus);
+    const __m512i t = _mm512_add_epi64(_mm512_mullo_epi64(s, _mm512_set1_epi64(multiplier)), _mm512_set1_epi64(11));
+    const __m512i v = _mm512_add_epi64(_mm512_srai_epi64(t, 48), _mm512_and_si512(t, m));
+    const __m512i threshold = _mm512_mask_blend_epi64(_mm512_movepi64_mask(t), m, _mm512_set1_epi64(1));
+    return _mm512_mask_sub_epi64(v, _mm512_cmpge_epi64_mask(v, threshold), v, m);
+}
+
+// Eight draws of NV vectors of chains; the low bytes gather in acc, first
+// draw in byte 0. Keep also stores every state.
+template <int NV, bool Keep>
+KESTRAV3_AVX512 inline void group8(__m512i (&s)[NV], Bytes& bytes, States* kept) {
+    __m512i acc[NV];
+    for (int v = 0; v < NV; ++v) acc[v] = _mm512_setzero_si512();
+    // Fully unrolled, so that the states and bytes stay in registers.
+#pragma GCC unroll 8
+    for (int u = 0; u < 8; ++u) {
+#pragma GCC unroll 4
+        for (int v = 0; v < NV; ++v) {
+            s[v] = step8(s[v]);
+            acc[v] = _mm512_or_si512(_mm512_srli_epi64(acc[v], 8), _mm512_slli_epi64(s[v], 56));
+            if (Keep) _mm512_storeu_si512(kept[u] + 8 * v, s[v]);
+        }
+    }
+    for (int v = 0; v < NV; ++v) _mm512_storeu_si512(bytes + 8 * v, acc[v]);
+}
+
+template <int NV>
+KESTRAV3_AVX512 void run512(const std::int64_t* start, int groups, Bytes* bytes, States* kept) {
+    __m512i s[NV];
+    for (int v = 0; v < NV; ++v) s[v] = _mm512_loadu_si512(start + 8 * v);
+    constexpr int first_kept = kept_from / 8;
+    int g = 0;
+    for (; g < groups && g < first_kept; ++g) group8<NV, false>(s, bytes[g], nullptr);
+    for (; g < groups; ++g) group8<NV, true>(s, bytes[g], kept + 8 * (g - first_kept));
+}
+
+// The same step on four chains with AVX2: the low 64 bits of the product
+// from 32-bit halves (the multiplier's high half is 5), and the arithmetic
+// shift by 48 put together from 32-bit shifts.
+KESTRAV3_AVX2 inline __m256i step4(__m256i s) {
+    const __m256i m = _mm256_set1_epi64x(modulus);
+    const __m256i low_mult = _mm256_set1_epi64x(multiplier & 0xFFFFFFFF);
+    const __m256i cross = _mm256_add_epi64(_mm256_mul_epu32(_mm256_srli_epi64(s, 32), low_mult),
+                                           _mm256_add_epi64(_mm256_slli_epi64(s, 2), s));
+    const __m256i t = _mm256_add_epi64(_mm256_add_epi64(_mm256_mul_epu32(s, low_mult), _mm256_set1_epi64x(11)),
+                                       _mm256_slli_epi64(cross, 32));
+    const __m256i sign = _mm256_shuffle_epi32(_mm256_srai_epi32(t, 31), _MM_SHUFFLE(3, 3, 1, 1));
+    const __m256i top = _mm256_shuffle_epi32(_mm256_srai_epi32(t, 16), _MM_SHUFFLE(3, 3, 1, 1));
+    const __m256i hi = _mm256_blend_epi32(top, sign, 0xAA);
+    const __m256i v = _mm256_add_epi64(hi, _mm256_and_si256(t, m));
+    const __m256i threshold = _mm256_xor_si256(m, _mm256_and_si256(sign, _mm256_set1_epi64x(modulus ^ 1)));
+    const __m256i below = _mm256_cmpgt_epi64(threshold, v);
+    return _mm256_sub_epi64(v, _mm256_andnot_si256(below, m));
+}
+
+template <int NV, bool Keep>
+KESTRAV3_AVX2 inline void group4(__m256i (&s)[NV], Bytes& bytes, States* kept) {
+    __m256i acc[NV];
+    for (int v = 0; v < NV; ++v) acc[v] = _mm256_setzero_si256();
+    // Fully unrolled, so that the states and bytes stay in registers.
+#pragma GCC unroll 8
+    for (int u = 0; u < 8; ++u) {
+#pragma GCC unroll 4
+        for (int v = 0; v < NV; ++v) {
+            s[v] = step4(s[v]);
+            acc[v] = _mm256_or_si256(_mm256_srli_epi64(acc[v], 8), _mm256_slli_epi64(s[v], 56));
+            if (Keep) _mm256_storeu_si256(reinterpret_cast<__m256i*>(kept[u] + 4 * v), s[v]);
+        }
+    }
+    for (int v = 0; v < NV; ++v) _mm256_storeu_si256(reinterpret_cast<__m256i*>(bytes + 4 * v), acc[v]);
+}
+
+template <int NV>
+KESTRAV3_AVX2 void run256(const std::int64_t* start, int groups, Bytes* bytes, States* kept) {
+    __m256i s[NV];
+    for (int v = 0; v < NV; ++v) s[v] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(start + 4 * v));
+    constexpr int first_kept = kept_from / 8;
+    int g = 0;
+    for (; g < groups && g < first_kept; ++g) group4<NV, false>(s, bytes[g], nullptr);
+    for (; g < groups; ++g) group4<NV, true>(s, bytes[g], kept + 8 * (g - first_kept));
+}
+
+}  // namespace
+
+void interleave(const std::uint8_t* even, const std::uint8_t* odd, int n, std::uint8_t* out) {
+    int i = 0;
+    for (; i + 16 <= n; i += 16) {  // SSE2 is part of every x86-64 processor
+        const __m128i e = _mm_loadu_si128(reinterpret_cast<const __m128i*>(even + i));
+        const __m128i o = _mm_loadu_si128(reinterpret_cast<const __m128i*>(odd + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i), _mm_unpacklo_epi8(e, o));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i + 16), _mm_unpackhi_epi8(e, o));
+    }
+    for (; i < n; ++i) {
+        out[2 * i] = even[i];
+        out[2 * i + 1] = odd[i];
+    }
+}
+
+bool avx512_supported() {
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
+           __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512bw");
+}
+
+bool avx2_supported() { return __builtin_cpu_supports("avx2"); }
+
+void advance_avx512(const std::int64_t* start, int used, int groups, Bytes* bytes, States* kept) {
+    if (used <= 8)
+        run512<1>(start, groups, bytes, kept);
+    else
+        run512<2>(start, groups, bytes, kept);
+}
+
+void advance_avx2(const std::int64_t* start, int used, int groups, Bytes* bytes, States* kept) {
+    switch ((used + 3) / 4) {
+        case 0:
+        case 1: run256<1>(start, groups, bytes, kept); break;
+        case 2: run256<2>(start, groups, bytes, kept); break;
+        case 3: run256<3>(start, groups, bytes, kept); break;
+        default: run256<4>(start, groups, bytes, kept); break;
+    }
+}
+
+}  // namespace kestrav3::noise_lanes
+
+#pragma GCC diagnostic pop
+
+#else  // no vector kernels on this target: the callers stay with the scalar path
+
+namespace kestrav3::noise_lanes {
+
+void interleave(const std::uint8_t* even, const std::uint8_t* odd, int n, std::uint8_t* out) {
+    int i = 0;
+    for (; i + 16 <= n; i += 16) {  // SSE2 is part of every x86-64 processor
+        const __m128i e = _mm_loadu_si128(reinterpret_cast<const __m128i*>(even + i));
+        const __m128i o = _mm_loadu_si128(reinterpret_cast<const __m128i*>(odd + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i), _mm_unpacklo_epi8(e, o));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i + 16), _mm_unpackhi_epi8(e, o));
+    }
+    for (; i < n; ++i) {
+        out[2 * i] = even[i];
+        out[2 * i + 1] = odd[i];
+    }
+}
+
+void interleave(const std::uint8_t* even, const std::uint8_t* odd, int n, std::uint8_t* out) {
+    for (int i = 0; i < n; ++i) {
+        out[2 * i] = even[i];
+        out[2 * i + 1] = odd[i];
+    }
+}
+
+bool avx512_supported() { return false; }
+bool avx2_supported() { return false; }
+void advance_avx512(const std::int64_t*, int, int, Bytes*, States*) {}
+void advance_avx2(const std::int64_t*, int, int, Bytes*, States*) {}
+
+}  // namespace kestrav3::noise_lanes
+
+#endif

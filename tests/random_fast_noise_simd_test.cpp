@@ -1,0 +1,144 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <random>
+#include <vector>
+
+#include "container/transform.h"
+#include "random/fast_noise.h"
+#include "random/fast_noise_paths.h"
+
+using namespace kestrav3;
+
+namespace {
+
+using Block = std::array<std::uint8_t, BLOCK_SIZE>;
+
+struct Noise {
+    std::vector<Block> blocks;
+    std::int64_t last_state = 0;
+};
+
+// Noise made the plain way, one public generator step at a time.
+Noise reference_noise(int a, const std::vector<std::int64_t>& seeds, int count) {
+    Noise out{std::vector<Block>(static_cast<std::size_t>(count)), 0};
+    for (int c = 0; c < 2 * count; ++c) {
+        srng48(seeds[static_cast<std::size_t>(c)]);
+        Block& block = out.blocks[static_cast<std::size_t>(c / 2)];
+        for (int i = c % 2; i < BLOCK_SIZE; i += 2) {
+            std::int64_t s = rngen48();
+            while (a == 1 && (s & 0xFF) == 0) s = rngen48();
+            block[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(s & 0xFF);
+        }
+    }
+    out.last_state = unix_seed;
+    return out;
+}
+
+Noise path_noise(int a, const std::vector<std::int64_t>& seeds, int count, NoisePath path, int margin) {
+    Noise out{std::vector<Block>(static_cast<std::size_t>(count)), 0};
+    std::vector<std::uint8_t*> ptrs;
+    for (auto& b : out.blocks) ptrs.push_back(b.data());
+    unix_seed = 12345;
+    noise_from_seeds(a, seeds.data(), ptrs.data(), count, path, margin);
+    out.last_state = unix_seed;
+    return out;
+}
+
+std::vector<NoisePath> supported_paths() {
+    std::vector<NoisePath> paths;
+    for (NoisePath p : {NoisePath::scalar, NoisePath::avx2, NoisePath::avx512, NoisePath::automatic})
+        if (fast_noise_path_supported(p)) paths.push_back(p);
+    return paths;
+}
+
+// Start states with awkward chains: 169 begins with a zero byte; the next two
+// skip 24 and 21 zero bytes in a pass; after the 2048th byte of the two
+// after them comes a zero draw, which must not move the final state; the
+// last one has four zero bytes among its first 64 draws.
+const std::vector<std::int64_t> awkward = {169, -44265260560608, 21362561245200533, -61237100783118158,
+                                           -13256688488861, -2915121323514953377};
+
+std::vector<std::int64_t> seed_set(std::uint64_t salt) {
+    std::vector<std::int64_t> seeds = awkward;
+    std::mt19937_64 rng(salt);
+    seeds.push_back(0);
+    seeds.push_back(-1);
+    seeds.push_back(INT64_MIN);
+    seeds.push_back(INT64_MAX);
+    while (seeds.size() < 16) {
+        const std::uint64_t bits = rng();
+        seeds.push_back(salt % 2 ? static_cast<std::int64_t>(bits >> 32) : static_cast<std::int64_t>(bits >> 8));
+    }
+    std::shuffle(seeds.begin(), seeds.end(), rng);
+    return seeds;
+}
+
+void expect_same(const Noise& got, const Noise& want, const char* what) {
+    for (std::size_t k = 0; k < want.blocks.size(); ++k) ASSERT_EQ(got.blocks[k], want.blocks[k]) << what << " block " << k;
+    EXPECT_EQ(got.last_state, want.last_state) << what;
+}
+
+}  // namespace
+
+// Every path gives the plain noise and final state, whatever the number of
+// blocks, the kind of noise and how far the lanes draw ahead (0 and 1 force
+// nearly every skipping pass to be finished one draw at a time).
+TEST(RandomFastNoisePaths, EveryPathMatchesPlainNoise) {
+    for (std::uint64_t salt = 0; salt < 6; ++salt) {
+        const auto seeds = seed_set(salt);
+        for (int a : {1, 0, 2}) {
+            for (int count = 1; count <= max_noise_blocks; ++count) {
+                const Noise want = reference_noise(a, seeds, count);
+                for (NoisePath path : supported_paths())
+                    for (int margin : {default_noise_margin, 0, 1, 7, 8, max_noise_margin}) {
+                        SCOPED_TRACE(testing::Message() << "salt " << salt << " a " << a << " count " << count
+                                                        << " path " << static_cast<int>(path) << " margin " << margin);
+                        expect_same(path_noise(a, seeds, count, path, margin), want, "noise");
+                    }
+            }
+        }
+    }
+}
+
+// The chains chosen above really are awkward, so the comparison covers them.
+TEST(RandomFastNoisePaths, AwkwardChainsSkipWhatTheySay) {
+    std::vector<int> zeros;
+    std::vector<bool> zero_after;
+    for (std::int64_t seed : awkward) {
+        srng48(seed);
+        int n = 0, skipped = 0;
+        while (n < BLOCK_SIZE / 2) ((rngen48() & 0xFF) == 0 ? skipped : n) += 1;
+        zeros.push_back(skipped);
+        zero_after.push_back((rngen48() & 0xFF) == 0);
+    }
+    EXPECT_GE(zeros[1], 24);
+    EXPECT_GE(zeros[2], 21);
+    EXPECT_TRUE(zero_after[3]);
+    EXPECT_TRUE(zero_after[4]);
+    EXPECT_GE(zeros[5], 4);
+}
+
+// The public functions on each path: fresh blocks without zero bytes, and
+// the final state lies on the chain of the last block's odd positions.
+TEST(RandomFastNoisePaths, PublicFunctionsOnEachPath) {
+    for (NoisePath path : supported_paths()) {
+        ASSERT_TRUE(set_fast_noise_path(path));
+        std::vector<Block> blocks(max_noise_blocks);
+        std::vector<std::uint8_t*> ptrs;
+        for (auto& b : blocks) ptrs.push_back(b.data());
+        noise_gen_unix_many(1, ptrs.data(), max_noise_blocks);
+        for (const Block& b : blocks) ASSERT_EQ(std::count(b.begin(), b.end(), 0), 0);
+        EXPECT_NE(blocks[0], blocks[1]);
+        const std::int64_t last = unix_seed;
+        srng48(last);  // the state after the last byte continues that pass
+        EXPECT_NE(rngen48(), last);
+        noise_gen_unix(1);
+        EXPECT_EQ(std::count(vizard.begin(), vizard.end(), 0), 0);
+    }
+    EXPECT_TRUE(set_fast_noise_path(NoisePath::automatic));
+    if (!fast_noise_path_supported(NoisePath::avx512)) {
+        EXPECT_FALSE(set_fast_noise_path(NoisePath::avx512));
+    }
+}
