@@ -102,46 +102,41 @@ void scalar_from_seeds(int a, const std::int64_t* seeds, std::uint8_t* const blo
 // not change a chain, only whether a draw yields a byte, so the draws can be
 // made ahead and the zeros dropped afterwards.
 struct LaneBuffers {
-    std::array<noise_lanes::Bytes, noise_lanes::max_groups> bytes;
+    std::array<noise_lanes::Bytes, noise_lanes::chains> bytes;
     std::array<noise_lanes::States, 8 * noise_lanes::max_groups - noise_lanes::kept_from> kept;
     std::array<std::array<std::uint8_t, pass_length>, 2> passes;  // even, odd
 };
 LaneBuffers lanes;
 
-constexpr bool has_zero_byte(std::uint64_t w) {
-    return ((w - 0x0101010101010101ULL) & ~w & 0x8080808080808080ULL) != 0;
-}
-
-// The eight bytes of w, low byte first, in one store where the order agrees.
-inline void put_bytes(std::uint64_t w, std::uint8_t* out) {
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    std::memcpy(out, &w, sizeof w);
+#if defined(__x86_64__)
+constexpr bool noise_lanes_built = true;
 #else
-    for (int k = 0; k < 8; ++k) out[k] = static_cast<std::uint8_t>(w >> (8 * k));
+constexpr bool noise_lanes_built = false;
 #endif
-}
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+constexpr bool little_endian = true;
+#else
+constexpr bool little_endian = false;
+#endif
 
-// Takes the bytes of chain c from its first `available` draws (continuing
-// one draw at a time if they run out) and returns the state after the last
-// draw used, as the plain pass leaves unix_seed.
+// Takes the bytes of chain c from its first `available` draws, dropping
+// zero bytes when a == 1 (continuing one draw at a time if they run out),
+// and returns the state after the last draw used, as the plain pass leaves
+// unix_seed.
 std::int64_t collect_pass(int a, int c, int available, std::uint8_t* pass) {
-    int n = 0, last = -1;
-    for (int d = 0; n < pass_length && d < available; d += 8) {
-        const std::uint64_t word = lanes.bytes[static_cast<std::size_t>(d / 8)][c];
-        if (d + 8 <= available && n + 8 <= pass_length && (a != 1 || !has_zero_byte(word))) {
-            put_bytes(word, pass + n);
-            n += 8;
-            last = d + 7;
-            continue;
-        }
-        for (int k = 0; k < 8 && n < pass_length && d + k < available; ++k) {
-            const auto byte = static_cast<std::uint8_t>(word >> (8 * k));
-            if (a == 1 && byte == 0) continue;
-            pass[n++] = byte;
-            last = d + k;
-        }
+    // The lane kernels write each row as little-endian words: byte d is draw d.
+    static_assert(!noise_lanes_built || little_endian, "lane bytes are read in memory order");
+    const auto* draws = reinterpret_cast<const std::uint8_t*>(lanes.bytes[static_cast<std::size_t>(c)]);
+    int n = 0, d = 0;
+    while (n < pass_length && d < available) {
+        const int window = std::min(pass_length - n, available - d);
+        const void* zero = a == 1 ? std::memchr(draws + d, 0, static_cast<std::size_t>(window)) : nullptr;
+        const int run = zero ? static_cast<int>(static_cast<const std::uint8_t*>(zero) - (draws + d)) : window;
+        std::memcpy(pass + n, draws + d, static_cast<std::size_t>(run));
+        n += run;
+        d += run + (zero ? 1 : 0);
     }
-    if (n == pass_length) return lanes.kept[static_cast<std::size_t>(last - noise_lanes::kept_from)][c];
+    if (n == pass_length) return lanes.kept[static_cast<std::size_t>(d - 1 - noise_lanes::kept_from)][c];
     std::int64_t state = lanes.kept[static_cast<std::size_t>(available - 1 - noise_lanes::kept_from)][c];
     while (n < pass_length) {
         state = next_draw(state, a);

@@ -10,10 +10,11 @@ constexpr int chains = 16;
 constexpr int kept_from = 2040;
 constexpr int max_groups = (2048 + 64) / 8;  // groups of eight draws
 
-// Draw d of chain c: its low byte is byte d % 8 of bytes[d / 8][c]; for
-// d >= kept_from its state is kept[d - kept_from][c]. Each kernel runs at
-// least `used` of the 16 chains from start[c] for 8 * groups draws.
-using Bytes = std::uint64_t[chains];
+// Draw d of chain c: its low byte is bytes[c][d] (the bytes of each chain
+// in order, written eight at a time); for d >= kept_from its state is
+// kept[d - kept_from][c]. Each kernel runs at least `used` of the 16 chains
+// from start[c] for 8 * groups draws.
+using Bytes = std::uint64_t[max_groups];
 using States = std::int64_t[chains];
 
 // out[2i] = even[i], out[2i + 1] = odd[i] for i < n.

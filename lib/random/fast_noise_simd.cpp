@@ -33,7 +33,7 @@ KESTRAV3_AVX512 inline __m512i step8(__m512i s) {
 // Eight draws of NV vectors of chains; the low bytes gather in acc, first
 // draw in byte 0. Keep also stores every state.
 template <int NV, bool Keep>
-KESTRAV3_AVX512 inline void group8(__m512i (&s)[NV], Bytes& bytes, States* kept) {
+KESTRAV3_AVX512 inline void group8(__m512i (&s)[NV], Bytes* bytes, int g, States* kept) {
     __m512i acc[NV];
     for (int v = 0; v < NV; ++v) acc[v] = _mm512_setzero_si512();
     // Fully unrolled, so that the states and bytes stay in registers.
@@ -46,7 +46,10 @@ KESTRAV3_AVX512 inline void group8(__m512i (&s)[NV], Bytes& bytes, States* kept)
             if (Keep) _mm512_storeu_si512(kept[u] + 8 * v, s[v]);
         }
     }
-    for (int v = 0; v < NV; ++v) _mm512_storeu_si512(bytes + 8 * v, acc[v]);
+    // Each lane's eight bytes go to its own chain's row; the steps leave
+    // enough idle time for the scatter.
+    const __m512i rows = _mm512_mullo_epi64(_mm512_set_epi64(7, 6, 5, 4, 3, 2, 1, 0), _mm512_set1_epi64(max_groups));
+    for (int v = 0; v < NV; ++v) _mm512_i64scatter_epi64(bytes[8 * v] + g, rows, acc[v], 8);
 }
 
 template <int NV>
@@ -55,8 +58,8 @@ KESTRAV3_AVX512 void run512(const std::int64_t* start, int groups, Bytes* bytes,
     for (int v = 0; v < NV; ++v) s[v] = _mm512_loadu_si512(start + 8 * v);
     constexpr int first_kept = kept_from / 8;
     int g = 0;
-    for (; g < groups && g < first_kept; ++g) group8<NV, false>(s, bytes[g], nullptr);
-    for (; g < groups; ++g) group8<NV, true>(s, bytes[g], kept + 8 * (g - first_kept));
+    for (; g < groups && g < first_kept; ++g) group8<NV, false>(s, bytes, g, nullptr);
+    for (; g < groups; ++g) group8<NV, true>(s, bytes, g, kept + 8 * (g - first_kept));
 }
 
 // The same step on four chains with AVX2: the low 64 bits of the product
@@ -79,7 +82,7 @@ KESTRAV3_AVX2 inline __m256i step4(__m256i s) {
 }
 
 template <int NV, bool Keep>
-KESTRAV3_AVX2 inline void group4(__m256i (&s)[NV], Bytes& bytes, States* kept) {
+KESTRAV3_AVX2 inline void group4(__m256i (&s)[NV], Bytes* bytes, int g, States* kept) {
     __m256i acc[NV];
     for (int v = 0; v < NV; ++v) acc[v] = _mm256_setzero_si256();
     // Fully unrolled, so that the states and bytes stay in registers.
@@ -92,7 +95,11 @@ KESTRAV3_AVX2 inline void group4(__m256i (&s)[NV], Bytes& bytes, States* kept) {
             if (Keep) _mm256_storeu_si256(reinterpret_cast<__m256i*>(kept[u] + 4 * v), s[v]);
         }
     }
-    for (int v = 0; v < NV; ++v) _mm256_storeu_si256(reinterpret_cast<__m256i*>(bytes + 4 * v), acc[v]);
+    for (int v = 0; v < NV; ++v) {
+        alignas(32) std::uint64_t lane[4];
+        _mm256_store_si256(reinterpret_cast<__m256i*>(lane), acc[v]);
+        for (int l = 0; l < 4; ++l) bytes[4 * v + l][g] = lane[l];
+    }
 }
 
 template <int NV>
@@ -101,8 +108,8 @@ KESTRAV3_AVX2 void run256(const std::int64_t* start, int groups, Bytes* bytes, S
     for (int v = 0; v < NV; ++v) s[v] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(start + 4 * v));
     constexpr int first_kept = kept_from / 8;
     int g = 0;
-    for (; g < groups && g < first_kept; ++g) group4<NV, false>(s, bytes[g], nullptr);
-    for (; g < groups; ++g) group4<NV, true>(s, bytes[g], kept + 8 * (g - first_kept));
+    for (; g < groups && g < first_kept; ++g) group4<NV, false>(s, bytes, g, nullptr);
+    for (; g < groups; ++g) group4<NV, true>(s, bytes, g, kept + 8 * (g - first_kept));
 }
 
 }  // namespace
