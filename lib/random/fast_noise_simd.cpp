@@ -161,20 +161,6 @@ void advance_avx2(const std::int64_t* start, int used, int groups, Bytes* bytes,
 namespace kestrav3::noise_lanes {
 
 void interleave(const std::uint8_t* even, const std::uint8_t* odd, int n, std::uint8_t* out) {
-    int i = 0;
-    for (; i + 16 <= n; i += 16) {  // SSE2 is part of every x86-64 processor
-        const __m128i e = _mm_loadu_si128(reinterpret_cast<const __m128i*>(even + i));
-        const __m128i o = _mm_loadu_si128(reinterpret_cast<const __m128i*>(odd + i));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i), _mm_unpacklo_epi8(e, o));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i + 16), _mm_unpackhi_epi8(e, o));
-    }
-    for (; i < n; ++i) {
-        out[2 * i] = even[i];
-        out[2 * i + 1] = odd[i];
-    }
-}
-
-void interleave(const std::uint8_t* even, const std::uint8_t* odd, int n, std::uint8_t* out) {
     for (int i = 0; i < n; ++i) {
         out[2 * i] = even[i];
         out[2 * i + 1] = odd[i];
