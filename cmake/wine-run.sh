@@ -2,6 +2,8 @@
 # Runs a Windows program under Wine: wine-run.sh PREFIX PROGRAM [ARGS...].
 # The prefix is created on first use (one caller at a time); Wine's own
 # diagnostics are silenced so that tests see only the program's output.
+# A Czech locale makes Windows-1250 the ANSI code page, the native text of
+# the Windows build (Wine only reads the name; the locale need not exist).
 set -euo pipefail
 prefix=$1
 shift
@@ -14,4 +16,4 @@ if [ ! -f "$prefix/system.reg" ]; then
     [ -f "$prefix/system.reg" ] || "$wine" wineboot -i >/dev/null 2>&1
   ) 9>"$prefix.lock"
 fi
-exec "$wine" "$@"
+exec env LC_ALL="${KESTRAV3_WINE_LOCALE:-cs_CZ.UTF-8}" "$wine" "$@"

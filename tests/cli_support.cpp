@@ -1,5 +1,12 @@
 #include "cli_support.h"
 
+#if defined(_WIN32)
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include <atomic>
+#include <thread>
+#else
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -7,6 +14,7 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <fstream>
 #include <random>
@@ -14,6 +22,132 @@
 #include <stdexcept>
 
 namespace kestrav3::testing {
+
+#if defined(_WIN32)
+// Windows: the program is started with CreateProcess, its output streams
+// on pipes read by one thread each, its input from NUL or a pipe.
+
+TempDir::TempDir() {
+    static std::atomic<unsigned> counter{0};
+    std::mt19937 gen(static_cast<std::uint32_t>(GetCurrentProcessId() * 7919u + GetTickCount()));
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const fs::path candidate = fs::temp_directory_path() /
+                                   ("kestrav3-test-" + std::to_string(GetCurrentProcessId()) + "-" +
+                                    std::to_string(counter++) + "-" + std::to_string(gen() % 100000));
+        std::error_code ec;
+        if (fs::create_directory(candidate, ec)) {
+            path_ = candidate;
+            return;
+        }
+    }
+    throw std::runtime_error("cannot create a temporary folder");
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+}
+
+namespace {
+
+// The command line as the C runtime splits it again: each argument quoted,
+// quotes escaped, backslashes doubled where they come before a quote.
+std::string quoted(const std::string& arg) {
+    std::string out = "\"";
+    std::size_t backslashes = 0;
+    for (const char c : arg) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        out.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
+        backslashes = 0;
+        out.push_back(c);
+    }
+    out.append(2 * backslashes, '\\');
+    return out + "\"";
+}
+
+// The program writes text-mode streams; read them as text.
+std::string as_text(const std::string& raw) {
+    std::string out;
+    out.reserve(raw.size());
+    for (std::size_t i = 0; i < raw.size(); ++i)
+        if (!(raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n')) out.push_back(raw[i]);
+    return out;
+}
+
+void read_all(HANDLE pipe, std::string* sink) {
+    char buf[65536];
+    DWORD got = 0;
+    while (ReadFile(pipe, buf, sizeof buf, &got, nullptr) && got > 0) sink->append(buf, got);
+    CloseHandle(pipe);
+}
+
+// An inheritable pipe; the end kept by this process is not inherited.
+void make_pipe(HANDLE* read_end, HANDLE* write_end, bool child_reads) {
+    SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+    if (!CreatePipe(read_end, write_end, &sa, 0)) throw std::runtime_error("CreatePipe failed");
+    SetHandleInformation(child_reads ? *write_end : *read_end, HANDLE_FLAG_INHERIT, 0);
+}
+
+RunResult run_program(const std::vector<std::string>& args, const fs::path& cwd, const std::string* input) {
+    HANDLE out_r, out_w, err_r, err_w, in_r, in_w = nullptr;
+    make_pipe(&out_r, &out_w, false);
+    make_pipe(&err_r, &err_w, false);
+    if (input != nullptr) {
+        make_pipe(&in_r, &in_w, true);
+    } else {
+        SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+        in_r = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, OPEN_EXISTING, 0, nullptr);
+    }
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = in_r;
+    si.hStdOutput = out_w;
+    si.hStdError = err_w;
+    std::string command = quoted(KESTRAV3_CLI);
+    for (const auto& a : args) command += " " + quoted(a);
+    PROCESS_INFORMATION pi{};
+    const std::string folder = cwd.string();
+    const BOOL started = CreateProcessA(KESTRAV3_CLI, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                        folder.c_str(), &si, &pi);
+    CloseHandle(out_w);
+    CloseHandle(err_w);
+    CloseHandle(in_r);
+    RunResult result;
+    std::thread out_reader(read_all, out_r, &result.out), err_reader(read_all, err_r, &result.err);
+    if (in_w != nullptr) {
+        DWORD written = 0;
+        if (started && !input->empty()) WriteFile(in_w, input->data(), static_cast<DWORD>(input->size()), &written, nullptr);
+        CloseHandle(in_w);
+    }
+    out_reader.join();
+    err_reader.join();
+    if (!started) throw std::runtime_error("CreateProcess failed for " + command);
+    WaitForSingleObject(pi.hProcess, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    result.status = static_cast<int>(code);
+    result.out = as_text(result.out);
+    result.err = as_text(result.err);
+    return result;
+}
+
+}  // namespace
+
+RunResult run_cli(const std::vector<std::string>& args, const fs::path& cwd, std::uint64_t file_size_limit) {
+    if (file_size_limit != 0) throw std::runtime_error("file-size limits are POSIX only");
+    return run_program(args, cwd, nullptr);
+}
+
+RunResult run_cli_with_input(const std::vector<std::string>& args, const fs::path& cwd, const std::string& input) {
+    return run_program(args, cwd, &input);
+}
+#else
 
 TempDir::TempDir() {
     std::string pattern = (fs::temp_directory_path() / "kestrav3-test-XXXXXX").string();
@@ -166,11 +300,53 @@ RunResult run_cli_signalled(const std::vector<std::string>& args, const fs::path
     return finish(child, std::move(result));
 }
 
+#endif  // POSIX
+
 std::string read_file(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream s;
     s << in.rdbuf();
     return s.str();
+}
+
+#if defined(_WIN32)
+std::string read_text_file(const fs::path& path) { return as_text(read_file(path)); }
+
+std::string native(const std::string& utf8) {
+    std::wstring wide(utf8.size() + 1, L'\0');
+    wide.resize(static_cast<std::size_t>(
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), static_cast<int>(wide.size()))));
+    std::string out(2 * wide.size() + 1, '\0');
+    out.resize(static_cast<std::size_t>(WideCharToMultiByte(1250, 0, wide.data(), static_cast<int>(wide.size()), out.data(),
+                                                            static_cast<int>(out.size()), nullptr, nullptr)));
+    return out;
+}
+
+fs::path native_name(const std::string& native_text) {
+    std::wstring wide(native_text.size() + 1, L'\0');
+    wide.resize(static_cast<std::size_t>(MultiByteToWideChar(CP_ACP, 0, native_text.data(),
+                                                             static_cast<int>(native_text.size()), wide.data(),
+                                                             static_cast<int>(wide.size()))));
+    return fs::path(wide);
+}
+#else
+std::string read_text_file(const fs::path& path) { return read_file(path); }
+std::string native(const std::string& utf8) { return utf8; }
+fs::path native_name(const std::string& native_text) { return fs::path(native_text); }
+#endif
+
+bool same_contents(const fs::path& a, const fs::path& b) {
+    std::ifstream fa(a, std::ios::binary), fb(b, std::ios::binary);
+    if (!fa || !fb) return false;
+    std::string ba(1 << 20, '\0'), bb(1 << 20, '\0');
+    for (;;) {
+        fa.read(ba.data(), static_cast<std::streamsize>(ba.size()));
+        fb.read(bb.data(), static_cast<std::streamsize>(bb.size()));
+        if (fa.gcount() != fb.gcount()) return false;
+        if (fa.gcount() == 0) return true;
+        if (ba.compare(0, static_cast<std::size_t>(fa.gcount()), bb, 0, static_cast<std::size_t>(fb.gcount())) != 0)
+            return false;
+    }
 }
 
 void write_file(const fs::path& path, const std::string& bytes) {

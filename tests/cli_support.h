@@ -32,11 +32,16 @@ struct RunResult {
 };
 
 // Runs the program with args from folder cwd. A non-zero file_size_limit
-// (bytes) caps the files the program may write, as a full disk would.
+// (bytes) caps the files the program may write, as a full disk would
+// (POSIX only: Windows has no such limit, and refuses one).
 RunResult run_cli(const std::vector<std::string>& args, const fs::path& cwd, std::uint64_t file_size_limit = 0);
 
 // Runs the program like run_cli with input on its standard input.
 RunResult run_cli_with_input(const std::vector<std::string>& args, const fs::path& cwd, const std::string& input);
+
+#if !defined(_WIN32)
+// POSIX only: Windows has no pseudo-terminal to type on and no signals to
+// send to a console program from outside.
 
 // Runs the program on a pseudo-terminal and types each line after the
 // prompt " Key: " appears; returns what the terminal showed.
@@ -47,8 +52,18 @@ RunResult run_cli_on_terminal(const std::vector<std::string>& args, const fs::pa
 // watched exists (or after 20 s).
 RunResult run_cli_signalled(const std::vector<std::string>& args, const fs::path& cwd, const fs::path& watched,
                             int sig);
+#endif
 
 std::string read_file(const fs::path& path);
+// The file read as text: on Windows a carriage return before a line feed
+// is dropped, as a text-mode reader does.
+std::string read_text_file(const fs::path& path);
+// The native text of a UTF-8 literal: itself on POSIX, Windows-1250 on
+// Windows; and the path of a file named in native text.
+std::string native(const std::string& utf8);
+fs::path native_name(const std::string& native_text);
+// True when both files hold the same bytes (compared piece by piece).
+bool same_contents(const fs::path& a, const fs::path& b);
 void write_file(const fs::path& path, const std::string& bytes);
 // n bytes of a fixed pseudo-random pattern (not all-zero, not periodic at 4096).
 std::string pattern_bytes(std::size_t n, std::uint32_t seed = 1);

@@ -175,6 +175,14 @@ TEST_F(Cli, WrongKeyRestoresNothing) {
 }
 
 TEST_F(Cli, CodedNameIsSafeAsciiAndStoredNameKeepsTheOriginal) {
+#if defined(_WIN32)
+    // Names are Windows-1250 here, and the filter table knows every letter
+    // of these; the space becomes an underscore.
+    const std::vector<std::pair<std::string, std::string>> names = {
+        {native("kůň čápů.txt"), "kun_capu.txt.archi"},
+        {native("Žluťoučký kůň.txt"), "Zlutoucky_kun.txt.archi"},
+    };
+#else
     // Names are UTF-8 here. Letters with a row in the filter table become
     // their ASCII letter; pairs without one (this table gives Z-caron and
     // t-caron other pairs) become two underscores, and so does the space.
@@ -182,13 +190,14 @@ TEST_F(Cli, CodedNameIsSafeAsciiAndStoredNameKeepsTheOriginal) {
         {"kůň čápů.txt", "kun_capu.txt.archi"},
         {"Žluťoučký kůň.txt", "__lu__oucky_kun.txt.archi"},
     };
+#endif
     for (const auto& [name, coded] : names) {
-        write_file(dir / name, "horse " + name);
+        write_file(dir.path() / native_name(name), "horse " + name);
         const RunResult r = run({"-c", name, "abcd"});
         EXPECT_NE(r.out.find("\nSave: " + coded + "\n"), std::string::npos) << r.out;
-        fs::remove(dir / name);
+        fs::remove(dir.path() / native_name(name));
         ASSERT_EQ(run({"-d", coded, "abcd"}).status, 0) << coded;
-        EXPECT_EQ(read_file(dir / name), "horse " + name);
+        EXPECT_EQ(read_file(dir.path() / native_name(name)), "horse " + name);
     }
 }
 

@@ -31,7 +31,7 @@ protected:
         return bytes;
     }
     RunResult decode() { return run_cli({"-d", "d.bin.archi", "damage key"}, dir.path()); }
-    std::string log() const { return read_file(dir / "d.bin.err"); }
+    std::string log() const { return read_text_file(dir / "d.bin.err"); }
 };
 
 TEST_F(Damage, FlippedBlockBytesAreLoggedByBlockNumber) {
@@ -102,6 +102,8 @@ TEST_F(Damage, TruncatedFilesFailAndLeaveNoPartialOutput) {
     EXPECT_EQ(run_cli({"-m", "d.bin.archi", "damage key"}, dir.path()).out, "meta\n");
 }
 
+#if !defined(_WIN32)
+// POSIX only: the failed writes come from a file-size limit.
 TEST_F(Damage, AFailedWriteRemovesThePartialRestore) {
     code(64 * 4096);
     store(coded);
@@ -119,6 +121,7 @@ TEST_F(Damage, AFailedCodingWriteLeavesItsPartialOutput) {
     ASSERT_TRUE(fs::exists(dir / "big.bin.archi"));
     EXPECT_LE(fs::file_size(dir / "big.bin.archi"), 100000u);
 }
+#endif
 
 }  // namespace
 }  // namespace kestrav3::testing

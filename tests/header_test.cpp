@@ -60,7 +60,7 @@ void write_crafted(const fs::path& path, const std::string& record, const std::s
     HeaderBlock header{};
     std::memcpy(header.data(), record.c_str(), record.size() + 1);
     std::memcpy(header.data() + metadata_offset, meta.c_str(), meta.size() + 1);
-    std::FILE* f = std::fopen(path.c_str(), "wb");
+    std::FILE* f = std::fopen(path.string().c_str(), "wb");
     ASSERT_NE(f, nullptr);
     for (int copy = 0; copy < 2; ++copy) {
         HeaderBlock coded = header;
@@ -103,11 +103,11 @@ TEST(CraftedHeader, UnsafeOrImpossibleHeadersAreRefusedBeforeAnyFileExists) {
     };
     for (const auto& record : records) {
         write_crafted(coded, record);
-        EXPECT_EQ(decode_streams(coded.c_str(), "craft key"), ERR_HEADER) << record;
+        EXPECT_EQ(decode_streams(coded.string().c_str(), "craft key"), ERR_HEADER) << record;
         EXPECT_EQ(entries(dir.path()), 1u) << "a file was created for " << record;
     }
     write_crafted(coded, "FN=x.bin&BLOCKSIZE=5000&NBLOCKS=1&REST=5&LENMET=0&");
-    EXPECT_EQ(decode_streams(coded.c_str(), "craft key"), ERR_NOMEM);
+    EXPECT_EQ(decode_streams(coded.string().c_str(), "craft key"), ERR_NOMEM);
     EXPECT_EQ(entries(dir.path()), 1u);
 }
 
@@ -131,7 +131,7 @@ TEST(CraftedHeader, AFileEndingBeforeItsRestIsTruncated) {
     const fs::path coded = dir / "c.archi";
     // A rest of the largest allowed length, but only one chunk after the headers.
     write_crafted(coded, "FN=x.bin&BLOCKSIZE=4096&NBLOCKS=0&REST=4096&LENMET=0&", "", 1);
-    EXPECT_EQ(decode_streams(coded.c_str(), "craft key"), ERR_IO_STOPPED);
+    EXPECT_EQ(decode_streams(coded.string().c_str(), "craft key"), ERR_IO_STOPPED);
     EXPECT_FALSE(fs::exists(dir / "x.bin"));
 }
 
@@ -141,11 +141,11 @@ TEST(CraftedHeader, MetadataLengthOutsideTheHeaderIsRefused) {
     char text[3000];
     for (const std::string length : {"-1", "3000", "100000"}) {
         write_crafted(coded, "FN=x.bin&BLOCKSIZE=4096&NBLOCKS=0&REST=5&LENMET=" + length + "&");
-        EXPECT_EQ(decode_met(coded.c_str(), "craft key", text), ERR_HEADER) << length;
+        EXPECT_EQ(decode_met(coded.string().c_str(), "craft key", text), ERR_HEADER) << length;
     }
     const std::string longest(2999, 'm');
     write_crafted(coded, "FN=x.bin&BLOCKSIZE=4096&NBLOCKS=0&REST=5&LENMET=2999&", longest);
-    ASSERT_EQ(decode_met(coded.c_str(), "craft key", text), 0);
+    ASSERT_EQ(decode_met(coded.string().c_str(), "craft key", text), 0);
     EXPECT_EQ(std::string(text), longest);
 }
 
@@ -156,7 +156,7 @@ TEST(CraftedHeader, MetadataTextIsAlwaysTerminated) {
     write_crafted(coded, "FN=x.bin&BLOCKSIZE=4096&NBLOCKS=0&REST=5&LENMET=3&", "abcdef");
     char text[3000];
     std::memset(text, 'z', sizeof text);
-    ASSERT_EQ(decode_met(coded.c_str(), "craft key", text), 0);
+    ASSERT_EQ(decode_met(coded.string().c_str(), "craft key", text), 0);
     EXPECT_EQ(std::string(text), "abc");
 }
 

@@ -38,6 +38,8 @@ TEST(KeyInput, KeysReadAreCheckedLikeAnyOther) {
     EXPECT_EQ(r.out, " \n Password too long max. 40 chars [7]\n \n");
 }
 
+#if !defined(_WIN32)
+// POSIX only: typed on a pseudo-terminal.
 TEST(KeyInput, FromTheTerminalWithoutEchoAndTwiceWhenCoding) {
     TempDir dir;
     write_file(dir / "t.bin", pattern_bytes(5000));
@@ -65,6 +67,7 @@ TEST(KeyInput, FromTheTerminalWithoutEchoAndTwiceWhenCoding) {
     EXPECT_NE(r.out.find(" Keys do not match"), std::string::npos) << r.out;
     EXPECT_FALSE(fs::exists(dir / "t.orig.archi"));
 }
+#endif
 
 }  // namespace
 }  // namespace kestrav3::testing

@@ -50,10 +50,20 @@ TEST(Metadata, LinesLongerThanAPieceAreReadInPieces) {
 
 TEST(Metadata, NonAsciiTextComesBackAsWritten) {
     TempDir dir;
+#if defined(_WIN32)
+    // The companion file is Windows-1250 here, so it holds Czech letters
+    // only (and none of those the conversion tables pair differently); it
+    // is stored as UTF-8 and printed as Windows-1250 again.
+    const std::string utf8 = "Příliš kůň úpěl ďábelské ódy, čtyři.\nDruhý řádek.\n";
+    const Described d = code_and_describe(dir, native(utf8));
+    EXPECT_EQ(d.meta_line, "Meta:    " + std::to_string(utf8.size()) + " chars\n");
+    EXPECT_EQ(d.shown.out, native(utf8) + "\n");
+#else
     const std::string text = "Příliš žluťoučký kůň úpěl ďábelské ódy.\nΑλφα, 日本語, emoji 🐎\n";
     const Described d = code_and_describe(dir, text);
     EXPECT_EQ(d.meta_line, "Meta:    " + std::to_string(text.size()) + " chars\n");
     EXPECT_EQ(d.shown.out, text + "\n");
+#endif
 }
 
 }  // namespace

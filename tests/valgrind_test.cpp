@@ -1,4 +1,5 @@
 // Failed runs under valgrind: no leak, no stray descriptor, no invalid access.
+#if !defined(_WIN32)  // POSIX only: valgrind and ulimit
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -48,3 +49,4 @@ TEST(Valgrind, FullDiskRunsLeakNothing) {
 
 }  // namespace
 }  // namespace kestrav3::testing
+#endif
