@@ -196,7 +196,8 @@ bool set_fast_noise_path(NoisePath path) {
 
 void noise_from_seeds(int a, const std::int64_t* seeds, std::uint8_t* const blocks[], int count, NoisePath path,
                       int margin) {
-    if (path == NoisePath::automatic) path = best_path();
+    // Up to two blocks keep too few lanes busy to beat the plain chains.
+    if (path == NoisePath::automatic) path = count >= 3 ? best_path() : NoisePath::scalar;
     if (count <= 0 || count > max_noise_blocks) return;
     if (path == NoisePath::scalar || !fast_noise_path_supported(path))
         scalar_from_seeds(a, seeds, blocks, count);
