@@ -63,7 +63,7 @@ int read_geometry(const HeaderBlock& copy1, const HeaderBlock& copy2, Geometry& 
 
 // Groups are read and decoded a few at a time so that their digests can be
 // computed side by side; each is then checked and written in order.
-constexpr int batch_size = 4;
+constexpr int batch_size = max_md5_lanes;
 
 struct Batch {
     std::array<HeaderBlock, batch_size> blocks;
