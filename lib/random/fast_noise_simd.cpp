@@ -6,7 +6,9 @@
 // GCC 12 takes the deliberately undefined pass-through operand of the
 // immediate shifts for an uninitialised read once they are inlined here.
 #pragma GCC diagnostic push
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 #define KESTRAV3_AVX512 __attribute__((target("avx512f,avx512dq,avx512vl,avx512bw")))
 #define KESTRAV3_AVX2 __attribute__((target("avx2")))
