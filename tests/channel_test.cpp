@@ -3,6 +3,7 @@
 #if !defined(_WIN32)  // POSIX only: the block is read under /dev/shm by a shell script
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <sstream>
 
 #include "cli_support.h"
@@ -32,6 +33,17 @@ std::vector<int> seen_values(const fs::path& file) {
     std::vector<int> values;
     for (std::string line; std::getline(in, line);) values.push_back(std::atoi(line.c_str()));
     return values;
+}
+
+// True while a process started from folder runs the window program.
+bool window_program_running_in(const fs::path& folder) {
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        std::error_code ec;
+        const fs::path cwd = fs::read_symlink(entry.path() / "cwd", ec);
+        if (ec || cwd != folder) continue;
+        if (read_file(entry.path() / "cmdline").find("Kestrav_progress_bar.exe") != std::string::npos) return true;
+    }
+    return false;
 }
 
 class Channel : public ::testing::Test {
@@ -111,6 +123,27 @@ TEST_F(Channel, TheBlockHoldsOneWhenTheProgramStarts) {
     EXPECT_EQ(std::string(szMsg), "101\n");
     close_win_progress_bar();
     fs::current_path(here);
+}
+
+// Killed mid-run, the library takes its block with it and the real window
+// program (here without a display) sees its pipe break and ends too.
+TEST_F(Channel, AKilledRunEndsTheWindowProgram) {
+    const fs::path program = fs::path(KESTRAV3_CLI).parent_path() / "Kestrav_progress_bar.exe";
+    if (!fs::exists(program)) GTEST_SKIP() << "the window program is not built here";
+    fs::copy_file(program, dir / "Kestrav_progress_bar.exe");
+    write_file(dir / "k.bin", pattern_bytes(64 * 1024 * 1024));
+    ASSERT_EQ(run_cli({"-c", "k.bin", "kill key"}, dir.path()).status, 0);
+    fs::rename(dir / "k.bin", dir / "k.orig");
+    const RunResult r = run_cli_signalled({"-dg", "k.bin.archi", "kill key"}, dir.path(), dir / "k.bin", SIGTERM);
+    EXPECT_EQ(r.status, 128 + SIGTERM);
+    EXPECT_FALSE(fs::exists(dir / "k.bin"));
+    EXPECT_FALSE(fs::exists(block_path));
+    bool ended = false;
+    for (int i = 0; i < 50 && !ended; ++i) {
+        ended = !window_program_running_in(dir.path());
+        if (!ended) std::system("sleep 0.1");
+    }
+    EXPECT_TRUE(ended) << "the window program is still running";
 }
 
 TEST_F(Channel, SmallFilesNeverStartTheProgram) {
