@@ -25,13 +25,21 @@ set(host_drive "Z:")
 # tests run, not after every build.
 set(discovery_mode DISCOVERY_MODE PRE_TEST)
 
+# One Wine server for the whole run: started before the first test,
+# stopped after the last.
+set(wine_fixture FIXTURES_REQUIRED wine)
+
 # Checks run on the Linux side, after the test program is built.
 function(windows_tests)
+  add_test(NAME wine.start COMMAND bash ${PROJECT_SOURCE_DIR}/cmake/wine-server.sh start ${CMAKE_BINARY_DIR}/wine)
+  add_test(NAME wine.stop COMMAND bash ${PROJECT_SOURCE_DIR}/cmake/wine-server.sh stop ${CMAKE_BINARY_DIR}/wine)
+  set_tests_properties(wine.start PROPERTIES FIXTURES_SETUP wine)
+  set_tests_properties(wine.stop PROPERTIES FIXTURES_CLEANUP wine)
   add_test(NAME windows.binaries
     COMMAND bash ${PROJECT_SOURCE_DIR}/tests/windows_binaries_test.sh ${CMAKE_BINARY_DIR}/bin)
   set(native_build ${PROJECT_SOURCE_DIR}/build CACHE PATH "Native build whose files the Windows build exchanges")
   add_test(NAME windows.compatibility
     COMMAND bash ${PROJECT_SOURCE_DIR}/tests/windows_compat_test.sh
             ${native_build}/bin/kestrav3 ${CMAKE_BINARY_DIR}/bin ${CMAKE_BINARY_DIR}/wine)
-  set_tests_properties(windows.compatibility PROPERTIES TIMEOUT 900 SKIP_RETURN_CODE 77)
+  set_tests_properties(windows.compatibility PROPERTIES TIMEOUT 900 SKIP_RETURN_CODE 77 FIXTURES_REQUIRED wine)
 endfunction()

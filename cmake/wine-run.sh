@@ -5,7 +5,7 @@
 # A Czech locale makes Windows-1250 the ANSI code page, the native text of
 # the Windows build (Wine only reads the name; the locale need not exist).
 set -euo pipefail
-prefix=$1
+prefix=$(realpath -m "$1")
 shift
 export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 wine=${KESTRAV3_WINE:-/usr/lib/wine/wine64}
