@@ -31,6 +31,10 @@ set(wine_fixture FIXTURES_REQUIRED wine)
 
 # Checks run on the Linux side, after the test program is built.
 function(windows_tests)
+  # The Windows progress window's own tests are part of the test program.
+  target_compile_definitions(kestrav3_tests PRIVATE
+    KESTRAV3_PROGRESS_WINDOW="${host_drive}$<TARGET_FILE:progress_window>")
+  add_dependencies(kestrav3_tests progress_window)
   add_test(NAME wine.start COMMAND bash ${PROJECT_SOURCE_DIR}/cmake/wine-server.sh start ${CMAKE_BINARY_DIR}/wine)
   add_test(NAME wine.stop COMMAND bash ${PROJECT_SOURCE_DIR}/cmake/wine-server.sh stop ${CMAKE_BINARY_DIR}/wine)
   set_tests_properties(wine.start PROPERTIES FIXTURES_SETUP wine)

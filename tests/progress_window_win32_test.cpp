@@ -1,0 +1,174 @@
+// The Windows progress window: run alone on a block of its own, it ends a
+// moment after showing 100 %, at once when its output pipe breaks or its
+// block goes, and never writes to its output; started by the program, it
+// lets graphical runs end like the plain ones.
+#if defined(_WIN32)  // Windows only: the X11 window has its own tests
+#include <gtest/gtest.h>
+
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "cli_support.h"
+
+namespace kestrav3::testing {
+namespace {
+
+// A paging-file block like the library's, under a name of the test's own.
+class TestBlock {
+public:
+    explicit TestBlock(const std::string& name) {
+        mapping_ = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 256, name.c_str());
+        if (mapping_ != nullptr) view_ = static_cast<unsigned char*>(MapViewOfFile(mapping_, FILE_MAP_ALL_ACCESS, 0, 0, 256));
+    }
+    ~TestBlock() { close(); }
+    TestBlock(const TestBlock&) = delete;
+    TestBlock& operator=(const TestBlock&) = delete;
+    bool ok() const { return view_ != nullptr; }
+    void write(int value) {
+        char text[8];
+        const int n = std::snprintf(text, sizeof text, "%d\n", value);
+        std::memcpy(view_, text, static_cast<std::size_t>(n));
+    }
+    void close() {
+        if (view_ != nullptr) UnmapViewOfFile(view_);
+        if (mapping_ != nullptr) CloseHandle(mapping_);
+        view_ = nullptr;
+        mapping_ = nullptr;
+    }
+
+private:
+    HANDLE mapping_ = nullptr;
+    unsigned char* view_ = nullptr;
+};
+
+// The window program watching a block, its standard output on a pipe this
+// test holds and never reads until the end.
+class WindowProgram {
+public:
+    explicit WindowProgram(const std::string& block) {
+        SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+        HANDLE out_write = nullptr;
+        CreatePipe(&out_read_, &out_write, &sa, 0);
+        SetHandleInformation(out_read_, HANDLE_FLAG_INHERIT, 0);
+        HANDLE nul = CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
+                                 OPEN_EXISTING, 0, nullptr);
+        STARTUPINFOA si{};
+        si.cb = sizeof si;
+        si.dwFlags = STARTF_USESTDHANDLES;
+        si.hStdInput = nul;
+        si.hStdOutput = out_write;
+        si.hStdError = nul;
+        std::string command = std::string("\"") + KESTRAV3_PROGRESS_WINDOW + "\" " + block;
+        started_ = CreateProcessA(KESTRAV3_PROGRESS_WINDOW, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                  nullptr, &si, &pi_) != 0;
+        CloseHandle(out_write);
+        CloseHandle(nul);
+    }
+    ~WindowProgram() {
+        if (started_ && running()) TerminateProcess(pi_.hProcess, 1);
+        if (started_) {
+            CloseHandle(pi_.hProcess);
+            CloseHandle(pi_.hThread);
+        }
+        close_pipe();
+    }
+    WindowProgram(const WindowProgram&) = delete;
+    WindowProgram& operator=(const WindowProgram&) = delete;
+
+    bool started() const { return started_; }
+    bool running() const { return WaitForSingleObject(pi_.hProcess, 0) == WAIT_TIMEOUT; }
+    // True when the program ended within limit_ms.
+    bool ends_within(DWORD limit_ms) const { return WaitForSingleObject(pi_.hProcess, limit_ms) == WAIT_OBJECT_0; }
+    void close_pipe() {
+        if (out_read_ != nullptr) CloseHandle(out_read_);
+        out_read_ = nullptr;
+    }
+    // Bytes the program wrote to its standard output.
+    DWORD written() const {
+        DWORD available = 0;
+        if (out_read_ == nullptr || !PeekNamedPipe(out_read_, nullptr, 0, nullptr, &available, nullptr)) return 0;
+        return available;
+    }
+
+private:
+    PROCESS_INFORMATION pi_{};
+    HANDLE out_read_ = nullptr;
+    bool started_ = false;
+};
+
+std::string block_name(const char* test) {
+    return std::string("kestrav3_test_") + test + "_" + std::to_string(GetCurrentProcessId());
+}
+
+TEST(WindowsProgressWindow, EndsAMomentAfterShowingOneHundredPercent) {
+    TestBlock block(block_name("full"));
+    ASSERT_TRUE(block.ok());
+    block.write(1);
+    WindowProgram window(block_name("full"));
+    ASSERT_TRUE(window.started());
+    Sleep(400);
+    EXPECT_TRUE(window.running()) << "it must wait for the run";
+    block.write(51);
+    Sleep(300);
+    EXPECT_TRUE(window.running());
+    block.write(101);
+    const ULONGLONG at = GetTickCount64();
+    ASSERT_TRUE(window.ends_within(5000));
+    // 100 % stays on screen for about half a second first.
+    EXPECT_GE(GetTickCount64() - at, 400u);
+    EXPECT_EQ(window.written(), 0u) << "it must never write to its output";
+}
+
+TEST(WindowsProgressWindow, EndsWhenItsOutputPipeBreaks) {
+    TestBlock block(block_name("pipe"));
+    ASSERT_TRUE(block.ok());
+    block.write(31);
+    WindowProgram window(block_name("pipe"));
+    ASSERT_TRUE(window.started());
+    Sleep(400);
+    ASSERT_TRUE(window.running());
+    window.close_pipe();
+    EXPECT_TRUE(window.ends_within(3000));
+}
+
+TEST(WindowsProgressWindow, EndsWhenTheBlockGoesOrIsMissing) {
+    {
+        TestBlock block(block_name("gone"));
+        ASSERT_TRUE(block.ok());
+        block.write(11);
+        WindowProgram window(block_name("gone"));
+        ASSERT_TRUE(window.started());
+        Sleep(400);
+        ASSERT_TRUE(window.running());
+        block.close();
+        EXPECT_TRUE(window.ends_within(3000));
+        EXPECT_EQ(window.written(), 0u);
+    }
+    WindowProgram window(block_name("never"));
+    ASSERT_TRUE(window.started());
+    EXPECT_TRUE(window.ends_within(3000));
+}
+
+// Started by the library, the window ends by itself, so graphical runs
+// end and print what the plain ones print.
+TEST(WindowsProgressWindow, GraphicalRunsWithTheWindowEndLikeThePlainOnes) {
+    TempDir dir;
+    fs::copy_file(fs::path(KESTRAV3_PROGRESS_WINDOW), dir / "Kestrav_progress_bar.exe");
+    write_file(dir / "g.bin", pattern_bytes(8 * 1024 * 1024 + 3));
+    const RunResult graphical = run_cli({"-cg", "g.bin", "window key"}, dir.path());
+    ASSERT_EQ(graphical.status, 0) << graphical.out;
+    EXPECT_EQ(graphical.err, "");
+    EXPECT_NE(graphical.out.find("progress: 100%"), std::string::npos) << graphical.out;
+    fs::rename(dir / "g.bin", dir / "g.orig");
+    const RunResult restored = run_cli({"-dg", "g.bin.archi", "window key"}, dir.path());
+    ASSERT_EQ(restored.status, 0) << restored.out;
+    EXPECT_EQ(restored.out, run_cli({"-d", "g.bin.archi", "window key"}, dir.path()).out);
+    EXPECT_TRUE(same_contents(dir / "g.bin", dir / "g.orig"));
+}
+
+}  // namespace
+}  // namespace kestrav3::testing
+#endif
