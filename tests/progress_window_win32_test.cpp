@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "cli_support.h"
+#include "progress/progress.h"
 
 namespace kestrav3::testing {
 namespace {
@@ -152,9 +153,45 @@ TEST(WindowsProgressWindow, EndsWhenTheBlockGoesOrIsMissing) {
     EXPECT_TRUE(window.ends_within(3000));
 }
 
+// Runs that use the library's one block name are in the suite Channel,
+// whose tests run alone.
+
+// The library's side, in process: the block "MyFileMappingObject" holds 1
+// when the program starts, the values written after it, and is gone once
+// the channel is closed (which waits for the program to end on 101).
+TEST(Channel, OnWindowsTheBlockHoldsEachValueAndGoesWithTheChannel) {
+    TempDir dir;
+    fs::copy_file(fs::path(KESTRAV3_PROGRESS_WINDOW), dir / "Kestrav_progress_bar.exe");
+    const fs::path here = fs::current_path();
+    fs::current_path(dir.path());
+    const auto block_text = [](std::size_t n) {
+        HANDLE mapping = OpenFileMappingA(FILE_MAP_READ, FALSE, "MyFileMappingObject");
+        if (mapping == nullptr) return std::string("(gone)");
+        const void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 256);
+        std::string text = view != nullptr ? std::string(static_cast<const char*>(view), n) : "(no view)";
+        if (view != nullptr) UnmapViewOfFile(view);
+        CloseHandle(mapping);
+        return text;
+    };
+    ASSERT_EQ(open_win_progress_bar(), 1);
+    EXPECT_EQ(block_text(2), "1\n");
+    EXPECT_NE(hMapFile, nullptr);
+    shmem_sender_gprg(9);
+    EXPECT_EQ(block_text(3), "10\n");
+    shmem_sender_gprg(100);
+    EXPECT_EQ(block_text(4), "101\n");
+    EXPECT_EQ(std::string(szMsg), "101\n");
+    close_win_progress_bar();
+    EXPECT_EQ(pBuf, nullptr);
+    EXPECT_EQ(hMapFile, nullptr);
+    EXPECT_EQ(fp_windows_progress_bar, nullptr);
+    EXPECT_EQ(block_text(1), "(gone)");
+    fs::current_path(here);
+}
+
 // Started by the library, the window ends by itself, so graphical runs
 // end and print what the plain ones print.
-TEST(WindowsProgressWindow, GraphicalRunsWithTheWindowEndLikeThePlainOnes) {
+TEST(Channel, OnWindowsGraphicalRunsWithTheWindowEndLikeThePlainOnes) {
     TempDir dir;
     fs::copy_file(fs::path(KESTRAV3_PROGRESS_WINDOW), dir / "Kestrav_progress_bar.exe");
     write_file(dir / "g.bin", pattern_bytes(8 * 1024 * 1024 + 3));
