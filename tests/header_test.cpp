@@ -83,7 +83,7 @@ TEST(CraftedHeader, UnsafeOrImpossibleHeadersAreRefusedBeforeAnyFileExists) {
     TempDir dir;
     const fs::path coded = dir / "c.archi";
     const std::string rest = "&BLOCKSIZE=4096&NBLOCKS=1&REST=5&LENMET=0&";
-    const std::vector<std::string> records = {
+    std::vector<std::string> records = {
         "FN=" + rest,
         "FN=." + rest,
         "FN=.." + rest,
@@ -101,6 +101,11 @@ TEST(CraftedHeader, UnsafeOrImpossibleHeadersAreRefusedBeforeAnyFileExists) {
         "FN=x.bin&BLOCKSIZE=4096&NBLOCKS=1&REST=-1&LENMET=0&",
         "FN=x.bin&BLOCKSIZE=4096&NBLOCKS=1&REST=4097&LENMET=0&",
     };
+#if defined(_WIN32)
+    // Windows only: a drive ("C:x.bin" is relative to another folder), a
+    // stream of a file, and the coded file under another case.
+    for (const char* name : {"C:x.bin", "x.bin:hidden", "C.ARCHI"}) records.push_back("FN=" + std::string(name) + rest);
+#endif
     for (const auto& record : records) {
         write_crafted(coded, record);
         EXPECT_EQ(decode_streams(coded.string().c_str(), "craft key"), ERR_HEADER) << record;
