@@ -4,6 +4,7 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
+#include <io.h>
 #include <sys/stat.h>
 
 #include <cpuid.h>
@@ -52,13 +53,36 @@ namespace {
 char interrupted_output[4096];
 volatile LONG output_armed = 0;
 bool handler_installed = false;
+HANDLE main_thread = nullptr;
+
+// The runtime opens files without delete sharing, so the output cannot be
+// removed while its stream is open. With the working thread stopped, the
+// system handle behind the output's descriptor is closed; the process then
+// ends at once, without the runtime's exit work (which could wait for a
+// lock the stopped thread holds).
+void close_descriptors_of(const char* path) {
+    BY_HANDLE_FILE_INFORMATION target {};
+    if (!file_identity(path, &target)) return;
+    for (int fd = 3; fd < 2048; ++fd) {
+        const intptr_t os = _get_osfhandle(fd);
+        if (os == -1 || os == -2) continue;
+        BY_HANDLE_FILE_INFORMATION info {};
+        const HANDLE h = reinterpret_cast<HANDLE>(os);
+        if (GetFileInformationByHandle(h, &info) && info.dwVolumeSerialNumber == target.dwVolumeSerialNumber &&
+            info.nFileIndexHigh == target.nFileIndexHigh && info.nFileIndexLow == target.nFileIndexLow)
+            CloseHandle(h);
+    }
+}
 
 BOOL WINAPI remove_and_end(DWORD event) {
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
-    if (output_armed != 0) DeleteFileA(interrupted_output);
-    // Let the default handler end the process as the event asks. The
-    // mapping object goes with the last handle to it, so nothing is left.
-    return FALSE;
+    if (output_armed == 0) return FALSE;  // the default handler ends the process
+    if (main_thread != nullptr) SuspendThread(main_thread);
+    close_descriptors_of(interrupted_output);
+    DeleteFileA(interrupted_output);
+    // The status the default handler gives an interrupted console program.
+    TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
+    return TRUE;
 }
 
 }  // namespace
@@ -68,6 +92,9 @@ void remove_on_interrupt(const char* path) {
     if (std::snprintf(interrupted_output, sizeof interrupted_output, "%s", path) >=
         static_cast<int>(sizeof interrupted_output))
         return;
+    if (main_thread == nullptr)
+        DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &main_thread,
+                        THREAD_SUSPEND_RESUME, FALSE, 0);
     output_armed = 1;
     if (!handler_installed) handler_installed = SetConsoleCtrlHandler(remove_and_end, TRUE) != 0;
 }
