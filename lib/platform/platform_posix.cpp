@@ -105,8 +105,15 @@ bool shared_block_open(const char* name, std::size_t size, SharedBlock* block) {
     char posix_name[sizeof block->name];
     if (std::snprintf(posix_name, sizeof posix_name, "/%s", name) >= static_cast<int>(sizeof posix_name))
         return false;
+    // Armed before the block exists: a run ended by a signal must not leave
+    // it behind, whenever the signal comes.
+    std::snprintf(interrupted_block, sizeof interrupted_block, "%s", posix_name);
+    arm_handlers();
     int fd = shm_open(posix_name, O_CREAT | O_RDWR, 0600);
-    if (fd < 0) return false;
+    if (fd < 0) {
+        interrupted_block[0] = '\0';
+        return false;
+    }
     struct stat st {};
     bool sized = fstat(fd, &st) == 0 &&
                  (static_cast<std::size_t>(st.st_size) >= size || ftruncate(fd, static_cast<off_t>(size)) == 0);
@@ -114,14 +121,12 @@ bool shared_block_open(const char* name, std::size_t size, SharedBlock* block) {
     close(fd);
     if (view == MAP_FAILED) {
         shm_unlink(posix_name);
+        interrupted_block[0] = '\0';
         return false;
     }
     block->view = static_cast<unsigned char*>(view);
     block->size = size;
     std::snprintf(block->name, sizeof block->name, "%s", posix_name);
-    // A run ended by a signal must not leave the block behind.
-    std::snprintf(interrupted_block, sizeof interrupted_block, "%s", posix_name);
-    arm_handlers();
     return true;
 }
 
