@@ -27,12 +27,22 @@ bool Stream::close() {
     return ok;
 }
 
-PartialOutput::PartialOutput(std::string path)
-    : path_(std::move(path)), stream_(path_.c_str(), "wb"), created_(static_cast<bool>(stream_)) {
-    // Interrupted or killed, the run must not leave a truncated file that
-    // looks complete either.
-    if (created_) platform::remove_on_interrupt(path_.c_str());
+namespace {
+
+// Interrupted or killed, a restore must not leave a truncated file that looks
+// complete: the clean-up is armed before the file exists, so no signal can
+// fall between its creation and the arming.
+Stream create_armed(const std::string& path) {
+    platform::remove_on_interrupt(path.c_str());
+    Stream stream(path.c_str(), "wb");
+    if (!stream) platform::keep_on_interrupt();
+    return stream;
 }
+
+}  // namespace
+
+PartialOutput::PartialOutput(std::string path)
+    : path_(std::move(path)), stream_(create_armed(path_)), created_(static_cast<bool>(stream_)) {}
 
 PartialOutput::~PartialOutput() {
     if (kept_ || !created_) return;
