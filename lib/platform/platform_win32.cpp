@@ -7,9 +7,6 @@
 #include <io.h>
 #include <sys/stat.h>
 
-#include <cpuid.h>
-#include <immintrin.h>
-
 #include <cstdio>
 
 namespace kestrav3::platform {
@@ -111,22 +108,6 @@ bool realtime_clock(std::int64_t* seconds, long* nanoseconds) {
     const std::uint64_t since = ticks - unix_epoch;
     *seconds = static_cast<std::int64_t>(since / 10000000ULL);
     *nanoseconds = static_cast<long>((since % 10000000ULL) * 100);
-    return true;
-}
-
-bool cpu_has_rdrand() {
-    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-    __cpuid(0, eax, ebx, ecx, edx);
-    if (eax < 1) return false;
-    __cpuid(1, eax, ebx, ecx, edx);
-    return (ecx & 0x40000000u) != 0;
-}
-
-// Compiled for RDRAND only here; callers ask cpu_has_rdrand() first.
-__attribute__((target("rdrnd"))) bool rdrand64(std::uint64_t* out) {
-    unsigned long long value = 0;
-    if (_rdrand64_step(&value) == 0) return false;
-    *out = value;
     return true;
 }
 
