@@ -17,6 +17,7 @@
 #endif
 
 #include <fstream>
+#include <functional>
 #include <random>
 #include <sstream>
 #include <stdexcept>
@@ -291,13 +292,18 @@ RunResult run_cli_on_terminal(const std::vector<std::string>& args, const fs::pa
     return result;
 }
 
-RunResult run_cli_signalled(const std::vector<std::string>& args, const fs::path& cwd, const fs::path& watched,
-                            int sig) {
+RunResult run_cli_when(const std::vector<std::string>& args, const fs::path& cwd, const fs::path& watched,
+                       const std::function<void(int pid)>& action) {
     Child child = start(args, cwd, 0);
     RunResult result;
     for (int waited = 0; waited < 20000 && !fs::exists(watched); ++waited) drain(child, result, 1);
-    kill(child.pid, sig);
+    action(child.pid);
     return finish(child, std::move(result));
+}
+
+RunResult run_cli_signalled(const std::vector<std::string>& args, const fs::path& cwd, const fs::path& watched,
+                            int sig) {
+    return run_cli_when(args, cwd, watched, [sig](int pid) { kill(pid, sig); });
 }
 
 #endif  // POSIX

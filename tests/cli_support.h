@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,11 @@ RunResult run_cli_with_input(const std::vector<std::string>& args, const fs::pat
 // prompt " Key: " appears; returns what the terminal showed.
 RunResult run_cli_on_terminal(const std::vector<std::string>& args, const fs::path& cwd,
                               const std::vector<std::string>& lines);
+
+// Runs the program like run_cli, and calls action with its process id as
+// soon as the file watched exists (or after 20 s).
+RunResult run_cli_when(const std::vector<std::string>& args, const fs::path& cwd, const fs::path& watched,
+                       const std::function<void(int pid)>& action);
 
 // Runs the program like run_cli, and sends it signal sig as soon as the file
 // watched exists (or after 20 s).

@@ -181,6 +181,19 @@ TEST_F(Faults, AReadOnlyFolderIsReported) {
     EXPECT_FALSE(fs::exists(dir / "ro" / "g.bin.archi"));
 }
 
+TEST(Shrinking, AFileThatShrinksWhileItIsCodedStopsTheRun) {
+    TempDir dir;
+    write_file(dir / "s.bin", pattern_bytes(64 * 1024 * 1024));
+    // Cut the file to 2 MiB once the coded file exists, long before the
+    // coder has read that far.
+    const RunResult r = run_cli_when({"-c", "s.bin", "shrink key"}, dir.path(), dir / "s.bin.archi",
+                                     [&](int) { fs::resize_file(dir / "s.bin", 2 * 1024 * 1024 + 100); });
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(ends_with(r.out, io_stopped)) << r.out.substr(r.out.size() > 300 ? r.out.size() - 300 : 0);
+    // What was coded before the short read stays, as for any coder failure.
+    EXPECT_LT(fs::file_size(dir / "s.bin.archi"), coded_size(64 * 1024 * 1024));
+}
+
 TEST(Interrupted, AnInterruptedRestoreRemovesItsPartialOutput) {
     TempDir dir;
     write_file(dir / "big.bin", pattern_bytes(96 * 1024 * 1024));
