@@ -30,9 +30,24 @@ constexpr std::uint64_t decimal_shift(std::uint32_t v) {
     return shift;
 }
 
-// Fills every second byte of buf from start on, one generator step each.
-void fill_pass(std::uint8_t* buf, int start, int n) {
-    for (int i = start; i < n; i += 2) buf[i] = static_cast<std::uint8_t>(prand_true() & 0xFF);
+// a * b mod (2^62 - 1) for any 64-bit a and b: two folds bring the 128-bit
+// product below 2^62 + 32, and one subtraction finishes.
+constexpr std::uint64_t mul_mod62(std::uint64_t a, std::uint64_t b) {
+    constexpr std::uint64_t m = generator_modulus;
+    const unsigned __int128 p = static_cast<unsigned __int128>(a) * b;
+    const unsigned __int128 f = (p & m) + (p >> 62);
+    const std::uint64_t g = static_cast<std::uint64_t>(f & m) + static_cast<std::uint64_t>(f >> 62);
+    return g >= m ? g - m : g;
+}
+
+static_assert(mul_mod62(~0ULL, ~0ULL) == mersenne_mod<62>(static_cast<unsigned __int128>(~0ULL) * ~0ULL));
+static_assert(mul_mod62(generator_modulus, 12345) == 0 && mul_mod62(1ULL << 61, 2) == 1);
+
+// One generator step on a chain held outside the globals.
+inline std::uint64_t step(std::uint64_t& x1, std::uint64_t& x2) {
+    x2 = mul_mod62(x1, x2);
+    x1 ^= x2;
+    return x2;
 }
 
 }  // namespace
@@ -44,11 +59,24 @@ int noise_gen_dense(int n) {
 
 int random_block(std::uint8_t* buf, int n) {
     nu_m62();
-    // Even positions from one pair of seeds, odd positions from another.
+    // Even positions from one pair of seeds, odd positions from another. Both
+    // pairs are drawn first; the two chains are independent, so they advance
+    // side by side and the processor overlaps their multiplications. Nothing
+    // is written when a seeding fails (the caller then codes the chunk with
+    // fast noise, which rewrites the whole block anyway).
     if (init_rnd_true() < 0) return -1;
-    fill_pass(buf, 0, n);
+    std::uint64_t even1 = xrnd1, even2 = xrnd2;
     if (init_rnd_true() < 0) return -1;
-    fill_pass(buf, 1, n);
+    std::uint64_t odd1 = xrnd1, odd2 = xrnd2;
+    int i = 0;
+    for (; i + 1 < n; i += 2) {
+        buf[i] = static_cast<std::uint8_t>(step(even1, even2) & 0xFF);
+        buf[i + 1] = static_cast<std::uint8_t>(step(odd1, odd2) & 0xFF);
+    }
+    if (i < n) buf[i] = static_cast<std::uint8_t>(step(even1, even2) & 0xFF);
+    // The words end as the second pass leaves them.
+    xrnd1 = odd1;
+    xrnd2 = odd2;
     return 0;
 }
 
@@ -102,11 +130,7 @@ int nano_timer(std::uint64_t* out) {
 
 void nu_m62() { m62 = doubled_minus_one(62); }
 
-std::uint64_t prand_true() {
-    xrnd2 = mersenne_mod<62>(static_cast<unsigned __int128>(xrnd1) * xrnd2);
-    xrnd1 ^= xrnd2;
-    return xrnd2;
-}
+std::uint64_t prand_true() { return step(xrnd1, xrnd2); }
 
 std::uint64_t prand_true_decimal() {
     std::array<char, 21> first{};
