@@ -11,7 +11,7 @@ packages=(
   xvfb x11-utils                   # progress window tests under a virtual display
   clang                            # fuzz targets (libFuzzer ships with it)
   valgrind util-linux e2fsprogs    # leak checks; chattr for the read-only folder test
-  openssl bc time                  # whole-program benchmark: yardstick, arithmetic, peak memory
+  openssl ccrypt bc time           # whole-program benchmark: yardsticks, arithmetic, peak memory
 )
 
 missing=()
