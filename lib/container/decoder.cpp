@@ -28,11 +28,6 @@ struct Geometry {
     long long rest;
 };
 
-int read_headers(std::FILE* in, HeaderBlock& copy1, HeaderBlock& copy2) {
-    int result = read_chunk(in, copy1.data(), BLOCK_SIZE, ERR_READ, ERR_IO_STOPPED);
-    return result != 0 ? result : read_chunk(in, copy2.data(), BLOCK_SIZE, ERR_READ, ERR_IO_STOPPED);
-}
-
 // A restored name must stay a plain file name inside the coded file's folder.
 bool safe_file_name(std::string_view name) {
     if (name.empty() || name == "." || name == "..") return false;
@@ -152,7 +147,7 @@ int decode_streams(const char* path, const char* key) {
     Stream in = Stream::reader(path);
     if (!in) return ERR_READ;
     static HeaderBlock copy1, copy2;
-    if ((result = read_headers(in.get(), copy1, copy2)) != 0) return result;
+    if ((result = read_header_copies(in.get(), copy1, copy2, ERR_IO_STOPPED)) != 0) return result;
 
     Geometry geometry;
     if ((result = read_geometry(copy1, copy2, geometry)) != 0) return result;

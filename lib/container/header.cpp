@@ -6,7 +6,9 @@
 #include <ctime>
 #include <limits>
 
+#include "container/chunk_io.h"
 #include "container/container.h"
+#include "interface/options.h"
 
 namespace kestrav3 {
 
@@ -28,6 +30,11 @@ std::string_view record_text(const HeaderBlock& copy) {
     const void* nul = std::memchr(text, '\0', copy.size());
     const std::size_t length = nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - text) : copy.size();
     return {text, length};
+}
+
+int read_header_copies(std::FILE* in, HeaderBlock& copy1, HeaderBlock& copy2, int short_read_result) {
+    const int result = read_chunk(in, copy1.data(), BLOCK_SIZE, ERR_READ, short_read_result);
+    return result != 0 ? result : read_chunk(in, copy2.data(), BLOCK_SIZE, ERR_READ, short_read_result);
 }
 
 std::optional<std::string> lookup_field(const HeaderBlock& copy1, const HeaderBlock& copy2, std::string_view name) {

@@ -3,6 +3,7 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,6 +20,10 @@ constexpr int max_stored_name = 256;
 
 // The record text of a decoded copy: up to its first NUL, never past the block.
 std::string_view record_text(const HeaderBlock& copy);
+
+// Reads and decodes both header copies from the start of a coded file. A read
+// error gives ERR_READ; a file ending inside them gives short_read_result.
+int read_header_copies(std::FILE* in, HeaderBlock& copy1, HeaderBlock& copy2, int short_read_result);
 
 // The field from copy 1, or from copy 2 when copy 1 lacks it; nothing when
 // neither has it.

@@ -19,8 +19,7 @@ constexpr char no_metadata[] = "no added file description";
 int read_headers(const char* path, HeaderBlock& copy1, HeaderBlock& copy2) {
     Stream in(path, "rb");
     if (!in) return ERR_READ;
-    int result = read_chunk(in.get(), copy1.data(), BLOCK_SIZE, ERR_READ, ERR_READ);
-    return result != 0 ? result : read_chunk(in.get(), copy2.data(), BLOCK_SIZE, ERR_READ, ERR_READ);
+    return read_header_copies(in.get(), copy1, copy2, ERR_READ);
 }
 
 }  // namespace
