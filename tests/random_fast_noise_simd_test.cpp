@@ -67,7 +67,7 @@ std::vector<std::int64_t> seed_set(std::uint64_t salt) {
     seeds.push_back(-1);
     seeds.push_back(INT64_MIN);
     seeds.push_back(INT64_MAX);
-    while (seeds.size() < 16) {
+    while (seeds.size() < 2 * max_noise_blocks) {
         const std::uint64_t bits = rng();
         seeds.push_back(salt % 2 ? static_cast<std::int64_t>(bits >> 32) : static_cast<std::int64_t>(bits >> 8));
     }
@@ -97,6 +97,41 @@ TEST(RandomFastNoisePaths, EveryPathMatchesPlainNoise) {
                                                         << " path " << static_cast<int>(path) << " margin " << margin);
                         expect_same(path_noise(a, seeds, count, path, margin), want, "noise");
                     }
+            }
+        }
+    }
+}
+
+// A prefix is the start of the full noise from the same seeds, nothing past
+// it is touched, and the state is where the last pass's last draw leaves it.
+TEST(RandomFastNoisePaths, PrefixIsTheStartOfTheFullNoise) {
+    const auto seeds = seed_set(7);
+    for (int a : {1, 0}) {
+        for (int count : {1, 3, max_noise_blocks}) {
+            const Noise full = reference_noise(a, seeds, count);
+            for (int length : {1, 2, 40, 41, 4094, BLOCK_SIZE}) {
+                SCOPED_TRACE(testing::Message() << "a " << a << " count " << count << " length " << length);
+                const int made = length + length % 2;
+                std::vector<Block> blocks(static_cast<std::size_t>(count));
+                std::vector<std::uint8_t*> ptrs;
+                for (auto& block : blocks) {
+                    block.fill(0xEE);
+                    ptrs.push_back(block.data());
+                }
+                noise_prefix_from_seeds(a, seeds.data(), ptrs.data(), count, length);
+                const std::int64_t left = unix_seed;
+                for (int k = 0; k < count; ++k) {
+                    const Block& want = full.blocks[static_cast<std::size_t>(k)];
+                    const Block& got = blocks[static_cast<std::size_t>(k)];
+                    ASSERT_TRUE(std::equal(got.begin(), got.begin() + made, want.begin())) << "block " << k;
+                    ASSERT_TRUE(std::all_of(got.begin() + made, got.end(), [](std::uint8_t b) { return b == 0xEE; }));
+                }
+                srng48(seeds[static_cast<std::size_t>(2 * count - 1)]);
+                for (int i = 0; i < made / 2; ++i) {
+                    std::int64_t state = rngen48();
+                    while (a == 1 && (state & 0xFF) == 0) state = rngen48();
+                }
+                EXPECT_EQ(left, unix_seed);
             }
         }
     }

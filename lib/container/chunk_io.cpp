@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "container/transform.h"
 #include "interface/options.h"
@@ -16,7 +17,10 @@ Stream::Stream(const char* path, const char* mode)
 Stream Stream::reader(const char* path) {
     constexpr std::size_t input_buffer = 256 * 1024;
     Stream in(path, "rb");
-    if (in) std::setvbuf(in.file_, nullptr, _IOFBF, input_buffer);
+    // The C library may ignore the size unless it is given the buffer too.
+    if (!in) return in;
+    in.buffer_.reset(new (std::nothrow) char[input_buffer]);
+    if (in.buffer_ && std::setvbuf(in.file_, in.buffer_.get(), _IOFBF, input_buffer) != 0) in.buffer_.reset();
     return in;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -14,7 +15,7 @@ public:
     Stream(const char* path, const char* mode);
     // An input read front to back gets a larger buffer: fewer system calls.
     static Stream reader(const char* path);
-    Stream(Stream&& other) noexcept : file_(other.file_) { other.file_ = nullptr; }
+    Stream(Stream&& other) noexcept : file_(other.file_), buffer_(std::move(other.buffer_)) { other.file_ = nullptr; }
     Stream(const Stream&) = delete;
     Stream& operator=(const Stream&) = delete;
     ~Stream() { close(); }
@@ -26,6 +27,8 @@ public:
 
 private:
     std::FILE* file_;
+    // The stdio buffer of a reader; it outlives the stream, which is closed first.
+    std::unique_ptr<char[]> buffer_;
 };
 
 // An output stream that, unless kept, is closed and removed on scope exit:

@@ -101,14 +101,17 @@ int write_headers(std::FILE* out, const HeaderBlock& header, bool dense) {
     return code_and_write(out, copy.data(), BLOCK_SIZE, dense);
 }
 
-// Block groups are prepared a few at a time: their digests and their fast
+// Block groups are prepared a batch at a time: their digests and their fast
 // noise are independent of each other, and computing them side by side keeps
 // the processor busy. They are still coded and written one by one, in order.
-constexpr int batch_size = 4;
+constexpr int batch_size = max_noise_blocks;
 
 struct Batch {
     std::array<HeaderBlock, batch_size> blocks;
-    std::array<HeaderBlock, 2 * batch_size> noise;  // record, block, record, ...
+    std::array<HeaderBlock, batch_size> block_noise;
+    // A record uses only the first 40 bytes of its noise refill, so only
+    // those are made: the same first draws of the same two seeded passes.
+    std::uint8_t record_noise[batch_size][record_size];
     char digests[batch_size][33];
 };
 
@@ -121,18 +124,20 @@ int read_batch(std::FILE* in, Batch& batch, int want) {
 
 void prepare_batch(Batch& batch, int count, bool dense) {
     std::array<const std::uint8_t*, batch_size> blocks{};
-    std::array<std::uint8_t*, 2 * batch_size> noise{};
+    std::array<std::uint8_t*, batch_size> noise{};
     for (int k = 0; k < count; ++k) blocks[k] = batch.blocks[k].data();
     md5_blocks(blocks.data(), count, batch.digests);
     if (dense) return;
-    for (int k = 0; k < 2 * count; ++k) noise[k] = batch.noise[k].data();
-    noise_gen_unix_many(1, noise.data(), 2 * count);
+    for (int k = 0; k < count; ++k) noise[k] = batch.record_noise[k];
+    noise_gen_unix_many(1, noise.data(), count, record_size);
+    for (int k = 0; k < count; ++k) noise[k] = batch.block_noise[k].data();
+    noise_gen_unix_many(1, noise.data(), count);
 }
 
 // Codes a chunk with the prepared fast noise, or with fresh dense noise.
-int code_prepared(std::uint8_t* data, int n, bool dense, const HeaderBlock& noise) {
+int code_prepared(std::uint8_t* data, int n, bool dense, const std::uint8_t* noise) {
     if (dense) return code_chunk(data, n, true);
-    code_block_with_noise(data, n, noise.data());
+    code_block_with_noise(data, n, noise);
     return permut(data, n) < 0 ? ERR_NOMEM : 0;
 }
 
@@ -140,9 +145,9 @@ int code_prepared(std::uint8_t* data, int n, bool dense, const HeaderBlock& nois
 int write_group(std::FILE* out, Batch& batch, int k, bool dense, ProgressSteps& progress, long long i) {
     std::uint8_t record[record_size] = {};
     std::memcpy(record, batch.digests[k], sizeof batch.digests[k]);
-    int result = code_prepared(record, record_size, dense, batch.noise[2 * k]);
+    int result = code_prepared(record, record_size, dense, batch.record_noise[k]);
     if (result == 0) result = write_chunk(out, record, record_size);
-    if (result == 0) result = code_prepared(batch.blocks[k].data(), BLOCK_SIZE, dense, batch.noise[2 * k + 1]);
+    if (result == 0) result = code_prepared(batch.blocks[k].data(), BLOCK_SIZE, dense, batch.block_noise[k].data());
     if (result != 0) return result;
     progress.block_done(i);
     return write_chunk(out, batch.blocks[k].data(), BLOCK_SIZE);

@@ -64,7 +64,7 @@ void code_block_fast(std::uint8_t* data, int n) {
 }
 
 void code_block_with_noise(std::uint8_t* data, int n, const std::uint8_t* noise) {
-    std::memcpy(vizard.data(), noise, vizard.size());
+    std::memcpy(vizard.data(), noise, static_cast<std::size_t>(n));
     mix_and_mask(data, n);
 }
 

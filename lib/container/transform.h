@@ -18,7 +18,7 @@ void gen_kmatrix(const char* key);
 int code_block(std::uint8_t* data, int n);
 // Fast noise; always codes.
 void code_block_fast(std::uint8_t* data, int n);
-// As code_block_fast, with the 4096 fresh noise bytes made beforehand.
+// As code_block_fast, with the first n fresh noise bytes made beforehand.
 void code_block_with_noise(std::uint8_t* data, int n, const std::uint8_t* noise);
 void decode_block(std::uint8_t* data, int n);
 // Swaps bytes 0<->1, 2<->3, ...; an odd last byte stays. Its own inverse.

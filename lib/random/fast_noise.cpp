@@ -1,6 +1,7 @@
 #include "random/fast_noise.h"
 #include "random/fast_noise_lanes.h"
 #include "random/fast_noise_paths.h"
+#include "random/first_rand.h"
 
 #include <algorithm>
 #include <array>
@@ -70,13 +71,14 @@ namespace {
 constexpr int pass_length = BLOCK_SIZE / 2;
 
 // Runs K passes side by side from their start states, pass k writing every
-// second byte from out[k]. The chains are independent, so the processor
-// overlaps their multiplications; unix_seed ends as the last pass leaves it.
+// second byte of the first `length` bytes from out[k]. The chains are
+// independent, so the processor overlaps their multiplications; unix_seed
+// ends as the last pass leaves it.
 template <std::size_t K, std::size_t... I>
-void run_passes(std::array<std::int64_t, K> state, const std::array<std::uint8_t*, K>& out, int a,
+void run_passes(std::array<std::int64_t, K> state, const std::array<std::uint8_t*, K>& out, int a, int length,
                 std::index_sequence<I...>) {
     // Constant indices only, so every state stays in a register.
-    for (int i = 0; i < BLOCK_SIZE; i += 2) {
+    for (int i = 0; i < length; i += 2) {
         ((state[I] = next_draw(state[I], a)), ...);
         ((out[I][i] = low_byte(state[I])), ...);
     }
@@ -84,17 +86,19 @@ void run_passes(std::array<std::int64_t, K> state, const std::array<std::uint8_t
 }
 
 template <std::size_t K>
-void run_passes(const std::array<std::int64_t, K>& state, const std::array<std::uint8_t*, K>& out, int a) {
-    run_passes(state, out, a, std::make_index_sequence<K>{});
+void run_passes(const std::array<std::int64_t, K>& state, const std::array<std::uint8_t*, K>& out, int a,
+                int length) {
+    run_passes(state, out, a, length, std::make_index_sequence<K>{});
 }
 
-void scalar_from_seeds(int a, const std::int64_t* seeds, std::uint8_t* const blocks[], int count) {
+void scalar_from_seeds(int a, const std::int64_t* seeds, std::uint8_t* const blocks[], int count, int length) {
     int i = 0;
     for (; i + 1 < count; i += 2) {
         const std::int64_t* s = seeds + 2 * i;
-        run_passes<4>({s[0], s[1], s[2], s[3]}, {blocks[i], blocks[i] + 1, blocks[i + 1], blocks[i + 1] + 1}, a);
+        run_passes<4>({s[0], s[1], s[2], s[3]}, {blocks[i], blocks[i] + 1, blocks[i + 1], blocks[i + 1] + 1}, a,
+                      length);
     }
-    if (i < count) run_passes<2>({seeds[2 * i], seeds[2 * i + 1]}, {blocks[i], blocks[i] + 1}, a);
+    if (i < count) run_passes<2>({seeds[2 * i], seeds[2 * i + 1]}, {blocks[i], blocks[i] + 1}, a, length);
 }
 
 // The lane paths: all chains advance a fixed number of draws in vector
@@ -200,9 +204,14 @@ void noise_from_seeds(int a, const std::int64_t* seeds, std::uint8_t* const bloc
     if (path == NoisePath::automatic) path = count >= 3 ? best_path() : NoisePath::scalar;
     if (count <= 0 || count > max_noise_blocks) return;
     if (path == NoisePath::scalar || !fast_noise_path_supported(path))
-        scalar_from_seeds(a, seeds, blocks, count);
+        scalar_from_seeds(a, seeds, blocks, count, BLOCK_SIZE);
     else
         lanes_from_seeds(a, seeds, blocks, count, path, margin);
+}
+
+void noise_prefix_from_seeds(int a, const std::int64_t* seeds, std::uint8_t* const blocks[], int count, int length) {
+    if (count <= 0 || count > max_noise_blocks || length <= 0 || length > BLOCK_SIZE) return;
+    scalar_from_seeds(a, seeds, blocks, count, length + length % 2);
 }
 
 void noise_gen_unix(int a) {
@@ -211,13 +220,16 @@ void noise_gen_unix(int a) {
     noise_from_seeds(a, seeds.data(), &block, 1, chosen_path);
 }
 
-void noise_gen_unix_many(int a, std::uint8_t* const blocks[], int count) {
+void noise_gen_unix_many(int a, std::uint8_t* const blocks[], int count, int length) {
     // More blocks than a batch holds are made a batch at a time.
     for (int first = 0; first < count; first += max_noise_blocks) {
         const int n = std::min(count - first, max_noise_blocks);
         std::array<std::int64_t, 2 * max_noise_blocks> seeds{};
         for (int c = 0; c < 2 * n; ++c) seeds[static_cast<std::size_t>(c)] = seeded_pass();
-        noise_from_seeds(a, seeds.data(), blocks + first, n, chosen_path);
+        if (length >= BLOCK_SIZE)
+            noise_from_seeds(a, seeds.data(), blocks + first, n, chosen_path);
+        else
+            noise_prefix_from_seeds(a, seeds.data(), blocks + first, n, length);
     }
 }
 
@@ -248,8 +260,9 @@ std::uint32_t non_monotonic_time_function() {
     std::array<char, 33> digest_text{};
     int seed = 0;
     if (md5lib(text.data(), digest_text.data(), &seed) != 0) seed = static_cast<int>(fallback);
-    std::srand(static_cast<unsigned>(seed));
-    return static_cast<std::uint32_t>(std::rand());
+    // The runtime's srand and rand, formed directly where that was checked
+    // to give the same value: its seeding is most of a pass's set-up.
+    return first_rand_after(static_cast<std::uint32_t>(seed));
 }
 
 void srng48(std::int64_t seed) {

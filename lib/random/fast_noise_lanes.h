@@ -1,10 +1,10 @@
-// Sixteen fast-noise chains advanced side by side in vector lanes.
+// Up to 32 fast-noise chains advanced side by side in vector lanes.
 #pragma once
 #include <cstdint>
 
 namespace kestrav3::noise_lanes {
 
-constexpr int chains = 16;
+constexpr int chains = 32;
 // The first draw whose whole state is kept: a pass uses at least 2048 draws,
 // so its last used draw lies at or after 2047, inside the last kept groups.
 constexpr int kept_from = 2040;
@@ -12,7 +12,7 @@ constexpr int max_groups = (2048 + 64) / 8;  // groups of eight draws
 
 // Draw d of chain c: its low byte is bytes[c][d] (the bytes of each chain
 // in order, written eight at a time); for d >= kept_from its state is
-// kept[d - kept_from][c]. Each kernel runs at least `used` of the 16 chains
+// kept[d - kept_from][c]. Each kernel runs at least `used` of the chains
 // from start[c] for 8 * groups draws.
 using Bytes = std::uint64_t[max_groups];
 using States = std::int64_t[chains];

@@ -19,11 +19,16 @@ bool set_fast_noise_path(NoisePath path);
 constexpr int default_noise_margin = 32;
 constexpr int max_noise_margin = 64;
 
-// Fills count blocks (at most 8) from 2 * count start states: seeds[2k]
+// Fills count blocks (at most max_noise_blocks) from 2 * count start states: seeds[2k]
 // starts the pass over the even positions of blocks[k], seeds[2k + 1] the
 // pass over the odd ones. unix_seed ends as the last pass leaves it. margin
 // (0 to max_noise_margin) only changes how the lane paths split their work.
 void noise_from_seeds(int a, const std::int64_t* seeds, std::uint8_t* const blocks[], int count, NoisePath path,
                       int margin = default_noise_margin);
+
+// The first `length` bytes (1 to 4096, rounded up to even) of what the plain
+// path fills from the same seeds: each pass makes only its first length / 2
+// draws, and unix_seed ends where the last of them leaves it.
+void noise_prefix_from_seeds(int a, const std::int64_t* seeds, std::uint8_t* const blocks[], int count, int length);
 
 }  // namespace kestrav3

@@ -3,6 +3,8 @@
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #include <immintrin.h>
 
+#include <algorithm>
+
 // GCC 12 takes the deliberately undefined pass-through operand of the
 // immediate shifts for an uninitialised read once they are inlined here.
 #pragma GCC diagnostic push
@@ -83,8 +85,9 @@ KESTRAV3_AVX2 inline __m256i step4(__m256i s) {
     return _mm256_sub_epi64(v, _mm256_andnot_si256(below, m));
 }
 
+// Chains first .. first + 4 * NV - 1.
 template <int NV, bool Keep>
-KESTRAV3_AVX2 inline void group4(__m256i (&s)[NV], Bytes* bytes, int g, States* kept) {
+KESTRAV3_AVX2 inline void group4(__m256i (&s)[NV], int first, Bytes* bytes, int g, States* kept) {
     __m256i acc[NV];
     for (int v = 0; v < NV; ++v) acc[v] = _mm256_setzero_si256();
     // Fully unrolled, so that the states and bytes stay in registers.
@@ -94,24 +97,37 @@ KESTRAV3_AVX2 inline void group4(__m256i (&s)[NV], Bytes* bytes, int g, States* 
         for (int v = 0; v < NV; ++v) {
             s[v] = step4(s[v]);
             acc[v] = _mm256_or_si256(_mm256_srli_epi64(acc[v], 8), _mm256_slli_epi64(s[v], 56));
-            if (Keep) _mm256_storeu_si256(reinterpret_cast<__m256i*>(kept[u] + 4 * v), s[v]);
+            if (Keep) _mm256_storeu_si256(reinterpret_cast<__m256i*>(kept[u] + first + 4 * v), s[v]);
         }
     }
     for (int v = 0; v < NV; ++v) {
         alignas(32) std::uint64_t lane[4];
         _mm256_store_si256(reinterpret_cast<__m256i*>(lane), acc[v]);
-        for (int l = 0; l < 4; ++l) bytes[4 * v + l][g] = lane[l];
+        for (int l = 0; l < 4; ++l) bytes[first + 4 * v + l][g] = lane[l];
     }
 }
 
 template <int NV>
-KESTRAV3_AVX2 void run256(const std::int64_t* start, int groups, Bytes* bytes, States* kept) {
+KESTRAV3_AVX2 void run256(const std::int64_t* start, int first, int groups, Bytes* bytes, States* kept) {
     __m256i s[NV];
-    for (int v = 0; v < NV; ++v) s[v] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(start + 4 * v));
+    for (int v = 0; v < NV; ++v)
+        s[v] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(start + first + 4 * v));
     constexpr int first_kept = kept_from / 8;
     int g = 0;
-    for (; g < groups && g < first_kept; ++g) group4<NV, false>(s, bytes, g, nullptr);
-    for (; g < groups; ++g) group4<NV, true>(s, bytes, g, kept + 8 * (g - first_kept));
+    for (; g < groups && g < first_kept; ++g) group4<NV, false>(s, first, bytes, g, nullptr);
+    for (; g < groups; ++g) group4<NV, true>(s, first, bytes, g, kept + 8 * (g - first_kept));
+}
+
+// Chains first .. used - 1, at most sixteen of them.
+KESTRAV3_AVX2 void run256_set(const std::int64_t* start, int first, int used, int groups, Bytes* bytes,
+                              States* kept) {
+    switch ((used - first + 3) / 4) {
+        case 0:
+        case 1: run256<1>(start, first, groups, bytes, kept); break;
+        case 2: run256<2>(start, first, groups, bytes, kept); break;
+        case 3: run256<3>(start, first, groups, bytes, kept); break;
+        default: run256<4>(start, first, groups, bytes, kept); break;
+    }
 }
 
 }  // namespace
@@ -137,21 +153,23 @@ bool avx512_supported() {
 
 bool avx2_supported() { return __builtin_cpu_supports("avx2"); }
 
+static_assert(chains % 8 == 0 && chains <= 32, "the kernels below run up to four vectors of eight chains");
+
 void advance_avx512(const std::int64_t* start, int used, int groups, Bytes* bytes, States* kept) {
-    if (used <= 8)
-        run512<1>(start, groups, bytes, kept);
-    else
-        run512<2>(start, groups, bytes, kept);
+    switch ((used + 7) / 8) {
+        case 0:
+        case 1: run512<1>(start, groups, bytes, kept); break;
+        case 2: run512<2>(start, groups, bytes, kept); break;
+        case 3: run512<3>(start, groups, bytes, kept); break;
+        default: run512<4>(start, groups, bytes, kept); break;
+    }
 }
 
 void advance_avx2(const std::int64_t* start, int used, int groups, Bytes* bytes, States* kept) {
-    switch ((used + 3) / 4) {
-        case 0:
-        case 1: run256<1>(start, groups, bytes, kept); break;
-        case 2: run256<2>(start, groups, bytes, kept); break;
-        case 3: run256<3>(start, groups, bytes, kept); break;
-        default: run256<4>(start, groups, bytes, kept); break;
-    }
+    // Past four vectors the states and bytes no longer fit the sixteen
+    // registers, so the chains are run in sets of sixteen.
+    for (int first = 0; first < std::max(used, 1); first += 16)
+        run256_set(start, first, std::min(used, first + 16), groups, bytes, kept);
 }
 
 }  // namespace kestrav3::noise_lanes

@@ -1,0 +1,102 @@
+#include "random/first_rand.h"
+
+#include <array>
+#include <cstdlib>
+
+namespace kestrav3 {
+
+namespace {
+
+constexpr int degree = 31;     // words of state
+constexpr int separation = 3;  // the front pointer starts this far ahead
+constexpr int discarded = 10 * degree;
+
+using Coefficients = std::array<std::uint32_t, degree>;
+
+// Runs the additive generator on coefficient vectors instead of numbers:
+// word i of the state starts as "1 times seeded word i", each step adds the
+// rear word onto the front word (wrapping modulo 2^32) exactly as the
+// library does, and the coefficients of the 311th sum are returned.
+constexpr Coefficients first_output_coefficients() {
+    std::array<Coefficients, degree> state{};
+    for (int i = 0; i < degree; ++i) state[i][i] = 1;
+    int front = separation, rear = 0;
+    Coefficients sum{};
+    for (int step = 0; step <= discarded; ++step) {
+        for (int j = 0; j < degree; ++j) state[front][j] += state[rear][j];
+        sum = state[front];
+        front = (front + 1) % degree;
+        rear = (rear + 1) % degree;
+    }
+    return sum;
+}
+
+constexpr Coefficients coefficients = first_output_coefficients();
+
+// The seeded words: seed (1 for 0), then 16807 times the previous word
+// modulo 2^31 - 1, by Schrage's method in 32-bit signed arithmetic, as the
+// library computes them (a seed above 2^31 - 1 is taken as negative).
+constexpr std::array<std::int32_t, degree> seeded_words(std::uint32_t seed) {
+    std::array<std::int32_t, degree> words{};
+    if (seed == 0) seed = 1;
+    std::int32_t word = static_cast<std::int32_t>(seed);
+    words[0] = word;
+    for (int i = 1; i < degree; ++i) {
+        const std::int64_t hi = word / 127773;
+        const std::int64_t lo = word % 127773;
+        word = static_cast<std::int32_t>(16807 * lo - 2836 * hi);
+        if (word < 0) word += 2147483647;
+        words[i] = word;
+    }
+    return words;
+}
+
+constexpr std::uint32_t first_output(std::uint32_t seed) {
+    const auto words = seeded_words(seed);
+    std::uint32_t sum = 0;
+    for (int j = 0; j < degree; ++j) sum += coefficients[j] * static_cast<std::uint32_t>(words[j]);
+    return sum >> 1;  // the library drops the lowest bit
+}
+
+// Known glibc values: srand(1) gives 1804289383 first, srand(0) the same.
+static_assert(first_output(1) == 1804289383u && first_output(0) == 1804289383u);
+
+// The runtime's own answer, which also reseeds it as srand does.
+std::uint32_t runtime_first_rand(std::uint32_t seed) {
+    std::srand(seed);
+    return static_cast<std::uint32_t>(std::rand());
+}
+
+// The direct form stands in for the runtime only where the two agree on
+// seeds that cover the sign, the zero seed and the extremes.
+bool shortcut_matches_runtime() {
+#if defined(__GLIBC__)
+    for (std::uint32_t seed : {0u, 1u, 2u, 12345u, 2147483647u, 2147483648u, 3000000000u, 4294967295u})
+        if (runtime_first_rand(seed) != first_output(seed)) return false;
+    return true;
+#else
+    return false;
+#endif
+}
+
+bool shortcut_usable() {
+    static const bool usable = shortcut_matches_runtime();
+    return usable;
+}
+
+bool shortcut_enabled = true;
+
+}  // namespace
+
+std::uint32_t glibc_first_rand(std::uint32_t seed) { return first_output(seed); }
+
+std::uint32_t first_rand_after(std::uint32_t seed) {
+    return shortcut_enabled && shortcut_usable() ? first_output(seed) : runtime_first_rand(seed);
+}
+
+bool set_first_rand_shortcut(bool enabled) {
+    shortcut_enabled = enabled;
+    return enabled && shortcut_usable();
+}
+
+}  // namespace kestrav3

@@ -1,0 +1,24 @@
+// The first rand() after srand(seed), without running the C library's
+// seeding. glibc's srand fills a 31-word additive generator and discards 310
+// outputs before the first one it returns; that first output is a fixed
+// linear combination of the 31 seeded words, so it can be formed directly.
+// The fast-noise seeding asks for it on every pass.
+#pragma once
+#include <cstdint>
+
+namespace kestrav3 {
+
+// glibc's first rand() after srand(seed), computed here (not the runtime).
+std::uint32_t glibc_first_rand(std::uint32_t seed);
+
+// What srand(seed) followed by rand() returns on this runtime. Uses the
+// direct form only where it was checked against the runtime itself at first
+// use; elsewhere (other C libraries, or when disabled) it calls the runtime.
+std::uint32_t first_rand_after(std::uint32_t seed);
+
+// Whether first_rand_after may use the direct form (default true); tests
+// turn it off to run the plain runtime calls. Returns whether the direct
+// form is in use after the call.
+bool set_first_rand_shortcut(bool enabled);
+
+}  // namespace kestrav3
