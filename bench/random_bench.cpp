@@ -81,10 +81,10 @@ void BM_noise_from_seeds(benchmark::State& state) {
 }
 
 void noise_paths(benchmark::internal::Benchmark* b) {
-    for (NoisePath p : {NoisePath::scalar, NoisePath::avx2, NoisePath::avx512}) b->Arg(static_cast<int>(p));
+    for (NoisePath p : {NoisePath::scalar, NoisePath::avx2, NoisePath::avx512, NoisePath::avx512_ifma}) b->Arg(static_cast<int>(p));
 }
 void noise_paths_counts(benchmark::internal::Benchmark* b) {
-    for (NoisePath p : {NoisePath::scalar, NoisePath::avx2, NoisePath::avx512})
+    for (NoisePath p : {NoisePath::scalar, NoisePath::avx2, NoisePath::avx512, NoisePath::avx512_ifma})
         for (int count : {1, 2, 4, 8, 16}) b->Args({static_cast<int>(p), count});
 }
 BENCHMARK(BM_noise_gen_unix_many)->Apply(noise_paths)->Unit(benchmark::kMicrosecond);

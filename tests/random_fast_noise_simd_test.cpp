@@ -48,7 +48,8 @@ Noise path_noise(int a, const std::vector<std::int64_t>& seeds, int count, Noise
 
 std::vector<NoisePath> supported_paths() {
     std::vector<NoisePath> paths;
-    for (NoisePath p : {NoisePath::scalar, NoisePath::avx2, NoisePath::avx512, NoisePath::automatic})
+    for (NoisePath p : {NoisePath::scalar, NoisePath::avx2, NoisePath::avx512, NoisePath::avx512_ifma,
+                        NoisePath::automatic})
         if (fast_noise_path_supported(p)) paths.push_back(p);
     return paths;
 }

@@ -155,7 +155,9 @@ void lanes_from_seeds(int a, const std::int64_t* seeds, std::uint8_t* const bloc
     for (int c = 0; c < 2 * count; ++c) start[static_cast<std::size_t>(c)] = seeds[c];
     const int available = pass_length + (a == 1 ? std::clamp(margin, 0, max_noise_margin) : 0);
     const int groups = (available + 7) / 8;
-    if (path == NoisePath::avx512)
+    if (path == NoisePath::avx512_ifma)
+        noise_lanes::advance_avx512_ifma(start.data(), 2 * count, groups, lanes.bytes.data(), lanes.kept.data());
+    else if (path == NoisePath::avx512)
         noise_lanes::advance_avx512(start.data(), 2 * count, groups, lanes.bytes.data(), lanes.kept.data());
     else
         noise_lanes::advance_avx2(start.data(), 2 * count, groups, lanes.bytes.data(), lanes.kept.data());
@@ -170,7 +172,8 @@ void lanes_from_seeds(int a, const std::int64_t* seeds, std::uint8_t* const bloc
 NoisePath chosen_path = NoisePath::automatic;
 
 NoisePath best_path() {
-    static const NoisePath best = noise_lanes::avx512_supported() ? NoisePath::avx512
+    static const NoisePath best = noise_lanes::avx512_ifma_supported() ? NoisePath::avx512_ifma
+                                  : noise_lanes::avx512_supported()    ? NoisePath::avx512
                                   : noise_lanes::avx2_supported() ? NoisePath::avx2
                                                                   : NoisePath::scalar;
     return best;
@@ -186,6 +189,7 @@ std::int64_t seeded_pass() {
 
 bool fast_noise_path_supported(NoisePath path) {
     switch (path) {
+        case NoisePath::avx512_ifma: return noise_lanes::avx512_ifma_supported();
         case NoisePath::avx512: return noise_lanes::avx512_supported();
         case NoisePath::avx2: return noise_lanes::avx2_supported();
         default: return true;

@@ -22,6 +22,9 @@ void interleave(const std::uint8_t* even, const std::uint8_t* odd, int n, std::u
 
 bool avx512_supported();
 bool avx2_supported();
+// AVX-512 with the 52-bit multiply-add (IFMA) and double shifts (VBMI2).
+bool avx512_ifma_supported();
+void advance_avx512_ifma(const std::int64_t* start, int used, int groups, Bytes* bytes, States* kept);
 void advance_avx512(const std::int64_t* start, int used, int groups, Bytes* bytes, States* kept);
 void advance_avx2(const std::int64_t* start, int used, int groups, Bytes* bytes, States* kept);
 

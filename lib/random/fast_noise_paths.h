@@ -5,7 +5,7 @@
 
 namespace kestrav3 {
 
-enum class NoisePath { automatic, scalar, avx2, avx512 };
+enum class NoisePath { automatic, scalar, avx2, avx512, avx512_ifma };
 
 // Whether this processor can run the path; automatic and scalar always can.
 bool fast_noise_path_supported(NoisePath path);

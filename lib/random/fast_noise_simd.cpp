@@ -66,6 +66,67 @@ KESTRAV3_AVX512 void run512(const std::int64_t* start, int groups, Bytes* bytes,
     for (; g < groups; ++g) group8<NV, true>(s, bytes, g, kept + 8 * (g - first_kept));
 }
 
+// With IFMA the multiplication takes two 52-bit halves instead of a slow
+// 64-bit product. The states run offset by 2^48, s' = s + 2^48, so they are
+// never negative and fit 52 bits: s' * multiplier = lo + hi * 2^52 gives
+// t = s * multiplier + 11 = lo + (hi << 52) + (11 - 2^48 * multiplier), all
+// modulo 2^64. The remainder is formed as in step8, with the offset put
+// back by OR-ing 2^48 into the low 48 bits and by raising the thresholds.
+constexpr long long offset = 1LL << 48;
+constexpr long long offset_term = static_cast<long long>(11ULL - static_cast<unsigned long long>(offset) *
+                                                                     static_cast<unsigned long long>(multiplier));
+
+#define KESTRAV3_AVX512_IFMA __attribute__((target("avx512f,avx512dq,avx512vl,avx512bw,avx512ifma,avx512vbmi2")))
+
+KESTRAV3_AVX512_IFMA inline __m512i step8_offset(__m512i s) {
+    const __m512i m = _mm512_set1_epi64(modulus);
+    const __m512i mult = _mm512_set1_epi64(multiplier);
+    const __m512i lo = _mm512_madd52lo_epu64(_mm512_set1_epi64(offset_term), s, mult);
+    const __m512i hi = _mm512_madd52hi_epu64(_mm512_setzero_si512(), s, mult);
+    const __m512i t = _mm512_add_epi64(lo, _mm512_slli_epi64(hi, 52));
+    // (t & m) | 2^48 in one instruction: A & B | C is the table 0xEA.
+    const __m512i low = _mm512_ternarylogic_epi64(t, m, _mm512_set1_epi64(offset), 0xEA);
+    const __m512i v = _mm512_add_epi64(_mm512_srai_epi64(t, 48), low);
+    const __m512i threshold = _mm512_mask_blend_epi64(_mm512_movepi64_mask(t), _mm512_set1_epi64(modulus + offset),
+                                                      _mm512_set1_epi64(1 + offset));
+    return _mm512_mask_sub_epi64(v, _mm512_cmpge_epi64_mask(v, threshold), v, m);
+}
+
+// As group8, on offset states; the very first draw from the start states,
+// which may be any 64-bit values, takes the general step.
+template <int NV, bool Keep, bool First>
+KESTRAV3_AVX512_IFMA inline void group8_ifma(__m512i (&s)[NV], Bytes* bytes, int g, States* kept) {
+    __m512i acc[NV];
+    for (int v = 0; v < NV; ++v) acc[v] = _mm512_setzero_si512();
+#pragma GCC unroll 8
+    for (int u = 0; u < 8; ++u) {
+#pragma GCC unroll 4
+        for (int v = 0; v < NV; ++v) {
+            if (First && u == 0)
+                s[v] = _mm512_add_epi64(step8(s[v]), _mm512_set1_epi64(offset));
+            else
+                s[v] = step8_offset(s[v]);
+            // The offset has a zero low byte, so the byte drawn is unchanged.
+            acc[v] = _mm512_shrdi_epi64(acc[v], s[v], 8);
+            if (Keep) _mm512_storeu_si512(kept[u] + 8 * v, _mm512_sub_epi64(s[v], _mm512_set1_epi64(offset)));
+        }
+    }
+    const __m512i rows = _mm512_mullo_epi64(_mm512_set_epi64(7, 6, 5, 4, 3, 2, 1, 0), _mm512_set1_epi64(max_groups));
+    for (int v = 0; v < NV; ++v) _mm512_i64scatter_epi64(bytes[8 * v] + g, rows, acc[v], 8);
+}
+
+template <int NV>
+KESTRAV3_AVX512_IFMA void run512_ifma(const std::int64_t* start, int groups, Bytes* bytes, States* kept) {
+    __m512i s[NV];
+    for (int v = 0; v < NV; ++v) s[v] = _mm512_loadu_si512(start + 8 * v);
+    constexpr int first_kept = kept_from / 8;
+    static_assert(first_kept > 0, "the first group is never kept");
+    int g = 0;
+    if (groups > 0) group8_ifma<NV, false, true>(s, bytes, g++, nullptr);
+    for (; g < groups && g < first_kept; ++g) group8_ifma<NV, false, false>(s, bytes, g, nullptr);
+    for (; g < groups; ++g) group8_ifma<NV, true, false>(s, bytes, g, kept + 8 * (g - first_kept));
+}
+
 // The same step on four chains with AVX2: the low 64 bits of the product
 // from 32-bit halves (the multiplier's high half is 5), and the arithmetic
 // shift by 48 put together from 32-bit shifts.
@@ -153,6 +214,20 @@ bool avx512_supported() {
 
 bool avx2_supported() { return __builtin_cpu_supports("avx2"); }
 
+bool avx512_ifma_supported() {
+    return avx512_supported() && __builtin_cpu_supports("avx512ifma") && __builtin_cpu_supports("avx512vbmi2");
+}
+
+void advance_avx512_ifma(const std::int64_t* start, int used, int groups, Bytes* bytes, States* kept) {
+    switch ((used + 7) / 8) {
+        case 0:
+        case 1: run512_ifma<1>(start, groups, bytes, kept); break;
+        case 2: run512_ifma<2>(start, groups, bytes, kept); break;
+        case 3: run512_ifma<3>(start, groups, bytes, kept); break;
+        default: run512_ifma<4>(start, groups, bytes, kept); break;
+    }
+}
+
 static_assert(chains % 8 == 0 && chains <= 32, "the kernels below run up to four vectors of eight chains");
 
 void advance_avx512(const std::int64_t* start, int used, int groups, Bytes* bytes, States* kept) {
@@ -189,6 +264,8 @@ void interleave(const std::uint8_t* even, const std::uint8_t* odd, int n, std::u
 
 bool avx512_supported() { return false; }
 bool avx2_supported() { return false; }
+bool avx512_ifma_supported() { return false; }
+void advance_avx512_ifma(const std::int64_t*, int, int, Bytes*, States*) {}
 void advance_avx512(const std::int64_t*, int, int, Bytes*, States*) {}
 void advance_avx2(const std::int64_t*, int, int, Bytes*, States*) {}
 

@@ -33,23 +33,66 @@ constexpr Coefficients first_output_coefficients() {
 
 constexpr Coefficients coefficients = first_output_coefficients();
 
-// The seeded words: seed (1 for 0), then 16807 times the previous word
-// modulo 2^31 - 1, by Schrage's method in 32-bit signed arithmetic, as the
-// library computes them (a seed above 2^31 - 1 is taken as negative).
+constexpr std::uint64_t prime = 2147483647;  // 2^31 - 1
+constexpr std::uint64_t factor = 16807;
+
+// One step as the library takes it: 16807 times the word modulo 2^31 - 1 by
+// Schrage's method in signed arithmetic, which for a negative word (a seed
+// above 2^31 - 1) is not the true remainder.
+constexpr std::int32_t library_step(std::int32_t word) {
+    const std::int64_t hi = word / 127773;
+    const std::int64_t lo = word % 127773;
+    std::int32_t next = static_cast<std::int32_t>(16807 * lo - 2836 * hi);
+    if (next < 0) next += 2147483647;
+    return next;
+}
+
+// 16807^j modulo 2^31 - 1 for j < 31.
+constexpr std::array<std::uint64_t, degree> factor_powers() {
+    std::array<std::uint64_t, degree> powers{};
+    powers[0] = 1;
+    for (int j = 1; j < degree; ++j) powers[j] = powers[j - 1] * factor % prime;
+    return powers;
+}
+constexpr std::array<std::uint64_t, degree> powers = factor_powers();
+
+// x mod 2^31 - 1 for x below 2^62, by folding the high bits onto the low.
+constexpr std::uint32_t reduce31(std::uint64_t x) {
+    x = (x & prime) + (x >> 31);
+    x = (x & prime) + (x >> 31);
+    return static_cast<std::uint32_t>(x >= prime ? x - prime : x);
+}
+
+// The seeded words: seed (1 for 0), then each 16807 times the one before.
+// From the second word on every word lies in [0, 2^31 - 1), where the
+// library's step is the true remainder, so word i is the second word times
+// 16807^(i - 1): the words no longer wait on each other.
 constexpr std::array<std::int32_t, degree> seeded_words(std::uint32_t seed) {
     std::array<std::int32_t, degree> words{};
     if (seed == 0) seed = 1;
-    std::int32_t word = static_cast<std::int32_t>(seed);
-    words[0] = word;
-    for (int i = 1; i < degree; ++i) {
-        const std::int64_t hi = word / 127773;
-        const std::int64_t lo = word % 127773;
-        word = static_cast<std::int32_t>(16807 * lo - 2836 * hi);
-        if (word < 0) word += 2147483647;
-        words[i] = word;
-    }
+    words[0] = static_cast<std::int32_t>(seed);
+    const auto second = static_cast<std::uint64_t>(library_step(words[0]));
+    for (int i = 1; i < degree; ++i) words[i] = static_cast<std::int32_t>(reduce31(second * powers[i - 1]));
     return words;
 }
+
+// The words as the library makes them, one after the other.
+constexpr std::array<std::int32_t, degree> seeded_words_in_turn(std::uint32_t seed) {
+    std::array<std::int32_t, degree> words{};
+    words[0] = static_cast<std::int32_t>(seed == 0 ? 1 : seed);
+    for (int i = 1; i < degree; ++i) words[i] = library_step(words[i - 1]);
+    return words;
+}
+
+constexpr bool same_words(std::uint32_t seed) {
+    const auto direct = seeded_words(seed);
+    const auto in_turn = seeded_words_in_turn(seed);
+    for (int i = 0; i < degree; ++i)
+        if (direct[i] != in_turn[i]) return false;
+    return true;
+}
+static_assert(same_words(0) && same_words(1) && same_words(2147483646u) && same_words(2147483647u) &&
+              same_words(2147483648u) && same_words(4294967295u) && same_words(3735928559u));
 
 constexpr std::uint32_t first_output(std::uint32_t seed) {
     const auto words = seeded_words(seed);
