@@ -137,8 +137,8 @@ void prepare_batch(Batch& batch, int count, bool dense) {
 // Codes a chunk with the prepared fast noise, or with fresh dense noise.
 int code_prepared(std::uint8_t* data, int n, bool dense, const std::uint8_t* noise) {
     if (dense) return code_chunk(data, n, true);
-    code_block_with_noise(data, n, noise);
-    return permut(data, n) < 0 ? ERR_NOMEM : 0;
+    code_and_swap_with_noise(data, n, noise);
+    return 0;
 }
 
 // Block group k of the batch: its digest record, then the block.

@@ -68,6 +68,31 @@ void code_block_with_noise(std::uint8_t* data, int n, const std::uint8_t* noise)
     mix_and_mask(data, n);
 }
 
+namespace {
+
+constexpr Word even_bytes = 0x00FF00FF00FF00FFull;
+
+// Swaps the bytes of each pair in a word that starts at an even offset: a
+// word holds four whole pairs whatever its byte order, so swapping the
+// bytes within each 16-bit half swaps them in memory too.
+constexpr Word swap_pairs(Word w) { return ((w & even_bytes) << 8) | ((w >> 8) & even_bytes); }
+
+}  // namespace
+
+void code_and_swap_with_noise(std::uint8_t* data, int n, const std::uint8_t* noise) {
+    int i = 0;
+    for (; i + word_size <= n; i += word_size) {
+        const Word fresh = load(noise + i);
+        store(data + i, swap_pairs(load(data + i) ^ fresh));
+        store(&vizard[i], fresh ^ load(&kmatrix[i]));
+    }
+    for (int j = i; j < n; ++j) {
+        data[j] ^= noise[j];
+        vizard[j] = noise[j] ^ kmatrix[j];
+    }
+    for (; i + 1 < n; i += 2) std::swap(data[i], data[i + 1]);
+}
+
 void decode_block(std::uint8_t* data, int n) {
     int i = 0;
     for (; i + word_size <= n; i += word_size) {
@@ -82,15 +107,9 @@ void decode_block(std::uint8_t* data, int n) {
 }
 
 int permut(std::uint8_t* data, int n) {
-    // Swapping in place needs no scratch memory, so this cannot fail. A word
-    // holds four whole pairs whatever its byte order, so swapping the bytes
-    // within each 16-bit half of a word swaps them in memory too.
-    constexpr Word even_bytes = 0x00FF00FF00FF00FFull;
+    // Swapping in place needs no scratch memory, so this cannot fail.
     int j = 0;
-    for (; j + word_size <= n; j += word_size) {
-        const Word w = load(data + j);
-        store(data + j, ((w & even_bytes) << 8) | ((w >> 8) & even_bytes));
-    }
+    for (; j + word_size <= n; j += word_size) store(data + j, swap_pairs(load(data + j)));
     for (; j + 1 < n; j += 2) std::swap(data[j], data[j + 1]);
     return 0;
 }
