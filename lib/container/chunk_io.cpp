@@ -100,8 +100,7 @@ int read_chunk(std::FILE* in, std::uint8_t* data, int n, int error_result, int s
     const std::size_t bytes = noise == wanted ? std::fread(data, 1, wanted, in) : 0;
     if (std::ferror(in)) return error_result;
     if (bytes != wanted) return short_read_result;
-    if (permut(data, n) < 0) return ERR_NOMEM;
-    decode_block(data, n);
+    swap_and_decode(data, n);
     return 0;
 }
 

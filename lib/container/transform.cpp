@@ -93,6 +93,20 @@ void code_and_swap_with_noise(std::uint8_t* data, int n, const std::uint8_t* noi
     for (; i + 1 < n; i += 2) std::swap(data[i], data[i + 1]);
 }
 
+void swap_and_decode(std::uint8_t* data, int n) {
+    int i = 0;
+    for (; i + word_size <= n; i += word_size) {
+        const Word noise = load(&vizard[i]) ^ load(&kmatrix[i]);
+        store(&vizard[i], noise);
+        store(data + i, swap_pairs(load(data + i)) ^ noise);
+    }
+    for (int j = i; j + 1 < n; j += 2) std::swap(data[j], data[j + 1]);
+    for (; i < n; ++i) {
+        vizard[i] ^= kmatrix[i];
+        data[i] ^= vizard[i];
+    }
+}
+
 void decode_block(std::uint8_t* data, int n) {
     int i = 0;
     for (; i + word_size <= n; i += word_size) {

@@ -23,6 +23,8 @@ void code_block_with_noise(std::uint8_t* data, int n, const std::uint8_t* noise)
 // code_block_with_noise followed by permut, in one pass over the chunk.
 void code_and_swap_with_noise(std::uint8_t* data, int n, const std::uint8_t* noise);
 void decode_block(std::uint8_t* data, int n);
+// permut followed by decode_block, in one pass over the chunk.
+void swap_and_decode(std::uint8_t* data, int n);
 // Swaps bytes 0<->1, 2<->3, ...; an odd last byte stays. Its own inverse.
 int permut(std::uint8_t* data, int n);
 
