@@ -1,12 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <climits>
+#include <cstdio>
 #include <cstring>
 #include <random>
 #include <vector>
 
 #include "container/transform.h"
 #include "random/fast_noise.h"
+#include "random/fast_noise_paths.h"
 
 using namespace kestrav3;
 
@@ -100,4 +104,22 @@ TEST(RandomFastNoise, NoZeroBytesWhenAskedAndFreshBlocks) {
         zeros += std::count(vizard.begin(), vizard.end(), 0);
     }
     EXPECT_GT(zeros, 0);
+}
+
+// The clock text is what the formatted print gives, including readings far
+// past 2038 and ones too long for the text, which are cut the same way.
+TEST(RandomFastNoise, ClockTextIsThePrintedReading) {
+    std::mt19937_64 rng(5);
+    std::vector<std::pair<std::uint64_t, long>> readings = {
+        {0, 0}, {1733630000, 5}, {1733630000, 999999999}, {4294967296ULL, 100}, {UINT64_MAX, 999999999},
+        {UINT64_MAX, LONG_MIN}, {12, -7}};
+    for (int i = 0; i < 2000; ++i)
+        readings.emplace_back(rng() >> (rng() % 64), static_cast<long>(rng() % 1000000000));
+    for (const auto& [seconds, nanoseconds] : readings) {
+        std::array<char, 32> want{}, got{};
+        std::snprintf(want.data(), want.size(), "%llu%ld", static_cast<unsigned long long>(seconds), nanoseconds);
+        got.fill('#');
+        clock_text(seconds, nanoseconds, got);
+        ASSERT_STREQ(got.data(), want.data()) << seconds << " " << nanoseconds;
+    }
 }

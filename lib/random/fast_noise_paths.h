@@ -1,6 +1,7 @@
 // Ways of computing the fast noise, and a seam below the clock seeding, so
 // that every way can be compared with the plain one from fixed start states.
 #pragma once
+#include <array>
 #include <cstdint>
 
 namespace kestrav3 {
@@ -30,5 +31,10 @@ void noise_from_seeds(int a, const std::int64_t* seeds, std::uint8_t* const bloc
 // path fills from the same seeds: each pass makes only its first length / 2
 // draws, and unix_seed ends where the last of them leaves it.
 void noise_prefix_from_seeds(int a, const std::int64_t* seeds, std::uint8_t* const blocks[], int count, int length);
+
+// The text a clock reading is hashed from: the seconds as an unsigned
+// decimal followed by the nanoseconds without leading zeros, at most 31
+// characters.
+void clock_text(std::uint64_t seconds, long nanoseconds, std::array<char, 32>& text);
 
 }  // namespace kestrav3
