@@ -86,7 +86,7 @@ TEST_F(FastPaths, EveryDigestPathFindsTheDamagedBlock) {
         SCOPED_TRACE(static_cast<int>(md5));
         ASSERT_EQ(set_md5_lanes_path(md5), 0);
         ASSERT_EQ(decode_streams(path("d.bin.archi").c_str(), "paths key"), 0);
-        EXPECT_EQ(read_file(dir / "d.bin.err"), "20\n");
+        EXPECT_EQ(read_text_file(dir / "d.bin.err"), "20\n");
         std::string restored = read_file(dir / "d.bin");
         ASSERT_EQ(restored.size(), plain.size());
         EXPECT_NE(restored, plain);

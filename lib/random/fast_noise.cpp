@@ -128,11 +128,12 @@ constexpr bool little_endian = false;
 // zero bytes when a == 1 (continuing one draw at a time if they run out),
 // and returns the state after the last draw used, as the plain pass leaves
 // unix_seed.
-std::int64_t collect_pass(int a, int c, int available, std::uint8_t* pass) {
+std::int64_t collect_pass(int a, int c, int available, std::uint8_t* pass, bool compact) {
     // The lane kernels write each row as little-endian words: byte d is draw d.
     static_assert(!noise_lanes_built || little_endian, "lane bytes are read in memory order");
     const auto* draws = reinterpret_cast<const std::uint8_t*>(lanes.bytes[static_cast<std::size_t>(c)]);
     int n = 0, d = 0;
+    if (compact && a == 1) n = noise_lanes::compact_nonzero(draws, available, pass_length, pass, &d);
     while (n < pass_length && d < available) {
         const int window = std::min(pass_length - n, available - d);
         const void* zero = a == 1 ? std::memchr(draws + d, 0, static_cast<std::size_t>(window)) : nullptr;
@@ -162,10 +163,12 @@ void lanes_from_seeds(int a, const std::int64_t* seeds, std::uint8_t* const bloc
         noise_lanes::advance_avx512(start.data(), 2 * count, groups, lanes.bytes.data(), lanes.kept.data());
     else
         noise_lanes::advance_avx2(start.data(), 2 * count, groups, lanes.bytes.data(), lanes.kept.data());
+    // The IFMA path's processors can also drop the zero bytes in vectors.
+    const bool compact = path == NoisePath::avx512_ifma;
     auto& [even, odd] = lanes.passes;
     for (int k = 0; k < count; ++k) {
-        collect_pass(a, 2 * k, available, even.data());
-        unix_seed = collect_pass(a, 2 * k + 1, available, odd.data());
+        collect_pass(a, 2 * k, available, even.data(), compact);
+        unix_seed = collect_pass(a, 2 * k + 1, available, odd.data(), compact);
         noise_lanes::interleave(even.data(), odd.data(), pass_length, blocks[k]);
     }
 }

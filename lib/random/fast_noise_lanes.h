@@ -25,6 +25,11 @@ bool avx2_supported();
 // AVX-512 with the 52-bit multiply-add (IFMA) and double shifts (VBMI2).
 bool avx512_ifma_supported();
 void advance_avx512_ifma(const std::int64_t* start, int used, int groups, Bytes* bytes, States* kept);
+// With the same features: copies the nonzero bytes among the first
+// `available` draws to out until it has `want` of them; returns how many it
+// copied and sets *used to the number of draws read (up to and including
+// the last byte copied when it reached want).
+int compact_nonzero(const std::uint8_t* draws, int available, int want, std::uint8_t* out, int* used);
 void advance_avx512(const std::int64_t* start, int used, int groups, Bytes* bytes, States* kept);
 void advance_avx2(const std::int64_t* start, int used, int groups, Bytes* bytes, States* kept);
 

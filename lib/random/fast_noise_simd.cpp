@@ -215,7 +215,36 @@ bool avx512_supported() {
 bool avx2_supported() { return __builtin_cpu_supports("avx2"); }
 
 bool avx512_ifma_supported() {
-    return avx512_supported() && __builtin_cpu_supports("avx512ifma") && __builtin_cpu_supports("avx512vbmi2");
+    return avx512_supported() && __builtin_cpu_supports("avx512ifma") && __builtin_cpu_supports("avx512vbmi2") &&
+           __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
+}
+
+__attribute__((target("avx512f,avx512bw,avx512vbmi2,bmi2,popcnt"))) int compact_nonzero(const std::uint8_t* draws,
+                                                                                     int available, int want,
+                                                                                     std::uint8_t* out, int* used) {
+    int n = 0, d = 0;
+    while (n < want && d < available) {
+        const int chunk = std::min(64, available - d);
+        const __mmask64 valid = chunk == 64 ? ~0ULL : (1ULL << chunk) - 1;
+        const __m512i v = _mm512_maskz_loadu_epi8(valid, draws + d);
+        const __mmask64 nonzero = _mm512_test_epi8_mask(v, v);
+        const int count = __builtin_popcountll(nonzero);
+        if (n + count >= want) {
+            // Only up to the (want - n)th nonzero byte of this chunk is used.
+            const int k = want - n;
+            const std::uint64_t last = _pdep_u64(1ULL << (k - 1), nonzero);
+            const __mmask64 taken = nonzero & (last | (last - 1));
+            _mm512_mask_storeu_epi8(out + n, k == 64 ? ~0ULL : (1ULL << k) - 1, _mm512_maskz_compress_epi8(taken, v));
+            *used = d + __builtin_ctzll(last) + 1;
+            return want;
+        }
+        _mm512_mask_storeu_epi8(out + n, count == 64 ? ~0ULL : (1ULL << count) - 1,
+                                _mm512_maskz_compress_epi8(nonzero, v));
+        n += count;
+        d += chunk;
+    }
+    *used = d;
+    return n;
 }
 
 void advance_avx512_ifma(const std::int64_t* start, int used, int groups, Bytes* bytes, States* kept) {
@@ -265,6 +294,10 @@ void interleave(const std::uint8_t* even, const std::uint8_t* odd, int n, std::u
 bool avx512_supported() { return false; }
 bool avx2_supported() { return false; }
 bool avx512_ifma_supported() { return false; }
+int compact_nonzero(const std::uint8_t*, int, int, std::uint8_t*, int* used) {
+    *used = 0;
+    return 0;
+}
 void advance_avx512_ifma(const std::int64_t*, int, int, Bytes*, States*) {}
 void advance_avx512(const std::int64_t*, int, int, Bytes*, States*) {}
 void advance_avx2(const std::int64_t*, int, int, Bytes*, States*) {}
