@@ -18,13 +18,18 @@ namespace {
 using Word = std::uint64_t;
 constexpr int word_size = sizeof(Word);
 
-Word load(const std::uint8_t* p) {
-    Word w;
+// Unaligned loads and stores of a word (or vector) of bytes.
+template <class T = Word>
+T load(const std::uint8_t* p) {
+    T w;
     std::memcpy(&w, p, sizeof w);
     return w;
 }
 
-void store(std::uint8_t* p, Word w) { std::memcpy(p, &w, sizeof w); }
+template <class T>
+void store(std::uint8_t* p, T w) {
+    std::memcpy(p, &w, sizeof w);
+}
 
 // Plain ^= noise, then noise ^= key matrix: what both coding calls share.
 // Eight bytes at a time; the byte order of a word does not matter to XOR.
@@ -87,23 +92,15 @@ namespace {
 using Lanes = std::uint16_t __attribute__((vector_size(16)));
 constexpr int lanes_size = sizeof(Lanes);
 
-Lanes load_lanes(const std::uint8_t* p) {
-    Lanes v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-void store_lanes(std::uint8_t* p, Lanes v) { std::memcpy(p, &v, sizeof v); }
-
 }  // namespace
 
 void code_and_swap_with_noise(std::uint8_t* data, int n, const std::uint8_t* noise) {
     int i = 0;
     for (; i + lanes_size <= n; i += lanes_size) {
-        const Lanes fresh = load_lanes(noise + i);
-        const Lanes mixed = load_lanes(data + i) ^ fresh;
-        store_lanes(data + i, (mixed << 8) | (mixed >> 8));
-        store_lanes(&vizard[i], fresh ^ load_lanes(&kmatrix[i]));
+        const Lanes fresh = load<Lanes>(noise + i);
+        const Lanes mixed = load<Lanes>(data + i) ^ fresh;
+        store(data + i, (mixed << 8) | (mixed >> 8));
+        store(&vizard[i], fresh ^ load<Lanes>(&kmatrix[i]));
     }
     for (; i + word_size <= n; i += word_size) {
         const Word fresh = load(noise + i);
@@ -120,10 +117,10 @@ void code_and_swap_with_noise(std::uint8_t* data, int n, const std::uint8_t* noi
 void swap_and_decode(std::uint8_t* data, int n) {
     int i = 0;
     for (; i + lanes_size <= n; i += lanes_size) {
-        const Lanes noise = load_lanes(&vizard[i]) ^ load_lanes(&kmatrix[i]);
-        const Lanes stored = load_lanes(data + i);
-        store_lanes(&vizard[i], noise);
-        store_lanes(data + i, ((stored << 8) | (stored >> 8)) ^ noise);
+        const Lanes noise = load<Lanes>(&vizard[i]) ^ load<Lanes>(&kmatrix[i]);
+        const Lanes stored = load<Lanes>(data + i);
+        store(&vizard[i], noise);
+        store(data + i, ((stored << 8) | (stored >> 8)) ^ noise);
     }
     for (; i + word_size <= n; i += word_size) {
         const Word noise = load(&vizard[i]) ^ load(&kmatrix[i]);
