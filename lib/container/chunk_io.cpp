@@ -14,8 +14,7 @@ namespace kestrav3 {
 Stream::Stream(const char* path, const char* mode)
     : file_(std::fopen(path, (std::string(mode) + platform::private_stream_mode).c_str())) {}
 
-Stream Stream::reader(const char* path) {
-    constexpr std::size_t input_buffer = 256 * 1024;
+Stream Stream::reader(const char* path, std::size_t input_buffer) {
     Stream in(path, "rb");
     // The C library may ignore the size unless it is given the buffer too.
     if (!in) return in;
