@@ -161,3 +161,44 @@ TEST(Md5Lanes, ChainingStateEndsAsAfterTheLastBlock) {
 }
 
 }  // namespace
+
+// Seeds of short texts side by side: every path, every count up to 32 and
+// every length that fits one chunk give md5lib's seed, and so does a batch
+// with a text too long for one chunk (hashed one by one).
+TEST(Md5TextSeeds, EveryPathGivesTheSeedOfEachText) {
+  PathGuard guard;
+  std::mt19937 rng(99);
+  std::vector<std::string> texts;
+  for (std::size_t n = 0; n <= kestrav3::max_seed_text; ++n) {
+    std::string t(n, ' ');
+    for (auto& c : t) c = static_cast<char>('0' + rng() % 10);
+    texts.push_back(t);
+  }
+  const auto reference = [](const std::string& t) {
+    char text[33];
+    int seed = 0;
+    kestrav3::md5lib(t.c_str(), text, &seed);
+    return seed;
+  };
+  for (Md5LanesPath path : kPaths) {
+    if (!kestrav3::md5_lanes_supported(path)) continue;
+    ASSERT_EQ(kestrav3::set_md5_lanes_path(path), 0);
+    for (int count = 1; count <= kestrav3::max_text_seeds; ++count) {
+      for (std::size_t start : {std::size_t{0}, std::size_t{24}}) {
+        std::vector<const char*> batch;
+        for (int i = 0; i < count; ++i)
+          batch.push_back(texts[(start + static_cast<std::size_t>(i)) % texts.size()].c_str());
+        std::vector<int> seeds(static_cast<std::size_t>(count), 0x5a5a5a5a);
+        kestrav3::md5_text_seeds(batch.data(), count, seeds.data());
+        for (int i = 0; i < count; ++i)
+          ASSERT_EQ(seeds[static_cast<std::size_t>(i)], reference(batch[static_cast<std::size_t>(i)]))
+              << path_name(path) << " count " << count << " text " << i;
+      }
+    }
+    const std::string long_text(kestrav3::max_seed_text + 1, '7');
+    const char* mixed[] = {texts[3].c_str(), long_text.c_str(), texts[55].c_str()};
+    int seeds[3] = {};
+    kestrav3::md5_text_seeds(mixed, 3, seeds);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(seeds[i], reference(mixed[i])) << path_name(path) << " mixed " << i;
+  }
+}

@@ -199,6 +199,37 @@ void hash_batch(const std::uint8_t* const blocks[], int count, char digest_texts
 
 }  // namespace
 
+void md5_text_seeds(const char* const texts[], int count, int seeds[]) {
+  std::array<std::array<std::uint8_t, kChunk>, max_text_seeds> chunks{};
+  std::array<const std::uint8_t*, max_text_seeds> inputs{};
+  std::uint32_t words[max_text_seeds][4];
+  bool short_texts = count >= 1 && count <= max_text_seeds;
+  for (int i = 0; short_texts && i < count; ++i) {
+    const std::size_t length = std::strlen(texts[i]);
+    short_texts = length <= max_seed_text;
+    if (!short_texts) break;
+    // The text, 0x80, zeros, and its length in bits as a 64-bit little-endian number.
+    auto& chunk = chunks[static_cast<std::size_t>(i)];
+    std::memcpy(chunk.data(), texts[i], length);
+    chunk[length] = 0x80;
+    std::uint64_t bits = length << 3;
+    for (std::size_t b = kChunk - 8; b < kChunk; ++b, bits >>= 8) chunk[b] = static_cast<std::uint8_t>(bits);
+    inputs[static_cast<std::size_t>(i)] = chunk.data();
+  }
+  if (!short_texts || md5_lanes_chunk_words(inputs.data(), count, words) != 0) {
+    char digest_text[33];
+    for (int i = 0; i < count; ++i) md5lib(texts[i], digest_text, &seeds[i]);
+    return;
+  }
+  for (int i = 0; i < count; ++i)
+    seeds[i] = static_cast<int>(bswap32(words[i][0] ^ words[i][1] ^ words[i][2] ^ words[i][3]));
+  // The chaining state ends as hashing the texts one after another leaves it.
+  h0 = words[count - 1][0];
+  h1 = words[count - 1][1];
+  h2 = words[count - 1][2];
+  h3 = words[count - 1][3];
+}
+
 void md5_blocks(const std::uint8_t* const blocks[], int count, char digest_texts[][33]) {
   for (int first = 0; first < count; first += max_md5_lanes) {
     const int n = count - first < max_md5_lanes ? count - first : max_md5_lanes;

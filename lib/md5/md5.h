@@ -1,6 +1,7 @@
 // MD5 (RFC 1321) and the two values derived from a digest: its 32-digit
 // lower-case hexadecimal text and a 32-bit seed folded from that text.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 namespace kestrav3 {
@@ -23,6 +24,13 @@ int md5cnt(const void* block, int size, char* digest_text, int* seed);
 // each exactly what md5cnt gives it; computed side by side where the
 // processor allows.
 constexpr int max_md5_lanes = 8;
+
+// The seed md5lib gives each of count texts (count at most 32), computed
+// side by side where the processor allows when every text is at most 55
+// bytes long (one chunk each), one after another otherwise.
+constexpr int max_text_seeds = 32;
+constexpr std::size_t max_seed_text = 55;
+void md5_text_seeds(const char* const texts[], int count, int seeds[]);
 void md5_blocks(const std::uint8_t* const blocks[], int count, char digest_texts[][33]);
 
 }  // namespace kestrav3

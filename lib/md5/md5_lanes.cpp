@@ -145,17 +145,18 @@ using avx2::store_lanes;
 using GroupFn = void (*)(const std::uint8_t* const[], std::uint32_t[][4]);
 
 struct Kernel {
-  GroupFn hash;
+  GroupFn hash;        // 4096-byte blocks
+  GroupFn hash_chunk;  // single padded chunks
   int lanes;
 };
 
 Kernel kernel_of(Md5LanesPath path) {
   switch (path) {
-    case Md5LanesPath::sse2: return {sse2::hash_group, 4};
-    case Md5LanesPath::avx2: return {avx2::hash_group, 8};
-    case Md5LanesPath::avx512_x4: return {avx512_x4::hash_group, 4};
-    case Md5LanesPath::avx512_x8: return {avx512_x8::hash_group, 8};
-    default: return {nullptr, 0};
+    case Md5LanesPath::sse2: return {sse2::hash_group, sse2::hash_chunk, 4};
+    case Md5LanesPath::avx2: return {avx2::hash_group, avx2::hash_chunk, 8};
+    case Md5LanesPath::avx512_x4: return {avx512_x4::hash_group, avx512_x4::hash_chunk, 4};
+    case Md5LanesPath::avx512_x8: return {avx512_x8::hash_group, avx512_x8::hash_chunk, 8};
+    default: return {nullptr, nullptr, 0};
   }
 }
 
@@ -191,21 +192,40 @@ Md5LanesPath current_path = Md5LanesPath::automatic;
 
 bool md5_lanes_supported(Md5LanesPath path) { return cpu_has(path); }
 
-int md5_lanes_words(const std::uint8_t* const blocks[], int count, std::uint32_t words[][4]) {
-  if (current_path == Md5LanesPath::scalar || count < 1) return -1;
-  const Kernel k = current_path == Md5LanesPath::automatic ? best_kernel(count)
-                                                           : kernel_of(current_path);
-  // Groups of k.lanes blocks; lanes past the end repeat the first block and
-  // their words are dropped.
-  for (int first = 0; first < count; first += k.lanes) {
-    const std::uint8_t* lane_blocks[8];
+namespace {
+
+// Groups of lanes inputs; lanes past the end repeat the group's first input
+// and their words are dropped.
+void hash_in_groups(GroupFn hash, int lanes, const std::uint8_t* const inputs[], int count,
+                    std::uint32_t words[][4]) {
+  for (int first = 0; first < count; first += lanes) {
+    const std::uint8_t* lane_inputs[8];
     std::uint32_t lane_words[8][4];
-    for (int l = 0; l < k.lanes; ++l)
-      lane_blocks[l] = first + l < count ? blocks[first + l] : blocks[first];
-    k.hash(lane_blocks, lane_words);
-    for (int l = 0; l < k.lanes && first + l < count; ++l)
+    for (int l = 0; l < lanes; ++l)
+      lane_inputs[l] = first + l < count ? inputs[first + l] : inputs[first];
+    hash(lane_inputs, lane_words);
+    for (int l = 0; l < lanes && first + l < count; ++l)
       for (int r = 0; r < 4; ++r) words[first + l][r] = lane_words[l][r];
   }
+}
+
+Kernel chosen_kernel(int count) {
+  return current_path == Md5LanesPath::automatic ? best_kernel(count) : kernel_of(current_path);
+}
+
+}  // namespace
+
+int md5_lanes_words(const std::uint8_t* const blocks[], int count, std::uint32_t words[][4]) {
+  if (current_path == Md5LanesPath::scalar || count < 1) return -1;
+  const Kernel k = chosen_kernel(count);
+  hash_in_groups(k.hash, k.lanes, blocks, count, words);
+  return 0;
+}
+
+int md5_lanes_chunk_words(const std::uint8_t* const chunks[], int count, std::uint32_t words[][4]) {
+  if (current_path == Md5LanesPath::scalar || count < 1) return -1;
+  const Kernel k = chosen_kernel(count);
+  hash_in_groups(k.hash_chunk, k.lanes, chunks, count, words);
   return 0;
 }
 
@@ -216,6 +236,7 @@ bool md5_lanes_supported(Md5LanesPath path) {
 }
 
 int md5_lanes_words(const std::uint8_t* const[], int, std::uint32_t[][4]) { return -1; }
+int md5_lanes_chunk_words(const std::uint8_t* const[], int, std::uint32_t[][4]) { return -1; }
 
 namespace {
 Md5LanesPath current_path = Md5LanesPath::automatic;

@@ -29,4 +29,8 @@ Md5LanesPath md5_lanes_path();
 // Returns 0, or -1 when the blocks are to be hashed one by one instead.
 int md5_lanes_words(const std::uint8_t* const blocks[], int count, std::uint32_t words[][4]);
 
+// The same for count messages of at most 55 bytes, each given as its single
+// 64-byte chunk with the padding already in place.
+int md5_lanes_chunk_words(const std::uint8_t* const chunks[], int count, std::uint32_t words[][4]);
+
 }  // namespace kestrav3

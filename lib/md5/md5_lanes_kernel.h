@@ -40,6 +40,14 @@ __attribute__((always_inline)) inline void lane_compress(V* s, const V* x) {
   s[3] = add(s[3], d);
 }
 
+__attribute__((always_inline)) inline void store_words(const V* s, std::uint32_t words[][4]) {
+  for (int r = 0; r < 4; ++r) {
+    alignas(64) std::uint32_t lane_words[kLanes];
+    store_lanes(lane_words, s[r]);
+    for (int l = 0; l < kLanes; ++l) words[l][r] = lane_words[l];
+  }
+}
+
 // Digest words of the kLanes blocks at p: 64 full chunks each, then the
 // padding chunk every 4096-byte block shares (0x80, zeros, 32768 bits).
 void hash_group(const std::uint8_t* const p[], std::uint32_t words[][4]) {
@@ -55,9 +63,16 @@ void hash_group(const std::uint8_t* const p[], std::uint32_t words[][4]) {
   pad[0] = set1(0x80u);
   pad[14] = set1(4096u * 8u);
   lane_compress(s, pad);
-  for (int r = 0; r < 4; ++r) {
-    alignas(32) std::uint32_t lane_words[kLanes];
-    store_lanes(lane_words, s[r]);
-    for (int l = 0; l < kLanes; ++l) words[l][r] = lane_words[l];
-  }
+  store_words(s, words);
+}
+
+// Digest words of kLanes short messages, each given as its single chunk
+// already padded (a message of at most 55 bytes fits one).
+void hash_chunk(const std::uint8_t* const p[], std::uint32_t words[][4]) {
+  V s[4] = {set1(md5_rounds::kInit[0]), set1(md5_rounds::kInit[1]),
+            set1(md5_rounds::kInit[2]), set1(md5_rounds::kInit[3])};
+  V x[16];
+  load_chunk(p, 0, x);
+  lane_compress(s, x);
+  store_words(s, words);
 }

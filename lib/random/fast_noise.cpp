@@ -189,6 +189,28 @@ std::int64_t seeded_pass() {
     return unix_seed;
 }
 
+std::uint32_t time_text(std::array<char, 32>& text);
+
+// The start states of count passes (at most 2 * max_noise_blocks), each
+// seeded as seeded_pass() seeds one, with the clock readings taken first
+// and their digests made side by side.
+void seeded_passes(std::int64_t* states, int count) {
+    static_assert(2 * max_noise_blocks <= max_text_seeds, "one digest batch seeds a noise batch");
+    std::array<std::array<char, 32>, 2 * max_noise_blocks> texts{};
+    std::array<const char*, 2 * max_noise_blocks> inputs{};
+    std::array<int, 2 * max_noise_blocks> seeds{};
+    for (int c = 0; c < count; ++c) {
+        time_text(texts[static_cast<std::size_t>(c)]);
+        inputs[static_cast<std::size_t>(c)] = texts[static_cast<std::size_t>(c)].data();
+    }
+    md5_text_seeds(inputs.data(), count, seeds.data());
+    for (int c = 0; c < count; ++c) {
+        const auto seed = static_cast<std::uint32_t>(seeds[static_cast<std::size_t>(c)]);
+        srng48(static_cast<std::int64_t>(first_rand_after(seed)));
+        states[c] = unix_seed;
+    }
+}
+
 }  // namespace
 
 bool fast_noise_path_supported(NoisePath path) {
@@ -233,7 +255,7 @@ void noise_gen_unix_many(int a, std::uint8_t* const blocks[], int count, int len
     for (int first = 0; first < count; first += max_noise_blocks) {
         const int n = std::min(count - first, max_noise_blocks);
         std::array<std::int64_t, 2 * max_noise_blocks> seeds{};
-        for (int c = 0; c < 2 * n; ++c) seeds[static_cast<std::size_t>(c)] = seeded_pass();
+        seeded_passes(seeds.data(), 2 * n);
         if (length >= BLOCK_SIZE)
             noise_from_seeds(a, seeds.data(), blocks + first, n, chosen_path);
         else
