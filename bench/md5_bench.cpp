@@ -82,14 +82,14 @@ void BM_md5_blocks(benchmark::State& state) {
 void md5_blocks_args(benchmark::internal::Benchmark* b) {
   using P = kestrav3::Md5LanesPath;
   b->ArgNames({"path", "count"});
-  for (P path : {P::automatic, P::scalar, P::sse2, P::avx2, P::avx512_x4, P::avx512_x8})
-    for (int count : {4, 8}) b->Args({static_cast<int>(path), count});
+  for (P path : {P::automatic, P::scalar, P::sse2, P::avx2, P::avx512_x4, P::avx512_x8, P::avx512_x16})
+    for (int count : {4, 8, 16}) b->Args({static_cast<int>(path), count});
 }
 
 // Repeated, so the medians of both can be compared within one run.
 BENCHMARK(BM_openssl_md5_4096)->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(BM_md5cnt_4096)->Repetitions(5)->ReportAggregatesOnly(true);
-// path: 0 automatic, 1 scalar, 2 sse2, 3 avx2, 4 avx512_x4, 5 avx512_x8
+// path: 0 automatic, 1 scalar, 2 sse2, 3 avx2, 4 avx512_x4, 5 avx512_x8, 6 avx512_x16
 BENCHMARK(BM_md5_blocks)->Apply(md5_blocks_args)->Repetitions(3)->ReportAggregatesOnly(true);
 
 }  // namespace

@@ -24,7 +24,7 @@ std::vector<NoisePath> noise_paths() {
 std::vector<Md5LanesPath> md5_paths() {
     std::vector<Md5LanesPath> paths;
     for (Md5LanesPath p : {Md5LanesPath::scalar, Md5LanesPath::sse2, Md5LanesPath::avx2, Md5LanesPath::avx512_x4,
-                           Md5LanesPath::avx512_x8})
+                           Md5LanesPath::avx512_x8, Md5LanesPath::avx512_x16})
         if (md5_lanes_supported(p)) paths.push_back(p);
     return paths;
 }

@@ -19,7 +19,8 @@ constexpr int kBlock = 4096;
 
 const Md5LanesPath kPaths[] = {Md5LanesPath::automatic, Md5LanesPath::scalar,
                                Md5LanesPath::sse2,      Md5LanesPath::avx2,
-                               Md5LanesPath::avx512_x4, Md5LanesPath::avx512_x8};
+                               Md5LanesPath::avx512_x4, Md5LanesPath::avx512_x8,
+                               Md5LanesPath::avx512_x16};
 
 const char* path_name(Md5LanesPath path) {
   switch (path) {
@@ -29,6 +30,7 @@ const char* path_name(Md5LanesPath path) {
     case Md5LanesPath::avx2: return "avx2";
     case Md5LanesPath::avx512_x4: return "avx512_x4";
     case Md5LanesPath::avx512_x8: return "avx512_x8";
+    case Md5LanesPath::avx512_x16: return "avx512_x16";
   }
   return "?";
 }
@@ -86,7 +88,7 @@ TEST(Md5Lanes, ScalarAndSse2AreAlwaysThere) {
 
 TEST(Md5Lanes, EveryPathEveryCountMatchesOneBlockCode) {
   // Blocks at odd offsets, so the vector loads are unaligned as well.
-  const auto data = random_bytes(8 * kBlock + 1, 777);
+  const auto data = random_bytes(16 * kBlock + 1, 777);
   const auto zeros = std::vector<std::uint8_t>(kBlock, 0x00);
   const auto ones = std::vector<std::uint8_t>(kBlock, 0xff);
   PathGuard guard;
@@ -119,16 +121,16 @@ TEST(Md5Lanes, KnownBlocksAndBitFlipsInEveryLane) {
   std::mt19937 rng(4242);
   for (Md5LanesPath path : kPaths) {
     if (kestrav3::set_md5_lanes_path(path) != 0) continue;
-    // Eight copies of random data, each with a different bit flipped at a
+    // Sixteen copies of random data, each with a different bit flipped at a
     // random place: a lane that mixes in a neighbour's words would show.
-    auto copies = random_bytes(8 * kBlock, 99);
-    for (int lane = 0; lane < 8; ++lane) {
+    auto copies = random_bytes(16 * kBlock, 99);
+    for (int lane = 0; lane < 16; ++lane) {
       std::copy(copies.begin(), copies.begin() + kBlock, copies.begin() + lane * kBlock);
       copies[static_cast<std::size_t>(lane) * kBlock + rng() % kBlock] ^=
           static_cast<std::uint8_t>(1u << (rng() % 8));
     }
     std::vector<const std::uint8_t*> blocks;
-    for (int lane = 0; lane < 8; ++lane) blocks.push_back(copies.data() + lane * kBlock);
+    for (int lane = 0; lane < 16; ++lane) blocks.push_back(copies.data() + lane * kBlock);
     expect_same_texts(blocks, "flipped copies");
     const std::vector<const std::uint8_t*> known = {zeros.data(), ones.data(), zeros.data(),
                                                     ones.data()};

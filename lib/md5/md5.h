@@ -20,10 +20,10 @@ int md5lib(const char* text, char* digest_text, int* seed);
 // Same for exactly size bytes of a block.
 int md5cnt(const void* block, int size, char* digest_text, int* seed);
 
-// Digest texts of count independent 4096-byte blocks (count at most 8),
+// Digest texts of count independent 4096-byte blocks,
 // each exactly what md5cnt gives it; computed side by side where the
 // processor allows.
-constexpr int max_md5_lanes = 8;
+constexpr int max_md5_lanes = 16;
 
 // The seed md5lib gives each of count texts (count at most 32), computed
 // side by side where the processor allows when every text is at most 55

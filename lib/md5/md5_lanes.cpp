@@ -140,6 +140,46 @@ using avx2::store_lanes;
 }  // namespace avx512_x8
 #pragma GCC pop_options
 
+#pragma GCC push_options
+#pragma GCC target("avx2,avx512f,avx512vl")
+// GCC 12 takes the deliberately undefined pass-through operand of the
+// 512-bit unpacks and inserts for an uninitialised read once inlined here.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+namespace avx512_x16 {
+using V = __m512i;
+constexpr int kLanes = 16;
+inline V set1(std::uint32_t w) { return _mm512_set1_epi32(static_cast<int>(w)); }
+inline V add(V a, V b) { return _mm512_add_epi32(a, b); }
+inline V round_f(V b, V c, V d) { return _mm512_ternarylogic_epi32(b, c, d, kTernF); }
+inline V round_g(V b, V c, V d) { return _mm512_ternarylogic_epi32(b, c, d, kTernG); }
+inline V round_h(V b, V c, V d) { return _mm512_ternarylogic_epi32(b, c, d, kTernH); }
+inline V round_i(V b, V c, V d) { return _mm512_ternarylogic_epi32(b, c, d, kTernI); }
+template <int S>
+inline V rotl(V v) { return _mm512_rol_epi32(v, S); }
+// Quarter k of register j holds lane 4k + j, so the 4x4 transpose within
+// each 128-bit quarter yields all 16 lanes in order.
+inline void load_chunk(const std::uint8_t* const p[], std::size_t offset, V* x) {
+  for (std::size_t q = 0; q < 4; ++q) {
+    V r[4];
+    for (int j = 0; j < 4; ++j) {
+      const auto part = [&](int k) {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p[4 * k + j] + offset + 16 * q));
+      };
+      const __m256i low = _mm256_inserti128_si256(_mm256_castsi128_si256(part(0)), part(1), 1);
+      const __m256i high = _mm256_inserti128_si256(_mm256_castsi128_si256(part(2)), part(3), 1);
+      r[j] = _mm512_inserti64x4(_mm512_castsi256_si512(low), high, 1);
+    }
+    KESTRAV3_TRANSPOSE4(_mm512, r, x + 4 * q);
+  }
+}
+inline void store_lanes(std::uint32_t* out, V v) { _mm512_store_si512(out, v); }
+#include "md5/md5_lanes_kernel.h"
+}  // namespace avx512_x16
+#pragma GCC diagnostic pop
+#pragma GCC pop_options
+
 #undef KESTRAV3_TRANSPOSE4
 
 using GroupFn = void (*)(const std::uint8_t* const[], std::uint32_t[][4]);
@@ -156,6 +196,7 @@ Kernel kernel_of(Md5LanesPath path) {
     case Md5LanesPath::avx2: return {avx2::hash_group, avx2::hash_chunk, 8};
     case Md5LanesPath::avx512_x4: return {avx512_x4::hash_group, avx512_x4::hash_chunk, 4};
     case Md5LanesPath::avx512_x8: return {avx512_x8::hash_group, avx512_x8::hash_chunk, 8};
+    case Md5LanesPath::avx512_x16: return {avx512_x16::hash_group, avx512_x16::hash_chunk, 16};
     default: return {nullptr, nullptr, 0};
   }
 }
@@ -168,6 +209,7 @@ bool cpu_has(Md5LanesPath path) {
     case Md5LanesPath::avx2: return __builtin_cpu_supports("avx2");
     case Md5LanesPath::avx512_x4:
     case Md5LanesPath::avx512_x8:
+    case Md5LanesPath::avx512_x16:
       return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("avx512f") &&
              __builtin_cpu_supports("avx512vl");
   }
@@ -183,7 +225,9 @@ Kernel best_kernel(int count) {
   static const Kernel best8 = cpu_has(Md5LanesPath::avx512_x8) ? kernel_of(Md5LanesPath::avx512_x8)
                               : cpu_has(Md5LanesPath::avx2)    ? kernel_of(Md5LanesPath::avx2)
                                                                : best4;
-  return count <= 4 ? best4 : best8;
+  static const Kernel best16 =
+      cpu_has(Md5LanesPath::avx512_x16) ? kernel_of(Md5LanesPath::avx512_x16) : best8;
+  return count <= 4 ? best4 : count <= 8 ? best8 : best16;
 }
 
 Md5LanesPath current_path = Md5LanesPath::automatic;
@@ -199,8 +243,8 @@ namespace {
 void hash_in_groups(GroupFn hash, int lanes, const std::uint8_t* const inputs[], int count,
                     std::uint32_t words[][4]) {
   for (int first = 0; first < count; first += lanes) {
-    const std::uint8_t* lane_inputs[8];
-    std::uint32_t lane_words[8][4];
+    const std::uint8_t* lane_inputs[16];
+    std::uint32_t lane_words[16][4];
     for (int l = 0; l < lanes; ++l)
       lane_inputs[l] = first + l < count ? inputs[first + l] : inputs[first];
     hash(lane_inputs, lane_words);

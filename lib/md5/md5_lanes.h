@@ -14,6 +14,7 @@ enum class Md5LanesPath {
   avx2,       // 8 lanes in 256-bit vectors
   avx512_x4,  // 4 lanes in 128-bit vectors with ternary logic and rotates
   avx512_x8,  // 8 lanes in 256-bit vectors with ternary logic and rotates
+  avx512_x16, // 16 lanes in 512-bit vectors with ternary logic and rotates
 };
 
 // Whether this processor (and build) can run the path.
@@ -25,7 +26,7 @@ int set_md5_lanes_path(Md5LanesPath path);
 
 Md5LanesPath md5_lanes_path();
 
-// Digest words A..D of count (1 to 8) 4096-byte blocks by the current path.
+// Digest words A..D of count (1 or more) 4096-byte blocks by the current path.
 // Returns 0, or -1 when the blocks are to be hashed one by one instead.
 int md5_lanes_words(const std::uint8_t* const blocks[], int count, std::uint32_t words[][4]);
 
