@@ -20,8 +20,8 @@ std::vector<std::uint8_t> random_bytes(std::mt19937& rng, int n) {
 
 // The one-pass coding gives the bytes and the masked noise of the plain
 // steps for every length (odd ones leave their last byte unswapped), and
-// decoding with the stored noise, stepwise or in one pass, gives the plain
-// bytes back.
+// decoding with the stored noise, stepwise or in one pass (from vizard or
+// from a buffer), gives the plain bytes back.
 TEST(Transform, OnePassCodingEqualsThePlainStepsAndDecodes) {
     std::mt19937 rng(11);
     gen_kmatrix("transform key");
@@ -53,6 +53,12 @@ TEST(Transform, OnePassCodingEqualsThePlainStepsAndDecodes) {
         decode_block(stepwise.data(), n);
         ASSERT_EQ(stepwise, plain);
         ASSERT_TRUE(std::equal(vizard.begin(), vizard.begin() + n, noise.begin()));
+
+        auto from_buffer = got;
+        vizard.fill(0x3C);
+        swap_and_decode_with(from_buffer.data(), n, want_noise.data());
+        ASSERT_EQ(from_buffer, plain);
+        ASSERT_TRUE(std::all_of(vizard.begin(), vizard.end(), [](std::uint8_t b) { return b == 0x3C; }));
 
         std::copy(want_noise.begin(), want_noise.end(), vizard.begin());
         swap_and_decode(got.data(), n);

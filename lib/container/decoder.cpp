@@ -60,32 +60,43 @@ int read_geometry(const HeaderBlock& copy1, const HeaderBlock& copy2, Geometry& 
 // computed side by side; each is then checked and written in order.
 constexpr int batch_size = max_md5_lanes;
 
+// A group as stored: record noise, record, block noise, block.
+constexpr std::size_t group_bytes(int n) { return 2 * record_size + 2 * static_cast<std::size_t>(n); }
+constexpr std::size_t batch_bytes = batch_size * group_bytes(BLOCK_SIZE);
+
+// The groups of a batch are read in one call, straight from the file into
+// raw, and decoded in place there; records and blocks point into it.
 struct Batch {
-    std::array<HeaderBlock, batch_size> blocks;
-    std::uint8_t records[batch_size][record_size];
+    std::array<std::uint8_t, batch_bytes> raw;
+    std::array<const std::uint8_t*, batch_size> records;
+    std::array<const std::uint8_t*, batch_size> blocks;
     char digests[batch_size][33];
 };
 
 // Reads and decodes up to want groups of n-byte blocks; count is how many
-// came whole, and the result says why reading stopped early.
+// came whole. A short or failed read stops the restore after those.
 int read_batch(std::FILE* in, Batch& batch, int want, int n, int& count) {
-    for (count = 0; count < want; ++count) {
-        int result = read_chunk(in, batch.records[count], record_size, ERR_IO_STOPPED, ERR_IO_STOPPED);
-        if (result == 0) result = read_chunk(in, batch.blocks[count].data(), n, ERR_IO_STOPPED, ERR_IO_STOPPED);
-        if (result != 0) return result;
+    const std::size_t size = group_bytes(n);
+    count = static_cast<int>(std::fread(batch.raw.data(), size, static_cast<std::size_t>(want), in));
+    for (int k = 0; k < count; ++k) {
+        std::uint8_t* group = batch.raw.data() + static_cast<std::size_t>(k) * size;
+        std::uint8_t* record = group + record_size;
+        std::uint8_t* block = group + 2 * record_size + n;
+        swap_and_decode_with(record, record_size, group);
+        swap_and_decode_with(block, n, group + 2 * record_size);
+        batch.records[k] = record;
+        batch.blocks[k] = block;
     }
-    return 0;
+    return count < want ? ERR_IO_STOPPED : 0;
 }
 
 void digest_batch(Batch& batch, int count, int n) {
     if (n == BLOCK_SIZE) {
-        std::array<const std::uint8_t*, batch_size> blocks{};
-        for (int k = 0; k < count; ++k) blocks[k] = batch.blocks[k].data();
-        md5_blocks(blocks.data(), count, batch.digests);
+        md5_blocks(batch.blocks.data(), count, batch.digests);
         return;
     }
     int seed = 0;
-    for (int k = 0; k < count; ++k) md5cnt(batch.blocks[k].data(), n, batch.digests[k], &seed);
+    for (int k = 0; k < count; ++k) md5cnt(batch.blocks[k], n, batch.digests[k], &seed);
 }
 
 // Logs a block whose digest differs from its record, then writes it.
@@ -93,7 +104,7 @@ int check_and_write(PartialOutput& out, const Batch& batch, int k, int n, long l
     // Equal as texts: 32 digits and the NUL; bytes 33 to 39 carry nothing.
     if (std::memcmp(batch.digests[k], batch.records[k], sizeof batch.digests[k]) != 0)
         write_hash_error_to_file(out.path(), number);
-    std::fwrite(batch.blocks[k].data(), static_cast<std::size_t>(n), 1, out.get());
+    std::fwrite(batch.blocks[k], static_cast<std::size_t>(n), 1, out.get());
     std::fflush(out.get());
     return std::ferror(out.get()) ? ERR_IO_STOPPED : 0;
 }
@@ -144,7 +155,9 @@ int decode_streams(const char* path, const char* key) {
     if (!holds_first_header(path)) return ERR_READ;
 
     gen_kmatrix(key);
-    Stream in = Stream::reader(path);
+    // A buffer of two header chunks: it is empty when the first batch is
+    // read, so each batch's read goes mostly straight into the batch.
+    Stream in = Stream::reader(path, 2 * BLOCK_SIZE);
     if (!in) return ERR_READ;
     static HeaderBlock copy1, copy2;
     if ((result = read_header_copies(in.get(), copy1, copy2, ERR_IO_STOPPED)) != 0) return result;

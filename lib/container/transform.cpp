@@ -134,6 +134,17 @@ void swap_and_decode(std::uint8_t* data, int n) {
     }
 }
 
+void swap_and_decode_with(std::uint8_t* data, int n, const std::uint8_t* stored_noise) {
+    int i = 0;
+    for (; i + lanes_size <= n; i += lanes_size) {
+        const Lanes noise = load<Lanes>(stored_noise + i) ^ load<Lanes>(&kmatrix[i]);
+        const Lanes stored = load<Lanes>(data + i);
+        store(data + i, ((stored << 8) | (stored >> 8)) ^ noise);
+    }
+    for (int j = i; j + 1 < n; j += 2) std::swap(data[j], data[j + 1]);
+    for (; i < n; ++i) data[i] ^= stored_noise[i] ^ kmatrix[i];
+}
+
 void decode_block(std::uint8_t* data, int n) {
     int i = 0;
     for (; i + word_size <= n; i += word_size) {

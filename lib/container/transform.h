@@ -25,6 +25,8 @@ void code_and_swap_with_noise(std::uint8_t* data, int n, const std::uint8_t* noi
 void decode_block(std::uint8_t* data, int n);
 // permut followed by decode_block, in one pass over the chunk.
 void swap_and_decode(std::uint8_t* data, int n);
+// The same with the stored noise read from stored_noise; vizard is left as it is.
+void swap_and_decode_with(std::uint8_t* data, int n, const std::uint8_t* stored_noise);
 // Swaps bytes 0<->1, 2<->3, ...; an odd last byte stays. Its own inverse.
 int permut(std::uint8_t* data, int n);
 
