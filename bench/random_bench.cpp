@@ -10,6 +10,7 @@
 #include "random/dense_noise.h"
 #include "random/fast_noise.h"
 #include "random/fast_noise_paths.h"
+#include "random/first_rand.h"
 #include "random/keystream.h"
 
 using namespace kestrav3;
@@ -89,6 +90,27 @@ void noise_paths_counts(benchmark::internal::Benchmark* b) {
 }
 BENCHMARK(BM_noise_gen_unix_many)->Apply(noise_paths)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_noise_from_seeds)->Apply(noise_paths_counts)->Unit(benchmark::kMicrosecond);
+
+// The first rand() after srand, one seed at a time and 32 at once (as a
+// noise batch asks for its seeds).
+void BM_first_rand_after(benchmark::State& state) {
+    std::uint32_t seed = 12345, sink = 0;
+    for (auto _ : state) sink += first_rand_after(seed++);
+    benchmark::DoNotOptimize(sink);
+}
+BENCHMARK(BM_first_rand_after);
+
+void BM_first_rands_after_32(benchmark::State& state) {
+    std::array<std::uint32_t, 32> seeds{}, out{};
+    std::uint32_t next = 12345;
+    for (auto _ : state) {
+        for (auto& s : seeds) s = next++;
+        first_rands_after(seeds.data(), 32, out.data());
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetItemsProcessed(state.iterations() * 32);
+}
+BENCHMARK(BM_first_rands_after_32);
 
 // Dense noise for a full block: two hardware/clock seedings and 4096 steps.
 void BM_noise_gen_dense(benchmark::State& state) {

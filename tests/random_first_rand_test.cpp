@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <random>
+#include <vector>
 
 #include "random/first_rand.h"
 
@@ -30,6 +31,29 @@ TEST(RandomFirstRand, AnswersAsTheRuntimeDoesEitherWay) {
         }
     }
     set_first_rand_shortcut(true);
+}
+
+// The batch form gives each seed's answer, whatever the count, either way.
+TEST(RandomFirstRand, BatchesAnswerSeedBySeed) {
+    std::mt19937 rng(31);
+    std::vector<std::uint32_t> seeds = {0u, 1u, 2147483647u, 2147483648u, 4294967295u};
+    while (seeds.size() < 40) seeds.push_back(rng());
+    for (bool shortcut : {true, false}) {
+        set_first_rand_shortcut(shortcut);
+        for (int count : {1, 7, 8, 9, 32, 40}) {
+            std::vector<std::uint32_t> got(static_cast<std::size_t>(count), 0xDEADBEEF);
+            first_rands_after(seeds.data(), count, got.data());
+            for (int i = 0; i < count; ++i)
+                ASSERT_EQ(got[static_cast<std::size_t>(i)], runtime_answer(seeds[static_cast<std::size_t>(i)]))
+                    << "count " << count << " seed " << i << " shortcut " << shortcut;
+        }
+    }
+    set_first_rand_shortcut(true);
+    // The direct batch form on its own, over many seeds.
+    std::vector<std::uint32_t> many(4096), direct(4096);
+    for (auto& s : many) s = rng();
+    glibc_first_rands(many.data(), static_cast<int>(many.size()), direct.data());
+    for (std::size_t i = 0; i < many.size(); ++i) ASSERT_EQ(direct[i], glibc_first_rand(many[i])) << i;
 }
 
 #if defined(__GLIBC__)

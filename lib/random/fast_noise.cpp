@@ -199,14 +199,17 @@ void seeded_passes(std::int64_t* states, int count) {
     std::array<std::array<char, 32>, 2 * max_noise_blocks> texts{};
     std::array<const char*, 2 * max_noise_blocks> inputs{};
     std::array<int, 2 * max_noise_blocks> seeds{};
+    std::array<std::uint32_t, 2 * max_noise_blocks> rand_seeds{}, first_rands{};
     for (int c = 0; c < count; ++c) {
         time_text(texts[static_cast<std::size_t>(c)]);
         inputs[static_cast<std::size_t>(c)] = texts[static_cast<std::size_t>(c)].data();
     }
     md5_text_seeds(inputs.data(), count, seeds.data());
+    for (int c = 0; c < count; ++c)
+        rand_seeds[static_cast<std::size_t>(c)] = static_cast<std::uint32_t>(seeds[static_cast<std::size_t>(c)]);
+    first_rands_after(rand_seeds.data(), count, first_rands.data());
     for (int c = 0; c < count; ++c) {
-        const auto seed = static_cast<std::uint32_t>(seeds[static_cast<std::size_t>(c)]);
-        srng48(static_cast<std::int64_t>(first_rand_after(seed)));
+        srng48(static_cast<std::int64_t>(first_rands[static_cast<std::size_t>(c)]));
         states[c] = unix_seed;
     }
 }
