@@ -7,6 +7,7 @@
 
 #include "cli_support.h"
 #include "container/container.h"
+#include "container/transform.h"
 #include "md5/md5_lanes.h"
 #include "random/fast_noise_paths.h"
 #include "random/first_rand.h"
@@ -35,6 +36,7 @@ struct DefaultPaths {
         set_fast_noise_path(NoisePath::automatic);
         set_md5_lanes_path(Md5LanesPath::automatic);
         set_first_rand_shortcut(true);
+        set_wide_transforms(true);
     }
 };
 
@@ -52,6 +54,7 @@ TEST_F(FastPaths, FilesCodedOnEveryPathRestoreOnEveryPath) {
         for (bool shortcut : {true, false}) {
             ASSERT_TRUE(set_fast_noise_path(noise));
             set_first_rand_shortcut(shortcut);
+            set_wide_transforms(shortcut);  // the narrow transforms with the plain seeding
             ASSERT_EQ(set_md5_lanes_path(md5_paths().back()), 0);
             write_file(dir / "p.bin", plain);
             ASSERT_EQ(combine_streams(path("p.bin").c_str(), "paths key"), 0);

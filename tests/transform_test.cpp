@@ -21,15 +21,18 @@ std::vector<std::uint8_t> random_bytes(std::mt19937& rng, int n) {
 // The one-pass coding gives the bytes and the masked noise of the plain
 // steps for every length (odd ones leave their last byte unswapped), and
 // decoding with the stored noise, stepwise or in one pass (from vizard or
-// from a buffer), gives the plain bytes back.
+// from a buffer), gives the plain bytes back; with the wide steps and
+// with the narrow ones alone.
 TEST(Transform, OnePassCodingEqualsThePlainStepsAndDecodes) {
     std::mt19937 rng(11);
     gen_kmatrix("transform key");
     std::vector<int> lengths;
     for (int n = 1; n <= 40; ++n) lengths.push_back(n);
-    for (int n : {63, 64, 65, 4095, BLOCK_SIZE}) lengths.push_back(n);
+    for (int n : {63, 64, 65, 127, 128, 129, 4095, BLOCK_SIZE}) lengths.push_back(n);
+    for (bool wide : {true, false})
     for (int n : lengths) {
-        SCOPED_TRACE(n);
+        set_wide_transforms(wide);
+        SCOPED_TRACE(::testing::Message() << "length " << n << " wide " << wide);
         const auto plain = random_bytes(rng, n);
         const auto noise = random_bytes(rng, BLOCK_SIZE);
 
@@ -65,4 +68,5 @@ TEST(Transform, OnePassCodingEqualsThePlainStepsAndDecodes) {
         ASSERT_EQ(got, plain);
         ASSERT_TRUE(std::equal(vizard.begin(), vizard.begin() + n, noise.begin()));
     }
+    set_wide_transforms(true);
 }
