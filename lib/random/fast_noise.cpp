@@ -67,7 +67,35 @@ inline std::int64_t next_draw(std::int64_t state, int a) {
 
 }  // namespace
 
+void clock_text(std::uint64_t seconds, long nanoseconds, std::array<char, 32>& text) {
+    // What "%llu%ld" prints, cut to the text's size the same way, without
+    // the cost of a formatted print on every pass.
+    std::array<char, 48> digits{};
+    char* end = std::to_chars(digits.data(), digits.data() + digits.size(), seconds).ptr;
+    end = std::to_chars(end, digits.data() + digits.size(), nanoseconds).ptr;
+    const auto length = std::min<std::size_t>(static_cast<std::size_t>(end - digits.data()), text.size() - 1);
+    std::memcpy(text.data(), digits.data(), length);
+    text[length] = '\0';
+}
+
 namespace {
+
+// The time text of a clock reading and a 32-bit fallback seed taken from the
+// same reading, for the case that the digest cannot be formed.
+std::uint32_t time_text(std::array<char, 32>& text) {
+    std::int64_t seconds = 0;
+    long nanoseconds = 0;
+    if (!platform::realtime_clock(&seconds, &nanoseconds)) {
+        const auto now = static_cast<std::uint32_t>(std::time(nullptr));
+        std::snprintf(text.data(), text.size(), "%u", static_cast<unsigned>(now));
+        return now;
+    }
+    // Seconds as an unsigned decimal of the full value, so the text stays a
+    // plain number whatever the year.
+    const auto full_seconds = static_cast<std::uint64_t>(seconds);
+    clock_text(full_seconds, nanoseconds, text);
+    return static_cast<std::uint32_t>(full_seconds) ^ static_cast<std::uint32_t>(nanoseconds);
+}
 
 constexpr int pass_length = BLOCK_SIZE / 2;
 
@@ -189,8 +217,6 @@ std::int64_t seeded_pass() {
     return unix_seed;
 }
 
-std::uint32_t time_text(std::array<char, 32>& text);
-
 // The start states of count passes (at most 2 * max_noise_blocks), each
 // seeded as seeded_pass() seeds one, with the clock readings taken first
 // and their digests made side by side.
@@ -266,41 +292,6 @@ void noise_gen_unix_many(int a, std::uint8_t* const blocks[], int count, int len
     }
 }
 
-namespace {
-
-}  // namespace
-
-void clock_text(std::uint64_t seconds, long nanoseconds, std::array<char, 32>& text) {
-    // What "%llu%ld" prints, cut to the text's size the same way, without
-    // the cost of a formatted print on every pass.
-    std::array<char, 48> digits{};
-    char* end = std::to_chars(digits.data(), digits.data() + digits.size(), seconds).ptr;
-    end = std::to_chars(end, digits.data() + digits.size(), nanoseconds).ptr;
-    const auto length = std::min<std::size_t>(static_cast<std::size_t>(end - digits.data()), text.size() - 1);
-    std::memcpy(text.data(), digits.data(), length);
-    text[length] = '\0';
-}
-
-namespace {
-
-// The time text of a clock reading and a 32-bit fallback seed taken from the
-// same reading, for the case that the digest cannot be formed.
-std::uint32_t time_text(std::array<char, 32>& text) {
-    std::int64_t seconds = 0;
-    long nanoseconds = 0;
-    if (!platform::realtime_clock(&seconds, &nanoseconds)) {
-        const auto now = static_cast<std::uint32_t>(std::time(nullptr));
-        std::snprintf(text.data(), text.size(), "%u", static_cast<unsigned>(now));
-        return now;
-    }
-    // Seconds as an unsigned decimal of the full value, so the text stays a
-    // plain number whatever the year.
-    const auto full_seconds = static_cast<std::uint64_t>(seconds);
-    clock_text(full_seconds, nanoseconds, text);
-    return static_cast<std::uint32_t>(full_seconds) ^ static_cast<std::uint32_t>(nanoseconds);
-}
-
-}  // namespace
 
 std::uint32_t non_monotonic_time_function() {
     std::array<char, 32> text{};
