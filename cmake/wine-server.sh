@@ -14,6 +14,12 @@ case "$action" in
   start)
     "$server" -k 2>/dev/null || true
     "$server" -w
+    # A server can only run in a prefix that exists: create it first (its
+    # own short-lived server ends by itself), then start the lasting one.
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+      "$here/wine-run.sh" "$WINEPREFIX" cmd /c exit </dev/null >/dev/null 2>&1
+      "$server" -w
+    fi
     "$server" -p </dev/null >/dev/null 2>&1
     "$here/wine-run.sh" "$WINEPREFIX" cmd /c exit </dev/null >/dev/null 2>&1
     ;;
