@@ -69,10 +69,20 @@ inline std::int64_t next_draw(std::int64_t state, int a) {
 
 void clock_text(std::uint64_t seconds, long nanoseconds, std::array<char, 32>& text) {
     // What "%llu%ld" prints, cut to the text's size the same way, without
-    // the cost of a formatted print on every pass.
+    // the cost of a formatted print on every pass. The seconds change once
+    // a second, so their digits are kept from the reading before.
+    static std::uint64_t last_seconds = 0;
+    static std::array<char, 20> seconds_digits{};
+    static std::size_t seconds_length = 0;
+    if (seconds_length == 0 || seconds != last_seconds) {
+        seconds_length = static_cast<std::size_t>(
+            std::to_chars(seconds_digits.data(), seconds_digits.data() + seconds_digits.size(), seconds).ptr -
+            seconds_digits.data());
+        last_seconds = seconds;
+    }
     std::array<char, 48> digits{};
-    char* end = std::to_chars(digits.data(), digits.data() + digits.size(), seconds).ptr;
-    end = std::to_chars(end, digits.data() + digits.size(), nanoseconds).ptr;
+    std::memcpy(digits.data(), seconds_digits.data(), seconds_length);
+    char* end = std::to_chars(digits.data() + seconds_length, digits.data() + digits.size(), nanoseconds).ptr;
     const auto length = std::min<std::size_t>(static_cast<std::size_t>(end - digits.data()), text.size() - 1);
     std::memcpy(text.data(), digits.data(), length);
     text[length] = '\0';

@@ -17,7 +17,7 @@ bool set_fast_noise_path(NoisePath path);
 
 // Draws past the 2048 of a pass that the lane paths compute ahead, so that a
 // pass which skips zero bytes rarely has to be finished one draw at a time.
-constexpr int default_noise_margin = 32;
+constexpr int default_noise_margin = 16;
 constexpr int max_noise_margin = 64;
 
 // Fills count blocks (at most max_noise_blocks) from 2 * count start states: seeds[2k]
