@@ -129,10 +129,6 @@ bool shortcut_usable() {
 
 bool shortcut_enabled = true;
 
-}  // namespace
-
-namespace {
-
 // first_output for a batch of seeds, word by word across the batch: the
 // seeds do not depend on each other, so the compiler runs them in vector
 // lanes (here with AVX-512 where the processor has it).
