@@ -13,11 +13,10 @@ namespace kestrav3 {
 class Stream {
 public:
     Stream(const char* path, const char* mode);
-    // An input read front to back gets a larger buffer: fewer system calls.
-    // Reads of at least the buffer's size go straight into the caller's
-    // memory, without a copy through the buffer.
-    static constexpr std::size_t default_input_buffer = 256 * 1024;
-    static Stream reader(const char* path, std::size_t buffer_size = default_input_buffer);
+    // An input read front to back with a buffer of the given size. Reads of
+    // at least the buffer's size go straight into the caller's memory,
+    // without a copy through the buffer.
+    static Stream reader(const char* path, std::size_t buffer_size);
     Stream(Stream&& other) noexcept : file_(other.file_), buffer_(std::move(other.buffer_)) { other.file_ = nullptr; }
     Stream(const Stream&) = delete;
     Stream& operator=(const Stream&) = delete;

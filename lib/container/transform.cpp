@@ -174,26 +174,6 @@ void code_and_swap_with_noise(std::uint8_t* data, int n, const std::uint8_t* noi
     for (; i + 1 < n; i += 2) std::swap(data[i], data[i + 1]);
 }
 
-void swap_and_decode(std::uint8_t* data, int n) {
-    int i = 0;
-    for (; i + lanes_size <= n; i += lanes_size) {
-        const Lanes noise = load<Lanes>(&vizard[i]) ^ load<Lanes>(&kmatrix[i]);
-        const Lanes stored = load<Lanes>(data + i);
-        store(&vizard[i], noise);
-        store(data + i, ((stored << 8) | (stored >> 8)) ^ noise);
-    }
-    for (; i + word_size <= n; i += word_size) {
-        const Word noise = load(&vizard[i]) ^ load(&kmatrix[i]);
-        store(&vizard[i], noise);
-        store(data + i, swap_pairs(load(data + i)) ^ noise);
-    }
-    for (int j = i; j + 1 < n; j += 2) std::swap(data[j], data[j + 1]);
-    for (; i < n; ++i) {
-        vizard[i] ^= kmatrix[i];
-        data[i] ^= vizard[i];
-    }
-}
-
 void swap_and_decode_with(std::uint8_t* data, int n, const std::uint8_t* stored_noise) {
     int i = use_wide() ? swap_and_decode_wide(data, n, stored_noise) : 0;
     for (; i + lanes_size <= n; i += lanes_size) {
@@ -203,6 +183,12 @@ void swap_and_decode_with(std::uint8_t* data, int n, const std::uint8_t* stored_
     }
     for (int j = i; j + 1 < n; j += 2) std::swap(data[j], data[j + 1]);
     for (; i < n; ++i) data[i] ^= stored_noise[i] ^ kmatrix[i];
+}
+
+void swap_and_decode(std::uint8_t* data, int n) {
+    swap_and_decode_with(data, n, vizard.data());
+    // vizard then holds the unmasked noise, as decode_block leaves it.
+    for (int i = 0; i < n; ++i) vizard[i] ^= kmatrix[i];
 }
 
 void decode_block(std::uint8_t* data, int n) {

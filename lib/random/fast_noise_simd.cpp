@@ -34,6 +34,13 @@ KESTRAV3_AVX512 inline __m512i step8(__m512i s) {
     return _mm512_mask_sub_epi64(v, _mm512_cmpge_epi64_mask(v, threshold), v, m);
 }
 
+// Each lane's eight bytes of group g go to its own chain's row, for the
+// eight chains from first; the steps leave enough idle time for the scatter.
+KESTRAV3_AVX512 inline void scatter_group(Bytes* first, int g, __m512i bytes_of_lanes) {
+    const __m512i rows = _mm512_mullo_epi64(_mm512_set_epi64(7, 6, 5, 4, 3, 2, 1, 0), _mm512_set1_epi64(max_groups));
+    _mm512_i64scatter_epi64(first[0] + g, rows, bytes_of_lanes, 8);
+}
+
 // Eight draws of NV vectors of chains; the low bytes gather in acc, first
 // draw in byte 0. Keep also stores every state.
 template <int NV, bool Keep>
@@ -50,10 +57,7 @@ KESTRAV3_AVX512 inline void group8(__m512i (&s)[NV], Bytes* bytes, int g, States
             if (Keep) _mm512_storeu_si512(kept[u] + 8 * v, s[v]);
         }
     }
-    // Each lane's eight bytes go to its own chain's row; the steps leave
-    // enough idle time for the scatter.
-    const __m512i rows = _mm512_mullo_epi64(_mm512_set_epi64(7, 6, 5, 4, 3, 2, 1, 0), _mm512_set1_epi64(max_groups));
-    for (int v = 0; v < NV; ++v) _mm512_i64scatter_epi64(bytes[8 * v] + g, rows, acc[v], 8);
+    for (int v = 0; v < NV; ++v) scatter_group(bytes + 8 * v, g, acc[v]);
 }
 
 template <int NV>
@@ -111,8 +115,7 @@ KESTRAV3_AVX512_IFMA inline void group8_ifma(__m512i (&s)[NV], Bytes* bytes, int
             if (Keep) _mm512_storeu_si512(kept[u] + 8 * v, _mm512_sub_epi64(s[v], _mm512_set1_epi64(offset)));
         }
     }
-    const __m512i rows = _mm512_mullo_epi64(_mm512_set_epi64(7, 6, 5, 4, 3, 2, 1, 0), _mm512_set1_epi64(max_groups));
-    for (int v = 0; v < NV; ++v) _mm512_i64scatter_epi64(bytes[8 * v] + g, rows, acc[v], 8);
+    for (int v = 0; v < NV; ++v) scatter_group(bytes + 8 * v, g, acc[v]);
 }
 
 template <int NV>
