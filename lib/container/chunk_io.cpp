@@ -23,6 +23,12 @@ Stream Stream::reader(const char* path, std::size_t input_buffer) {
     return in;
 }
 
+Stream Stream::writer(const char* path) {
+    Stream out(path, "wb");
+    if (out) std::setvbuf(out.file_, nullptr, _IONBF, 0);
+    return out;
+}
+
 bool Stream::close() {
     if (file_ == nullptr) return true;
     const bool ok = std::fclose(file_) == 0;
@@ -37,7 +43,7 @@ namespace {
 // fall between its creation and the arming.
 Stream create_armed(const std::string& path) {
     platform::remove_on_interrupt(path.c_str());
-    Stream stream(path.c_str(), "wb");
+    Stream stream = Stream::writer(path.c_str());
     if (!stream) platform::keep_on_interrupt();
     return stream;
 }
@@ -78,18 +84,10 @@ int code_chunk(std::uint8_t* data, int n, bool dense) {
     return permut(data, n) < 0 ? ERR_NOMEM : 0;
 }
 
-namespace {
-
-bool write_flushed(std::FILE* out, const std::uint8_t* bytes, int n) {
-    std::fwrite(bytes, static_cast<std::size_t>(n), 1, out);
-    std::fflush(out);
-    return std::ferror(out) == 0;
-}
-
-}  // namespace
-
 int write_chunk(std::FILE* out, const std::uint8_t* data, int n) {
-    if (!write_flushed(out, vizard.data(), n) || !write_flushed(out, data, n)) return ERR_IO_STOPPED;
+    const auto size = static_cast<std::size_t>(n);
+    if (!platform::write_through(out, vizard.data(), size) || !platform::write_through(out, data, size))
+        return ERR_IO_STOPPED;
     return 0;
 }
 

@@ -17,6 +17,9 @@ public:
     // at least the buffer's size go straight into the caller's memory,
     // without a copy through the buffer.
     static Stream reader(const char* path, std::size_t buffer_size);
+    // A new output, unbuffered: every chunk goes to the system as it is
+    // written (platform::write_through), so a buffer would only add a copy.
+    static Stream writer(const char* path);
     Stream(Stream&& other) noexcept : file_(other.file_), buffer_(std::move(other.buffer_)) { other.file_ = nullptr; }
     Stream(const Stream&) = delete;
     Stream& operator=(const Stream&) = delete;

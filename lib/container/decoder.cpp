@@ -104,9 +104,7 @@ int check_and_write(PartialOutput& out, const Batch& batch, int k, int n, long l
     // Equal as texts: 32 digits and the NUL; bytes 33 to 39 carry nothing.
     if (std::memcmp(batch.digests[k], batch.records[k], sizeof batch.digests[k]) != 0)
         write_hash_error_to_file(out.path(), number);
-    std::fwrite(batch.blocks[k], static_cast<std::size_t>(n), 1, out.get());
-    std::fflush(out.get());
-    return std::ferror(out.get()) ? ERR_IO_STOPPED : 0;
+    return platform::write_through(out.get(), batch.blocks[k], static_cast<std::size_t>(n)) ? 0 : ERR_IO_STOPPED;
 }
 
 // Restores want groups numbered from first (or, without progress, the rest

@@ -188,7 +188,7 @@ int code_file(const char* path, const std::string& out_path, const char* key, co
               HeaderBlock& header) {
     Stream in = Stream::reader(path, batch_bytes);
     if (!in) return ERR_READ;
-    Stream out(out_path.c_str(), "wb");
+    Stream out = Stream::writer(out_path.c_str());
     if (!out) return ERR_READ;
 
     gen_kmatrix(key);

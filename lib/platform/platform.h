@@ -18,6 +18,11 @@ struct PathInfo {
 
 PathInfo path_info(const char* path);
 
+// Hands n bytes to the system at once, through the descriptor of an
+// unbuffered stream where the platform has one, so nothing is left waiting
+// in a buffer; false when not all of them could be written.
+bool write_through(std::FILE* out, const void* data, std::size_t n);
+
 // True when c separates directories in a path on this platform.
 bool is_separator(char c);
 

@@ -1,6 +1,7 @@
 // POSIX side of the platform seam.
 #include "platform/platform.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
@@ -111,6 +112,21 @@ void shared_block_close(SharedBlock* block) {
 
 const char* const progress_program_file = "Kestrav_progress_bar.exe";
 const char* const progress_program_command = "./Kestrav_progress_bar.exe";
+
+bool write_through(std::FILE* out, const void* data, std::size_t n) {
+    const int fd = fileno(out);
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    while (n > 0) {
+        const ssize_t done = ::write(fd, bytes, n);
+        if (done < 0 && errno == EINTR) continue;
+        // A file that takes no more bytes (full disk, size limit) fails on
+        // the next call, after the part that fitted has been written.
+        if (done <= 0) return false;
+        bytes += done;
+        n -= static_cast<std::size_t>(done);
+    }
+    return true;
+}
 
 std::FILE* child_open(const char* command) {
     std::fflush(stdout);  // the child must not inherit unwritten console text

@@ -136,6 +136,13 @@ void shared_block_close(SharedBlock* block) {
 const char* const progress_program_file = "Kestrav_progress_bar.exe";
 const char* const progress_program_command = "Kestrav_progress_bar.exe";
 
+// The runtime's unbuffered fwrite already goes straight to the system.
+bool write_through(std::FILE* out, const void* data, std::size_t n) {
+    std::fwrite(data, n, 1, out);
+    std::fflush(out);
+    return std::ferror(out) == 0;
+}
+
 std::FILE* child_open(const char* command) {
     std::fflush(stdout);  // the child must not inherit unwritten console text
     return _popen(command, "r");
