@@ -30,7 +30,10 @@ KESTRAV3_AVX512 inline __m512i step8(__m512i s) {
     const __m512i m = _mm512_set1_epi64(modulus);
     const __m512i t = _mm512_add_epi64(_mm512_mullo_epi64(s, _mm512_set1_epi64(multiplier)), _mm512_set1_epi64(11));
     const __m512i v = _mm512_add_epi64(_mm512_srai_epi64(t, 48), _mm512_and_si512(t, m));
-    const __m512i threshold = _mm512_mask_blend_epi64(_mm512_movepi64_mask(t), m, _mm512_set1_epi64(1));
+    // The sign is tested with a compare, which runs beside the shifts and
+    // multiplies instead of queueing behind them for the same unit.
+    const __m512i threshold = _mm512_mask_blend_epi64(_mm512_cmplt_epi64_mask(t, _mm512_setzero_si512()), m,
+                                                      _mm512_set1_epi64(1));
     return _mm512_mask_sub_epi64(v, _mm512_cmpge_epi64_mask(v, threshold), v, m);
 }
 
@@ -91,8 +94,8 @@ KESTRAV3_AVX512_IFMA inline __m512i step8_offset(__m512i s) {
     // (t & m) | 2^48 in one instruction: A & B | C is the table 0xEA.
     const __m512i low = _mm512_ternarylogic_epi64(t, m, _mm512_set1_epi64(offset), 0xEA);
     const __m512i v = _mm512_add_epi64(_mm512_srai_epi64(t, 48), low);
-    const __m512i threshold = _mm512_mask_blend_epi64(_mm512_movepi64_mask(t), _mm512_set1_epi64(modulus + offset),
-                                                      _mm512_set1_epi64(1 + offset));
+    const __m512i threshold = _mm512_mask_blend_epi64(_mm512_cmplt_epi64_mask(t, _mm512_setzero_si512()),
+                                                      _mm512_set1_epi64(modulus + offset), _mm512_set1_epi64(1 + offset));
     return _mm512_mask_sub_epi64(v, _mm512_cmpge_epi64_mask(v, threshold), v, m);
 }
 
