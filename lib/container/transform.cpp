@@ -82,10 +82,6 @@ constexpr Word even_bytes = 0x00FF00FF00FF00FFull;
 // bytes within each 16-bit half swaps them in memory too.
 constexpr Word swap_pairs(Word w) { return ((w & even_bytes) << 8) | ((w >> 8) & even_bytes); }
 
-}  // namespace
-
-namespace {
-
 // 16 bytes as eight 16-bit lanes (GCC and Clang vector extension, the width
 // every x86-64 and ARM64 processor has); a pair of bytes is one lane
 // whatever the byte order, so a lane rotation by 8 swaps the pair in memory.

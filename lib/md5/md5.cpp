@@ -124,11 +124,38 @@ char* put_word_hex(char* out, std::uint32_t w) {
 // Digest text of h0..h3 and the seed: each 8-digit group read as a
 // hexadecimal number is the byte-swapped word, so the XOR of the groups is
 // the byte-swapped XOR of the words.
+int seed_of(std::uint32_t a, std::uint32_t b, std::uint32_t c, std::uint32_t d) {
+  return static_cast<int>(bswap32(a ^ b ^ c ^ d));
+}
+
 void finish_digest(char* digest_text, int* seed) {
   char* out = digest_text;
   for (std::uint32_t w : {h0, h1, h2, h3}) out = put_word_hex(out, w);
   *out = '\0';
-  *seed = static_cast<int>(bswap32(h0 ^ h1 ^ h2 ^ h3));
+  *seed = seed_of(h0, h1, h2, h3);
+}
+
+// The last message of a batch hashed side by side leaves the chaining state
+// as hashing the messages one after another would.
+void keep_chaining_state(const std::uint32_t (&words)[4]) {
+  h0 = words[0];
+  h1 = words[1];
+  h2 = words[2];
+  h3 = words[3];
+}
+
+// The tail of a message of length bytes: its last rest (< 64) bytes, 0x80,
+// zeros and the bit length as a 64-bit little-endian number, written into
+// the zeroed tail; returns the chunks it fills, 1 or 2.
+std::size_t pad_tail(const std::uint8_t* rest_bytes, std::size_t rest, std::uint64_t length,
+                     std::uint8_t* tail) {
+  if (rest > 0) std::memcpy(tail, rest_bytes, rest);
+  tail[rest] = 0x80;
+  const std::size_t chunks = rest < kChunk - 8 ? 1 : 2;
+  std::uint64_t bits = length << 3;
+  for (std::size_t i = chunks * kChunk - 8; i < chunks * kChunk; ++i, bits >>= 8)
+    tail[i] = static_cast<std::uint8_t>(bits);
+  return chunks;
 }
 
 constexpr char kNoDigest[] = "null";
@@ -144,18 +171,9 @@ void md5(const std::uint8_t* data, std::uint64_t length) {
   const std::uint64_t full = length / kChunk;
   if (full > 0) compress(data, static_cast<std::size_t>(full));
 
-  // Tail: the remaining bytes, 0x80, zeros, the bit length (64-bit LE).
   std::array<std::uint8_t, 2 * kChunk> tail{};
   const std::size_t rest = static_cast<std::size_t>(length % kChunk);
-  if (rest > 0) std::memcpy(tail.data(), data + full * kChunk, rest);
-  tail[rest] = 0x80;
-  const std::size_t tail_chunks = rest < kChunk - 8 ? 1 : 2;
-  std::uint64_t bits = length << 3;
-  for (std::size_t i = tail_chunks * kChunk - 8; i < tail_chunks * kChunk; ++i) {
-    tail[i] = static_cast<std::uint8_t>(bits);
-    bits >>= 8;
-  }
-  compress(tail.data(), tail_chunks);
+  compress(tail.data(), pad_tail(data + full * kChunk, rest, length, tail.data()));
 }
 
 int md5lib(const char* text, char* digest_text, int* seed) {
@@ -190,11 +208,7 @@ void hash_batch(const std::uint8_t* const blocks[], int count, char digest_texts
     for (std::uint32_t w : words[i]) out = put_word_hex(out, w);
     *out = '\0';
   }
-  // The chaining state ends as hashing one block after another leaves it.
-  h0 = words[count - 1][0];
-  h1 = words[count - 1][1];
-  h2 = words[count - 1][2];
-  h3 = words[count - 1][3];
+  keep_chaining_state(words[count - 1]);
 }
 
 }  // namespace
@@ -208,12 +222,8 @@ void md5_text_seeds(const char* const texts[], int count, int seeds[]) {
     const std::size_t length = std::strlen(texts[i]);
     short_texts = length <= max_seed_text;
     if (!short_texts) break;
-    // The text, 0x80, zeros, and its length in bits as a 64-bit little-endian number.
     auto& chunk = chunks[static_cast<std::size_t>(i)];
-    std::memcpy(chunk.data(), texts[i], length);
-    chunk[length] = 0x80;
-    std::uint64_t bits = length << 3;
-    for (std::size_t b = kChunk - 8; b < kChunk; ++b, bits >>= 8) chunk[b] = static_cast<std::uint8_t>(bits);
+    pad_tail(reinterpret_cast<const std::uint8_t*>(texts[i]), length, length, chunk.data());
     inputs[static_cast<std::size_t>(i)] = chunk.data();
   }
   if (!short_texts || md5_lanes_chunk_words(inputs.data(), count, words) != 0) {
@@ -221,13 +231,8 @@ void md5_text_seeds(const char* const texts[], int count, int seeds[]) {
     for (int i = 0; i < count; ++i) md5lib(texts[i], digest_text, &seeds[i]);
     return;
   }
-  for (int i = 0; i < count; ++i)
-    seeds[i] = static_cast<int>(bswap32(words[i][0] ^ words[i][1] ^ words[i][2] ^ words[i][3]));
-  // The chaining state ends as hashing the texts one after another leaves it.
-  h0 = words[count - 1][0];
-  h1 = words[count - 1][1];
-  h2 = words[count - 1][2];
-  h3 = words[count - 1][3];
+  for (int i = 0; i < count; ++i) seeds[i] = seed_of(words[i][0], words[i][1], words[i][2], words[i][3]);
+  keep_chaining_state(words[count - 1]);
 }
 
 void md5_blocks(const std::uint8_t* const blocks[], int count, char digest_texts[][33]) {

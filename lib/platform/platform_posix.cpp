@@ -9,7 +9,6 @@
 #include <time.h>
 #include <unistd.h>
 
-
 namespace kestrav3::platform {
 
 PathInfo path_info(const char* path) {
@@ -71,7 +70,6 @@ bool realtime_clock(std::int64_t* seconds, long* nanoseconds) {
     *nanoseconds = ts.tv_nsec;
     return true;
 }
-
 
 bool shared_block_open(const char* name, std::size_t size, SharedBlock* block) {
     // POSIX names start with a slash; the block is private to this user.

@@ -302,7 +302,6 @@ void noise_gen_unix_many(int a, std::uint8_t* const blocks[], int count, int len
     }
 }
 
-
 std::uint32_t non_monotonic_time_function() {
     std::array<char, 32> text{};
     const std::uint32_t fallback = time_text(text);

@@ -4,6 +4,7 @@
 #include <immintrin.h>
 
 #include <algorithm>
+#include <type_traits>
 
 // GCC 12 takes the deliberately undefined pass-through operand of the
 // immediate shifts for an uninitialised read once they are inlined here.
@@ -185,15 +186,16 @@ KESTRAV3_AVX2 void run256(const std::int64_t* start, int first, int groups, Byte
     for (; g < groups; ++g) group4<NV, true>(s, first, bytes, g, kept + 8 * (g - first_kept));
 }
 
-// Chains first .. used - 1, at most sixteen of them.
-KESTRAV3_AVX2 void run256_set(const std::int64_t* start, int first, int used, int groups, Bytes* bytes,
-                              States* kept) {
-    switch ((used - first + 3) / 4) {
+// Calls run with the number of vectors (1 to 4, as a constant) that holds
+// the given number of chains at the given chains per vector.
+template <class Run>
+void with_vectors(int chains_used, int per_vector, Run run) {
+    switch ((chains_used + per_vector - 1) / per_vector) {
         case 0:
-        case 1: run256<1>(start, first, groups, bytes, kept); break;
-        case 2: run256<2>(start, first, groups, bytes, kept); break;
-        case 3: run256<3>(start, first, groups, bytes, kept); break;
-        default: run256<4>(start, first, groups, bytes, kept); break;
+        case 1: run(std::integral_constant<int, 1>{}); break;
+        case 2: run(std::integral_constant<int, 2>{}); break;
+        case 3: run(std::integral_constant<int, 3>{}); break;
+        default: run(std::integral_constant<int, 4>{}); break;
     }
 }
 
@@ -254,32 +256,21 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi2,bmi2,popcnt"))) int compact_
 }
 
 void advance_avx512_ifma(const std::int64_t* start, int used, int groups, Bytes* bytes, States* kept) {
-    switch ((used + 7) / 8) {
-        case 0:
-        case 1: run512_ifma<1>(start, groups, bytes, kept); break;
-        case 2: run512_ifma<2>(start, groups, bytes, kept); break;
-        case 3: run512_ifma<3>(start, groups, bytes, kept); break;
-        default: run512_ifma<4>(start, groups, bytes, kept); break;
-    }
+    with_vectors(used, 8, [&](auto nv) { run512_ifma<decltype(nv)::value>(start, groups, bytes, kept); });
 }
 
 static_assert(chains % 8 == 0 && chains <= 32, "the kernels below run up to four vectors of eight chains");
 
 void advance_avx512(const std::int64_t* start, int used, int groups, Bytes* bytes, States* kept) {
-    switch ((used + 7) / 8) {
-        case 0:
-        case 1: run512<1>(start, groups, bytes, kept); break;
-        case 2: run512<2>(start, groups, bytes, kept); break;
-        case 3: run512<3>(start, groups, bytes, kept); break;
-        default: run512<4>(start, groups, bytes, kept); break;
-    }
+    with_vectors(used, 8, [&](auto nv) { run512<decltype(nv)::value>(start, groups, bytes, kept); });
 }
 
 void advance_avx2(const std::int64_t* start, int used, int groups, Bytes* bytes, States* kept) {
     // Past four vectors the states and bytes no longer fit the sixteen
     // registers, so the chains are run in sets of sixteen.
     for (int first = 0; first < std::max(used, 1); first += 16)
-        run256_set(start, first, std::min(used, first + 16), groups, bytes, kept);
+        with_vectors(std::min(used, first + 16) - first, 4,
+                     [&](auto nv) { run256<decltype(nv)::value>(start, first, groups, bytes, kept); });
 }
 
 }  // namespace kestrav3::noise_lanes

@@ -185,7 +185,9 @@ void first_rands_after(const std::uint32_t* seeds, int count, std::uint32_t* out
 }
 
 std::uint32_t first_rand_after(std::uint32_t seed) {
-    return shortcut_enabled && shortcut_usable() ? first_output(seed) : runtime_first_rand(seed);
+    std::uint32_t out = 0;
+    first_rands_after(&seed, 1, &out);
+    return out;
 }
 
 bool set_first_rand_shortcut(bool enabled) {
