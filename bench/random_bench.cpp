@@ -6,7 +6,7 @@
 #include <array>
 #include <cstdint>
 
-#include "container/transform.h"
+#include "transform/transform.h"
 #include "random/dense_noise.h"
 #include "random/fast_noise.h"
 #include "random/fast_noise_paths.h"

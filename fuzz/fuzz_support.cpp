@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "interface/options.h"
+#include "shared/options.h"
 
 namespace kestrav3::fuzzing {
 

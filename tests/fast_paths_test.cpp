@@ -7,7 +7,7 @@
 
 #include "cli_support.h"
 #include "container/container.h"
-#include "container/transform.h"
+#include "transform/transform.h"
 #include "md5/md5_lanes.h"
 #include "random/fast_noise_paths.h"
 #include "random/first_rand.h"

@@ -8,7 +8,8 @@
 #include "container/chunk_io.h"
 #include "container/container.h"
 #include "container/header.h"
-#include "interface/options.h"
+#include "transform/transform.h"
+#include "shared/results.h"
 
 namespace kestrav3::testing {
 namespace {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <random>
 
-#include "container/transform.h"
+#include "transform/transform.h"
 #include "random/dense_noise.h"
 
 using namespace kestrav3;

@@ -5,7 +5,7 @@
 #include <random>
 #include <vector>
 
-#include "container/transform.h"
+#include "transform/transform.h"
 #include "random/fast_noise.h"
 #include "random/fast_noise_paths.h"
 

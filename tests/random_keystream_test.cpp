@@ -3,7 +3,7 @@
 #include <random>
 #include <vector>
 
-#include "container/transform.h"
+#include "transform/transform.h"
 #include "random/keystream.h"
 
 using namespace kestrav3;

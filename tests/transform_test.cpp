@@ -4,7 +4,7 @@
 #include <random>
 #include <vector>
 
-#include "container/transform.h"
+#include "transform/transform.h"
 
 using namespace kestrav3;
 

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "cli_support.h"
-#include "container/transform.h"
+#include "transform/transform.h"
 #include "md5/md5.h"
 
 namespace kestrav3::testing {

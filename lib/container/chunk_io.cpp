@@ -4,8 +4,8 @@
 #include <cstring>
 #include <new>
 
-#include "container/transform.h"
-#include "interface/options.h"
+#include "transform/transform.h"
+#include "shared/results.h"
 #include "platform/platform.h"
 #include "progress/progress.h"
 

@@ -8,8 +8,9 @@
 #include "container/chunk_io.h"
 #include "container/container.h"
 #include "container/header.h"
-#include "container/transform.h"
-#include "interface/options.h"
+#include "transform/transform.h"
+#include "shared/options.h"
+#include "shared/results.h"
 #include "md5/md5.h"
 #include "platform/platform.h"
 #include "textconv/native_text.h"
@@ -18,8 +19,6 @@ namespace kestrav3 {
 
 namespace {
 
-constexpr int record_size = 40;
-constexpr long long max_blocks = 2147483647;
 
 struct Geometry {
     std::string name;

@@ -9,8 +9,9 @@
 #include "container/chunk_io.h"
 #include "container/container.h"
 #include "container/header.h"
-#include "container/transform.h"
-#include "interface/options.h"
+#include "transform/transform.h"
+#include "shared/options.h"
+#include "shared/results.h"
 #include "md5/md5.h"
 #include "platform/platform.h"
 #include "random/fast_noise.h"
@@ -21,8 +22,6 @@ namespace kestrav3 {
 namespace {
 
 constexpr long long dense_limit = 3145727;  // largest file coded with dense noise
-constexpr long long max_blocks = 2147483647;
-constexpr int record_size = 40;
 
 struct Plan {
     long long size;

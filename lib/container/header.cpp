@@ -8,7 +8,7 @@
 
 #include "container/chunk_io.h"
 #include "container/container.h"
-#include "interface/options.h"
+#include "shared/results.h"
 
 namespace kestrav3 {
 

@@ -8,15 +8,11 @@
 #include <string>
 #include <string_view>
 
-#include "container/transform.h"
+#include "shared/sizes.h"
 
 namespace kestrav3 {
 
 using HeaderBlock = std::array<std::uint8_t, BLOCK_SIZE>;
-
-constexpr int metadata_offset = 800;
-constexpr int max_metadata = 2999;
-constexpr int max_stored_name = 256;
 
 // The record text of a decoded copy: up to its first NUL, never past the block.
 std::string_view record_text(const HeaderBlock& copy);

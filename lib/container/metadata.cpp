@@ -5,7 +5,9 @@
 #include "container/chunk_io.h"
 #include "container/container.h"
 #include "container/header.h"
-#include "interface/options.h"
+#include "transform/transform.h"
+#include "shared/options.h"
+#include "shared/results.h"
 #include "platform/platform.h"
 #include "textconv/native_text.h"
 

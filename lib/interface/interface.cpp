@@ -5,15 +5,15 @@
 #include <string_view>
 
 #include "container/container.h"
-#include "interface/options.h"
+#include "shared/options.h"
+#include "shared/results.h"
 #include "kestrav3lib.h"
 #include "random/dense_noise.h"
 
 namespace kestrav3 {
 
-int code_utf8 = 1;
-int win_progress_onoff = 1;
-int runlevel = 3;
+// Prints " ", the code's message line (when it has one) and " " again.
+void print_error(int code);
 
 namespace {
 

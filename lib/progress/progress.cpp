@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "interface/options.h"
+#include "shared/options.h"
 #include "platform/platform.h"
 
 namespace kestrav3 {

@@ -3,7 +3,7 @@
 #include <array>
 #include <cstdio>
 
-#include "container/transform.h"
+#include "shared/buffers.h"
 #include "platform/platform.h"
 #include "random/decimal.h"
 #include "random/mersenne.h"

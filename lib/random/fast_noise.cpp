@@ -12,7 +12,7 @@
 #include <ctime>
 #include <utility>
 
-#include "container/transform.h"
+#include "shared/buffers.h"
 #include "md5/md5.h"
 #include "platform/platform.h"
 #include "random/mersenne.h"

@@ -1,4 +1,4 @@
-#include "container/transform.h"
+#include "transform/transform.h"
 
 #include <cstring>
 #include <utility>
@@ -9,9 +9,6 @@
 #include "random/keystream.h"
 
 namespace kestrav3 {
-
-std::array<std::uint8_t, BLOCK_SIZE> kmatrix{};
-std::array<std::uint8_t, BLOCK_SIZE> vizard{};
 
 namespace {
 

@@ -1,17 +1,11 @@
 // The block transform: XOR with fresh noise, noise masked with the key
 // matrix, bytes swapped in adjacent pairs.
 #pragma once
-#include <array>
 #include <cstdint>
 
+#include "shared/buffers.h"
+
 namespace kestrav3 {
-
-constexpr int BLOCK_SIZE = 4096;
-
-// 4096 bytes derived from the key; a chunk of n bytes uses the first n.
-extern std::array<std::uint8_t, BLOCK_SIZE> kmatrix;
-// The noise block: masked noise after coding, stored noise before decoding.
-extern std::array<std::uint8_t, BLOCK_SIZE> vizard;
 
 void gen_kmatrix(const char* key);
 // Dense noise; -1 (data untouched) when that generator cannot seed itself.

@@ -1,0 +1,16 @@
+// The two process-wide blocks every run works through: the key matrix, and
+// the noise block the generators fill and the transform masks.
+#pragma once
+#include <array>
+#include <cstdint>
+
+#include "shared/sizes.h"
+
+namespace kestrav3 {
+
+// 4096 bytes derived from the key; a chunk of n bytes uses the first n.
+extern std::array<std::uint8_t, BLOCK_SIZE> kmatrix;
+// The noise block: masked noise after coding, stored noise before decoding.
+extern std::array<std::uint8_t, BLOCK_SIZE> vizard;
+
+}  // namespace kestrav3

@@ -1,0 +1,20 @@
+// Result codes of the pipelines: 0 is success, every failure is negative.
+#pragma once
+
+namespace kestrav3 {
+
+enum : int {
+    ERR_READ = -1,
+    ERR_EMPTY = -2,
+    ERR_NOMEM = -3,
+    ERR_IO_STOPPED = -4,
+    ERR_NAME_TOO_LONG = -5,
+    ERR_KEY_TOO_LONG = -7,
+    ERR_KEY_TOO_SHORT = -8,
+    ERR_NUMBER = -10,
+    ERR_REDUNDANCY = -11,
+    ERR_HEADER = -12,
+    ERR_NOISE = -20,
+};
+
+}  // namespace kestrav3
