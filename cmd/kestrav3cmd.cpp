@@ -8,6 +8,7 @@
 
 #include "kestrav3lib.h"
 #include "platform/terminal.h"
+#include "textconv/visible_text.h"
 
 namespace {
 
@@ -24,7 +25,12 @@ int describe(const char* file, const char* key) {
         return exit_failed;
     }
     std::setlocale(LC_ALL, "");
-    std::puts(text);
+    // On a terminal, control sequences hidden in the metadata are shown
+    // escaped, not obeyed; a pipe or a file gets the bytes as stored.
+    if (kestrav3::platform::output_is_terminal())
+        std::puts(kestrav3::visible_text(text).c_str());
+    else
+        std::puts(text);
     return exit_ok;
 }
 
@@ -68,6 +74,7 @@ bool is_version_option(const char* option) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    kestrav3::platform::ignore_output_signals();
     switch_utf_converting(1);
     if (argc == 4 && is_operation(argv[1])) {
         // Keys longer than 40 bytes reach the library, which refuses them

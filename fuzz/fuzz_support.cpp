@@ -41,14 +41,26 @@ std::string stage_input(const std::uint8_t* data, std::size_t size) {
     return path.string();
 }
 
-void clean_up_after_run() {
+void clean_up_after_run(bool restored) {
     Sandbox& box = sandbox();
     for (const auto& entry : fs::directory_iterator(box.root.parent_path()))
         if (entry.path() != box.root) {
             std::fprintf(stderr, "a file was created beside the coded file's folder: %s\n", entry.path().c_str());
             std::abort();
         }
-    for (const auto& entry : fs::directory_iterator(box.root)) fs::remove_all(entry.path());
+    // A failed run leaves at most its hash-error log; a restore that
+    // succeeded adds only the restored file. Anything more is a stray file.
+    int others = 0;
+    for (const auto& entry : fs::directory_iterator(box.root)) {
+        const std::string name = entry.path().filename().string();
+        const bool log = name.size() > 4 && name.compare(name.size() - 4, 4, ".err") == 0;
+        if (name != "in.archi" && !log && ++others > (restored ? 1 : 0)) {
+            std::fprintf(stderr, "a stray file was left: %s\n", entry.path().c_str());
+            std::abort();
+        }
+    }
+    for (const auto& entry : fs::directory_iterator(box.root))
+        if (entry.path().filename() != "in.archi") fs::remove_all(entry.path());
 }
 
 }  // namespace kestrav3::fuzzing

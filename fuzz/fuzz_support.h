@@ -12,8 +12,9 @@ namespace kestrav3::fuzzing {
 std::string stage_input(const std::uint8_t* data, std::size_t size);
 
 // Removes what a run restored next to the input, and aborts when a file
-// turned up beside that folder.
-void clean_up_after_run();
+// turned up beside that folder, or when the folder holds more than the run
+// may leave: its hash-error log, and the restored file when restored.
+void clean_up_after_run(bool restored = false);
 
 constexpr const char* fuzz_key = "fuzz key";
 

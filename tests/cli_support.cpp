@@ -140,7 +140,8 @@ RunResult run_program(const std::vector<std::string>& args, const fs::path& cwd,
 
 }  // namespace
 
-RunResult run_cli(const std::vector<std::string>& args, const fs::path& cwd, std::uint64_t file_size_limit) {
+RunResult run_cli(const std::vector<std::string>& args, const fs::path& cwd, std::uint64_t file_size_limit,
+                  SizeSignal) {
     if (file_size_limit != 0) throw std::runtime_error("file-size limits are POSIX only");
     return run_program(args, cwd, nullptr);
 }
@@ -172,15 +173,18 @@ struct Child {
 };
 
 [[noreturn]] void exec_child(const std::vector<std::string>& args, const fs::path& cwd, int in_fd, int out_fd,
-                             int err_fd, std::uint64_t limit) {
+                             int err_fd, std::uint64_t limit, SizeSignal size_signal = SizeSignal::ignored) {
     if (chdir(cwd.c_str()) != 0) _exit(126);
     if (in_fd < 0) _exit(126);
     dup2(in_fd, 0);
     dup2(out_fd, 1);
     dup2(err_fd, 2);
+    // A signal that dumps core (SIGQUIT) must not leave a core file in the folder.
+    rlimit no_core{0, 0};
+    setrlimit(RLIMIT_CORE, &no_core);
     if (limit != 0) {
-        // A write past the limit then fails with EFBIG instead of a signal.
-        signal(SIGXFSZ, SIG_IGN);
+        // Ignored, a write past the limit fails with EFBIG instead of a signal.
+        signal(SIGXFSZ, size_signal == SizeSignal::ignored ? SIG_IGN : SIG_DFL);
         rlimit rl{static_cast<rlim_t>(limit), static_cast<rlim_t>(limit)};
         setrlimit(RLIMIT_FSIZE, &rl);
     }
@@ -197,7 +201,8 @@ struct Child {
 // Standard input is /dev/null, or a pipe holding input (small enough for
 // the pipe's buffer) when there is any.
 Child start(const std::vector<std::string>& args, const fs::path& cwd, std::uint64_t limit,
-            const std::string* input = nullptr) {
+            const std::string* input = nullptr, SizeSignal size_signal = SizeSignal::ignored,
+            bool closed_output = false) {
     int in[2] = {-1, -1}, out[2], err[2];
     if (pipe(out) != 0 || pipe(err) != 0 || (input != nullptr && pipe(in) != 0))
         throw std::runtime_error("pipe failed");
@@ -210,7 +215,13 @@ Child start(const std::vector<std::string>& args, const fs::path& cwd, std::uint
         close(err[0]);
         if (input != nullptr) close(in[1]);
         const int in_fd = input != nullptr ? in[0] : open("/dev/null", O_RDONLY);
-        exec_child(args, cwd, in_fd, out[1], err[1], limit);
+        // The program starts as it would in a shell: SIGPIPE at its default.
+        if (closed_output) signal(SIGPIPE, SIG_DFL);
+        exec_child(args, cwd, in_fd, out[1], err[1], limit, size_signal);
+    }
+    if (closed_output) {
+        close(out[0]);
+        out[0] = -1;
     }
     close(out[1]);
     close(err[1]);
@@ -252,8 +263,14 @@ RunResult finish(Child& child, RunResult result = {}) {
 
 }  // namespace
 
-RunResult run_cli(const std::vector<std::string>& args, const fs::path& cwd, std::uint64_t file_size_limit) {
-    Child child = start(args, cwd, file_size_limit);
+RunResult run_cli(const std::vector<std::string>& args, const fs::path& cwd, std::uint64_t file_size_limit,
+                  SizeSignal size_signal) {
+    Child child = start(args, cwd, file_size_limit, nullptr, size_signal);
+    return finish(child);
+}
+
+RunResult run_cli_into_closed_pipe(const std::vector<std::string>& args, const fs::path& cwd) {
+    Child child = start(args, cwd, 0, nullptr, SizeSignal::ignored, true);
     return finish(child);
 }
 
@@ -292,13 +309,18 @@ RunResult run_cli_on_terminal(const std::vector<std::string>& args, const fs::pa
     return result;
 }
 
-RunResult run_cli_when(const std::vector<std::string>& args, const fs::path& cwd, const fs::path& watched,
-                       const std::function<void(int pid)>& action) {
+RunResult run_cli_when_ready(const std::vector<std::string>& args, const fs::path& cwd,
+                             const std::function<bool()>& ready, const std::function<void(int pid)>& action) {
     Child child = start(args, cwd, 0);
     RunResult result;
-    for (int waited = 0; waited < 20000 && !fs::exists(watched); ++waited) drain(child, result, 1);
+    for (int waited = 0; waited < 20000 && !ready(); ++waited) drain(child, result, 1);
     action(child.pid);
     return finish(child, std::move(result));
+}
+
+RunResult run_cli_when(const std::vector<std::string>& args, const fs::path& cwd, const fs::path& watched,
+                       const std::function<void(int pid)>& action) {
+    return run_cli_when_ready(args, cwd, [&] { return fs::exists(watched); }, action);
 }
 
 RunResult run_cli_signalled(const std::vector<std::string>& args, const fs::path& cwd, const fs::path& watched,

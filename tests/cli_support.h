@@ -32,10 +32,16 @@ struct RunResult {
     int status = -1;
 };
 
+// What the program does with SIGXFSZ under a file-size limit: inherit the
+// ignored signal (a write past the limit fails), or start with the default
+// action and see to it itself.
+enum class SizeSignal { ignored, default_action };
+
 // Runs the program with args from folder cwd. A non-zero file_size_limit
 // (bytes) caps the files the program may write, as a full disk would
 // (POSIX only: Windows has no such limit, and refuses one).
-RunResult run_cli(const std::vector<std::string>& args, const fs::path& cwd, std::uint64_t file_size_limit = 0);
+RunResult run_cli(const std::vector<std::string>& args, const fs::path& cwd, std::uint64_t file_size_limit = 0,
+                  SizeSignal size_signal = SizeSignal::ignored);
 
 // Runs the program like run_cli with input on its standard input.
 RunResult run_cli_with_input(const std::vector<std::string>& args, const fs::path& cwd, const std::string& input);
@@ -53,6 +59,15 @@ RunResult run_cli_on_terminal(const std::vector<std::string>& args, const fs::pa
 // soon as the file watched exists (or after 20 s).
 RunResult run_cli_when(const std::vector<std::string>& args, const fs::path& cwd, const fs::path& watched,
                        const std::function<void(int pid)>& action);
+
+// Runs the program like run_cli, and calls action with its process id as
+// soon as ready() holds (or after 20 s).
+RunResult run_cli_when_ready(const std::vector<std::string>& args, const fs::path& cwd,
+                             const std::function<bool()>& ready, const std::function<void(int pid)>& action);
+
+// Runs the program with its standard output on a pipe that nobody reads:
+// the read end is closed before the program starts.
+RunResult run_cli_into_closed_pipe(const std::vector<std::string>& args, const fs::path& cwd);
 
 // Runs the program like run_cli, and sends it signal sig as soon as the file
 // watched exists (or after 20 s).

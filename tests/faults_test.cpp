@@ -199,10 +199,18 @@ TEST(Interrupted, AnInterruptedRestoreRemovesItsPartialOutput) {
     write_file(dir / "big.bin", pattern_bytes(96 * 1024 * 1024));
     ASSERT_EQ(run_cli({"-c", "big.bin", "signal key"}, dir.path()).status, 0);
     fs::rename(dir / "big.bin", dir / "big.orig");
+    // The restore writes a hidden file first; the signal comes once it exists.
+    const auto writing = [&] {
+        for (const auto& entry : fs::directory_iterator(dir.path()))
+            if (entry.path().filename().string().rfind(".big.bin.", 0) == 0) return true;
+        return false;
+    };
     for (const int sig : {SIGINT, SIGTERM}) {
-        const RunResult r = run_cli_signalled({"-d", "big.bin.archi", "signal key"}, dir.path(), dir / "big.bin", sig);
+        const RunResult r = run_cli_when_ready({"-d", "big.bin.archi", "signal key"}, dir.path(), writing,
+                                               [sig](int pid) { kill(pid, sig); });
         EXPECT_EQ(r.status, 128 + sig) << "the run should end by the signal";
         EXPECT_FALSE(fs::exists(dir / "big.bin")) << "signal " << sig;
+        EXPECT_FALSE(writing()) << "signal " << sig << " left the hidden file";
     }
     // An interrupted coding leaves its partial output, as any failed coding.
     fs::rename(dir / "big.orig", dir / "big.bin");

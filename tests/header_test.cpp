@@ -91,9 +91,9 @@ TEST(CraftedHeader, UnsafeOrImpossibleHeadersAreRefusedBeforeAnyFileExists) {
         "FN=../escape.bin" + rest,
         "FN=sub/x.bin" + rest,
         "FN=/tmp/x.bin" + rest,
-        "FN=back\\slash" + rest,
         "FN=tab\there" + rest,
         "FN=new\nline" + rest,
+        "FN=del\x7f" + rest,
         "FN=c.archi" + rest,
         "FN=x.bin&BLOCKSIZE=0&NBLOCKS=1&REST=5&LENMET=0&",
         "FN=x.bin&BLOCKSIZE=-4096&NBLOCKS=1&REST=5&LENMET=0&",
@@ -103,9 +103,13 @@ TEST(CraftedHeader, UnsafeOrImpossibleHeadersAreRefusedBeforeAnyFileExists) {
         "FN=x.bin&BLOCKSIZE=4096&NBLOCKS=1&REST=4097&LENMET=0&",
     };
 #if defined(_WIN32)
-    // Windows only: a drive ("C:x.bin" is relative to another folder), a
-    // stream of a file, and the coded file under another case.
-    for (const char* name : {"C:x.bin", "x.bin:hidden", "C.ARCHI"}) records.push_back("FN=" + std::string(name) + rest);
+    // Windows only: a separator, a drive ("C:x.bin" is relative to another
+    // folder), a stream of a file, the coded file under another case, names
+    // Windows cannot hold or gives to a device. On POSIX a backslash is an
+    // ordinary character.
+    for (const char* name : {"back\\slash", "C:x.bin", "x.bin:hidden", "C.ARCHI", "a?b", "a*b", "a|b", "dot.", "nul",
+                             "Com1.txt"})
+        records.push_back("FN=" + std::string(name) + rest);
 #endif
     for (const auto& record : records) {
         write_crafted(coded, record);

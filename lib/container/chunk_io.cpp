@@ -1,8 +1,10 @@
 #include "container/chunk_io.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <string_view>
 
 #include "transform/transform.h"
 #include "shared/results.h"
@@ -23,12 +25,6 @@ Stream Stream::reader(const char* path, std::size_t input_buffer) {
     return in;
 }
 
-Stream Stream::writer(const char* path) {
-    Stream out(path, "wb");
-    if (out) std::setvbuf(out.file_, nullptr, _IONBF, 0);
-    return out;
-}
-
 bool Stream::close() {
     if (file_ == nullptr) return true;
     const bool ok = std::fclose(file_) == 0;
@@ -38,33 +34,97 @@ bool Stream::close() {
 
 namespace {
 
-// Interrupted or killed, a restore must not leave a truncated file that looks
-// complete: the clean-up is armed before the file exists, so no signal can
-// fall between its creation and the arming.
-Stream create_armed(const std::string& path) {
-    platform::remove_on_interrupt(path.c_str());
-    Stream stream = Stream::writer(path.c_str());
-    if (!stream) platform::keep_on_interrupt();
-    return stream;
+constexpr int temporary_attempts = 16;
+// Room left in a 255-byte name for the dot, a second dot and the six letters.
+constexpr std::size_t temporary_stem = 240;
+
+// Six letters or digits, different between runs and processes: the clock,
+// a counter, and addresses that differ between processes.
+std::string random_suffix() {
+    static std::uint64_t counter = 0;
+    std::int64_t seconds = 0;
+    long nanoseconds = 0;
+    platform::realtime_clock(&seconds, &nanoseconds);
+    const int local = 0;
+    std::uint64_t x = (static_cast<std::uint64_t>(seconds) << 30) ^ static_cast<std::uint64_t>(nanoseconds) ^
+                      (++counter * 0x9E3779B97F4A7C15ULL) ^ reinterpret_cast<std::uintptr_t>(&local) ^
+                      (reinterpret_cast<std::uintptr_t>(&counter) << 17);
+    // splitmix64's finaliser spreads every input bit over the output.
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBULL;
+    x ^= x >> 31;
+    // Lower case only: the name stays unique on a case-blind file system.
+    constexpr std::string_view alphabet = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::string suffix(6, '0');
+    for (auto& c : suffix) {
+        c = alphabet[x % alphabet.size()];
+        x /= alphabet.size();
+    }
+    return suffix;
+}
+
+}  // namespace
+
+std::string temporary_name(std::string_view path, std::string_view suffix) {
+    std::string_view stem = base_name(path);
+    if (stem.size() > temporary_stem) {
+        // Not inside a UTF-8 sequence: back to the byte that starts one.
+        std::size_t cut = temporary_stem;
+        while (cut > 0 && (static_cast<unsigned char>(stem[cut]) & 0xC0) == 0x80) --cut;
+        stem = stem.substr(0, cut);
+    }
+    std::string name(directory_part(path));
+    name.append(".").append(stem).append(".").append(suffix);
+    return name;
+}
+
+namespace {
+
+// The clean-up is armed as the file is created, so no signal can fall
+// between its creation and the arming. A name that is taken (another run's
+// hidden file) is passed over for a fresh one. name is left empty when no
+// file could be created.
+std::FILE* create_hidden_beside(const std::string& path, std::string& name) {
+    for (int attempt = 0; attempt < temporary_attempts; ++attempt) {
+        std::string candidate = temporary_name(path, random_suffix());
+        if (std::FILE* file = platform::create_temporary(candidate.c_str())) {
+            name = std::move(candidate);
+            return file;
+        }
+    }
+    return nullptr;
 }
 
 }  // namespace
 
 PartialOutput::PartialOutput(std::string path)
-    : path_(std::move(path)), stream_(create_armed(path_)), created_(static_cast<bool>(stream_)) {}
+    : path_(std::move(path)), stream_(create_hidden_beside(path_, temporary_)) {}
 
 PartialOutput::~PartialOutput() {
-    if (kept_ || !created_) return;
+    if (kept_ || temporary_.empty()) return;
     stream_.close();
-    std::remove(path_.c_str());
+    platform::remove_entry(temporary_.c_str());
     platform::keep_on_interrupt();
 }
 
-bool PartialOutput::keep() {
+int PartialOutput::keep() {
+    platform::take_over_permissions(stream_.get(), path_.c_str());
+    if (!stream_.close()) return ERR_IO_STOPPED;
+    if (!platform::replace_name(temporary_.c_str(), path_.c_str())) return ERR_READ;
+    // Disarmed only now: an interrupt before the rename still removes the
+    // hidden file; after it the name is gone and nothing is removed.
     platform::keep_on_interrupt();
-    if (!stream_.close()) return false;
     kept_ = true;
-    return true;
+    return 0;
+}
+
+bool restorable_name(std::string_view name) {
+    if (name.empty() || name == "." || name == "..") return false;
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) return false;
+    }
+    return platform::holdable_name(name);
 }
 
 int check_key(const char* key) {

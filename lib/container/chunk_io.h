@@ -17,9 +17,8 @@ public:
     // at least the buffer's size go straight into the caller's memory,
     // without a copy through the buffer.
     static Stream reader(const char* path, std::size_t buffer_size);
-    // A new output, unbuffered: every chunk goes to the system as it is
-    // written (platform::write_through), so a buffer would only add a copy.
-    static Stream writer(const char* path);
+    // Owns a stream opened elsewhere (by the platform layer); null is allowed.
+    explicit Stream(std::FILE* file) : file_(file) {}
     Stream(Stream&& other) noexcept : file_(other.file_), buffer_(std::move(other.buffer_)) { other.file_ = nullptr; }
     Stream(const Stream&) = delete;
     Stream& operator=(const Stream&) = delete;
@@ -36,8 +35,11 @@ private:
     std::unique_ptr<char[]> buffer_;
 };
 
-// An output stream that, unless kept, is closed and removed on scope exit:
-// a failed restore leaves no partial file behind.
+// A restore's output. It is written into a new hidden file beside the
+// restored name and renamed over that name only once it is complete, so
+// whatever had the name stays untouched unless the restore succeeds, and a
+// link there is replaced, never written through. Unless kept, the hidden
+// file is closed and removed on scope exit; an interrupt removes it too.
 class PartialOutput {
 public:
     explicit PartialOutput(std::string path);
@@ -47,16 +49,27 @@ public:
 
     explicit operator bool() const { return static_cast<bool>(stream_); }
     std::FILE* get() const { return stream_.get(); }
+    // The restored name.
     const std::string& path() const { return path_; }
-    // Closes the finished file and keeps it; false when closing failed.
-    bool keep();
+    // Closes the finished file and renames it over the restored name: 0, or
+    // ERR_IO_STOPPED when closing failed, ERR_READ when the rename did.
+    int keep();
 
 private:
     std::string path_;
+    std::string temporary_;
     Stream stream_;
-    bool created_;
     bool kept_ = false;
 };
+
+// The hidden name a restore writes first: in the restored name's folder,
+// a dot, the name (cut to leave room), a dot and six random letters or digits.
+std::string temporary_name(std::string_view path, std::string_view suffix);
+
+// True for a name the decoder restores, so the coder accepts it: a plain
+// file name in the coded file's folder, without control characters or DEL,
+// that this platform's file system can hold.
+bool restorable_name(std::string_view name);
 
 // ERR_KEY_TOO_LONG above 40 bytes, ERR_KEY_TOO_SHORT below 4, else 0.
 int check_key(const char* key);

@@ -27,16 +27,6 @@ struct Geometry {
     long long rest;
 };
 
-// A restored name must stay a plain file name inside the coded file's folder.
-bool safe_file_name(std::string_view name) {
-    if (name.empty() || name == "." || name == "..") return false;
-    for (const char c : name) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || c == '/' || c == '\\' || (!platform::native_text_is_utf8 && c == ':')) return false;
-    }
-    return true;
-}
-
 int read_geometry(const HeaderBlock& copy1, const HeaderBlock& copy2, Geometry& geometry) {
     const auto name = lookup_field(copy1, copy2, "FN");
     const auto blocksize = lookup_field(copy1, copy2, "BLOCKSIZE");
@@ -50,7 +40,7 @@ int read_geometry(const HeaderBlock& copy1, const HeaderBlock& copy2, Geometry& 
     geometry.rest = parse_number(*rest);
     if (geometry.blocksize > BLOCK_SIZE) return ERR_NOMEM;
     if (geometry.blocksize <= 0 || geometry.nblocks < 0 || geometry.nblocks > max_blocks || geometry.rest < 0 ||
-        geometry.rest > BLOCK_SIZE || !safe_file_name(geometry.name))
+        geometry.rest > BLOCK_SIZE || !restorable_name(geometry.name))
         return ERR_HEADER;
     return 0;
 }
@@ -141,7 +131,8 @@ int restore_blocks(std::FILE* in, PartialOutput& out, const Geometry& geometry) 
 
 int write_hash_error_to_file(const std::string& name, long long number) {
     const std::string log = name + ".err";
-    Stream err(log.c_str(), "a");
+    // A link under the log's name is not followed: nothing is written then.
+    Stream err(platform::open_append_no_link(log.c_str()));
     if (err) std::fprintf(err.get(), "%lld\n", number);
     return 0;
 }
@@ -163,12 +154,14 @@ int decode_streams(const char* path, const char* key) {
     if ((result = read_geometry(copy1, copy2, geometry)) != 0) return result;
     const std::string out_path = std::string(directory_part(path)) + geometry.name;
     if (platform::same_file(path, out_path.c_str())) return ERR_HEADER;
+    // A folder under the name could never be replaced: say so before decoding.
+    if (platform::entry_kind(out_path.c_str()) == platform::EntryKind::directory) return ERR_READ;
 
     PartialOutput out(out_path);
     if (!out) return ERR_READ;
     if ((result = restore_blocks(in.get(), out, geometry)) != 0) return result;
     in.close();
-    return out.keep() ? 0 : ERR_IO_STOPPED;
+    return out.keep();
 }
 
 }  // namespace kestrav3

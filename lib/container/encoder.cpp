@@ -182,16 +182,31 @@ int write_rest(std::FILE* in, std::FILE* out, const Plan& plan, HeaderBlock& blo
     return result != 0 ? result : code_and_write(out, block.data(), plan.rest, plan.dense);
 }
 
+// The coded file is always created new. Whatever has its name goes first:
+// a link is removed, never written through, and a second name of the input
+// is dropped, not truncated. The input's only name is refused.
+int clear_output_name(const char* path, const std::string& out_path) {
+    switch (platform::entry_kind(out_path.c_str())) {
+    case platform::EntryKind::missing: return 0;
+    case platform::EntryKind::directory: return ERR_READ;
+    default: break;
+    }
+    if (platform::only_name_of(out_path.c_str(), path)) return ERR_NAME_REFUSED;
+    return platform::remove_entry(out_path.c_str()) ? 0 : ERR_READ;
+}
+
 // Opens both files and writes everything; the output stays on failure.
 int code_file(const char* path, const std::string& out_path, const char* key, const Plan& plan,
               HeaderBlock& header) {
     Stream in = Stream::reader(path, batch_bytes);
     if (!in) return ERR_READ;
-    Stream out = Stream::writer(out_path.c_str());
+    int result = clear_output_name(path, out_path);
+    if (result != 0) return result;
+    Stream out(platform::create_new(out_path.c_str()));
     if (!out) return ERR_READ;
 
     gen_kmatrix(key);
-    int result = write_headers(out.get(), header, plan.dense);
+    result = write_headers(out.get(), header, plan.dense);
     if (result != 0) return result;
     std::puts("\nStart coder:");
     if (plan.nblocks > 0 && (result = write_blocks(in.get(), out.get(), plan)) != 0) return result;
@@ -205,6 +220,8 @@ int combine_streams(const char* path, const char* key) {
     Plan plan{};
     int result = check_key(key);
     if (result == 0) result = plan_file(path, plan);
+    // A name the decoder would not restore is refused before anything shows.
+    if (result == 0 && !restorable_name(base_name(path))) result = ERR_NAME_REFUSED;
     if (result != 0) return result;
     print_summary(plan);
 

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string_view>
 
 namespace kestrav3::platform {
 
@@ -26,13 +27,48 @@ bool write_through(std::FILE* out, const void* data, std::size_t n);
 // True when c separates directories in a path on this platform.
 bool is_separator(char c);
 
+// True when this platform's file system can hold name as one file name in a
+// folder: no separator, and on Windows none of  < > : " | ? * , no dot or
+// space at the end, and no device name (CON, NUL, COM1, ...).
+bool holdable_name(std::string_view name);
+
 // True when both paths name the same existing file.
 bool same_file(const char* a, const char* b);
 
-// While set, an interrupt or termination signal removes this file (and the
-// progress block, if open) before the process ends as the signal asks.
-void remove_on_interrupt(const char* path);
+// What a name itself is, without following a link at it.
+enum class EntryKind { missing, link, directory, file };
+EntryKind entry_kind(const char* path);
+
+// True when name is no link, is the file that file names (a link there
+// followed), and is that file's only name: removing it would lose the file.
+bool only_name_of(const char* name, const char* file);
+
+// Removes the name; a link is removed, never its target.
+bool remove_entry(const char* path);
+
+// Creates path as a new file for writing, unbuffered: fails when anything,
+// a link included, already has the name. No link is ever followed.
+std::FILE* create_new(const char* path);
+
+// Like create_new, for a hidden temporary file that an interrupt or
+// termination signal removes (with the progress block, if open) before the
+// process ends as the signal asks, until keep_on_interrupt. Creating and
+// arming are one step: no signal finds the file created but not armed, nor
+// armed with a name this call did not create.
+std::FILE* create_temporary(const char* path);
 void keep_on_interrupt();
+
+// Gives the finished temporary file what the name it replaces had: the
+// permission bits of a file there (a link there is not followed).
+void take_over_permissions(std::FILE* temporary, const char* name);
+
+// Renames from to to in one step, replacing whatever to names (a link
+// itself, not its target); a reader of to sees the old file or the new one.
+bool replace_name(const char* from, const char* to);
+
+// Opens path for appending text, creating it when missing; fails rather
+// than follow a link at the name.
+std::FILE* open_append_no_link(const char* path);
 
 // Clock and processor ---------------------------------------------------------
 

@@ -20,11 +20,29 @@ PathInfo path_info(const char* path) {
 
 bool is_separator(char c) { return c == '/'; }
 
+bool holdable_name(std::string_view name) { return name.find('/') == std::string_view::npos; }
+
 bool same_file(const char* a, const char* b) {
     struct stat sa {}, sb {};
     if (stat(a, &sa) != 0 || stat(b, &sb) != 0) return false;
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
+
+EntryKind entry_kind(const char* path) {
+    struct stat st {};
+    if (lstat(path, &st) != 0) return EntryKind::missing;
+    if (S_ISLNK(st.st_mode)) return EntryKind::link;
+    if (S_ISDIR(st.st_mode)) return EntryKind::directory;
+    return EntryKind::file;
+}
+
+bool only_name_of(const char* name, const char* file) {
+    struct stat sn {}, sf {};
+    if (lstat(name, &sn) != 0 || S_ISLNK(sn.st_mode) || stat(file, &sf) != 0) return false;
+    return sn.st_dev == sf.st_dev && sn.st_ino == sf.st_ino && sn.st_nlink == 1;
+}
+
+bool remove_entry(const char* path) { return unlink(path) == 0; }
 
 namespace {
 
@@ -32,7 +50,7 @@ namespace {
 char interrupted_output[4096];
 char interrupted_block[64];
 volatile sig_atomic_t output_armed = 0;
-constexpr int cleanup_signals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int cleanup_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 extern "C" void remove_and_end(int sig) {
     if (output_armed) unlink(interrupted_output);
@@ -50,18 +68,67 @@ void arm_handlers() {
     }
 }
 
+// O_EXCL with O_CREAT fails on any existing name, a dangling link included;
+// O_NOFOLLOW says the same once more. Permissions as a new file of fopen.
+std::FILE* open_new(const char* path) {
+    const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) return nullptr;
+    std::FILE* file = fdopen(fd, "wb");
+    if (file == nullptr) {
+        close(fd);
+        unlink(path);
+        return nullptr;
+    }
+    std::setvbuf(file, nullptr, _IONBF, 0);
+    return file;
+}
+
 }  // namespace
 
-void remove_on_interrupt(const char* path) {
+std::FILE* create_new(const char* path) { return open_new(path); }
+
+std::FILE* create_temporary(const char* path) {
     output_armed = 0;
     if (std::snprintf(interrupted_output, sizeof interrupted_output, "%s", path) >=
         static_cast<int>(sizeof interrupted_output))
-        return;
-    output_armed = 1;
+        return nullptr;
     arm_handlers();
+    // A signal that comes while the file is created waits until it is
+    // armed, and then removes it.
+    sigset_t held {}, previous {};
+    sigemptyset(&held);
+    for (const int sig : cleanup_signals) sigaddset(&held, sig);
+    sigprocmask(SIG_BLOCK, &held, &previous);
+    std::FILE* file = open_new(path);
+    if (file != nullptr) output_armed = 1;
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
+    return file;
 }
 
 void keep_on_interrupt() { output_armed = 0; }
+
+void take_over_permissions(std::FILE* temporary, const char* name) {
+    struct stat st {};
+    // Read, write and execute bits only: set-id bits never pass to a new file.
+    if (lstat(name, &st) == 0 && S_ISREG(st.st_mode)) fchmod(fileno(temporary), st.st_mode & 0777);
+}
+
+bool replace_name(const char* from, const char* to) { return std::rename(from, to) == 0; }
+
+std::FILE* open_append_no_link(const char* path) {
+    // Without blocking, so a FIFO under the name cannot hold the run; only
+    // a regular file is written to.
+    const int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) return nullptr;
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || fcntl(fd, F_SETFL, O_APPEND) != 0) {
+        close(fd);
+        return nullptr;
+    }
+    std::FILE* file = fdopen(fd, "a");
+    if (file == nullptr) close(fd);
+    return file;
+}
 
 bool realtime_clock(std::int64_t* seconds, long* nanoseconds) {
     timespec ts {};

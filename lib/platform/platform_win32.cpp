@@ -4,10 +4,12 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
+#include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <string>
 
 namespace kestrav3::platform {
 
@@ -19,6 +21,26 @@ PathInfo path_info(const char* path) {
 }
 
 bool is_separator(char c) { return c == '\\' || c == '/'; }
+
+namespace {
+
+// Names Windows gives to devices, in any case, with or without an extension.
+bool device_name(std::string_view name) {
+    std::string stem(name.substr(0, name.find('.')));
+    for (auto& c : stem)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    if (stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL") return true;
+    return stem.size() == 4 && (stem.compare(0, 3, "COM") == 0 || stem.compare(0, 3, "LPT") == 0) && stem[3] >= '1' &&
+           stem[3] <= '9';
+}
+
+}  // namespace
+
+bool holdable_name(std::string_view name) {
+    if (name.empty() || name.back() == '.' || name.back() == ' ') return false;
+    if (name.find_first_of("\\/:<>\"|?*") != std::string_view::npos) return false;
+    return !device_name(name);
+}
 
 namespace {
 
@@ -34,7 +56,98 @@ bool file_identity(const char* path, BY_HANDLE_FILE_INFORMATION* info) {
     return ok != 0;
 }
 
+// The identity of the name itself: a link is opened, not its target.
+bool entry_identity(const char* path, BY_HANDLE_FILE_INFORMATION* info) {
+    HANDLE h = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    const BOOL ok = GetFileInformationByHandle(h, info);
+    CloseHandle(h);
+    return ok != 0;
+}
+
+bool same_identity(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
+    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+           a.nFileIndexLow == b.nFileIndexLow;
+}
+
+// A stream over a handle this library created; the handle is closed with it.
+std::FILE* stream_of(HANDLE h, int flags, const char* mode) {
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), flags);
+    if (fd < 0) {
+        CloseHandle(h);
+        return nullptr;
+    }
+    std::FILE* file = _fdopen(fd, mode);
+    if (file == nullptr) _close(fd);
+    return file;
+}
+
+// CREATE_NEW fails on any existing name, a link included. Deleting is
+// shared, so an interrupt can remove the file while it is open.
+std::FILE* open_new(const char* path, DWORD attributes) {
+    HANDLE h = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW, attributes,
+                           nullptr);
+    if (h == INVALID_HANDLE_VALUE) return nullptr;
+    std::FILE* file = stream_of(h, 0, "wb");
+    if (file == nullptr) {
+        DeleteFileA(path);
+        return nullptr;
+    }
+    std::setvbuf(file, nullptr, _IONBF, 0);
+    return file;
+}
+
 }  // namespace
+
+EntryKind entry_kind(const char* path) {
+    const DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) return EntryKind::missing;
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return EntryKind::link;
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return EntryKind::directory;
+    return EntryKind::file;
+}
+
+bool only_name_of(const char* name, const char* file) {
+    BY_HANDLE_FILE_INFORMATION in {}, entry {};
+    if (entry_kind(name) != EntryKind::file || !entry_identity(name, &entry) || !file_identity(file, &in)) return false;
+    return same_identity(entry, in) && entry.nNumberOfLinks == 1;
+}
+
+bool remove_entry(const char* path) {
+    const DWORD attributes = GetFileAttributesA(path);
+    // A link to a folder is removed as a folder; its target stays.
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return RemoveDirectoryA(path) != 0;
+    return DeleteFileA(path) != 0;
+}
+
+std::FILE* create_new(const char* path) { return open_new(path, FILE_ATTRIBUTE_NORMAL); }
+
+void take_over_permissions(std::FILE*, const char*) {
+    // Windows files carry no permission bits; a new file inherits the
+    // folder's access rights.
+}
+
+bool replace_name(const char* from, const char* to) {
+    // The temporary file was hidden; the restored one is not.
+    SetFileAttributesA(from, FILE_ATTRIBUTE_NORMAL);
+    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+std::FILE* open_append_no_link(const char* path) {
+    HANDLE h = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return nullptr;
+    BY_HANDLE_FILE_INFORMATION info {};
+    if (!GetFileInformationByHandle(h, &info) ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0 ||
+        GetFileType(h) != FILE_TYPE_DISK) {
+        CloseHandle(h);
+        return nullptr;
+    }
+    return stream_of(h, _O_APPEND | _O_TEXT, "a");
+}
 
 bool same_file(const char* a, const char* b) {
     BY_HANDLE_FILE_INFORMATION ia {}, ib {};
@@ -84,16 +197,20 @@ BOOL WINAPI remove_and_end(DWORD event) {
 
 }  // namespace
 
-void remove_on_interrupt(const char* path) {
+std::FILE* create_temporary(const char* path) {
     output_armed = 0;
     if (std::snprintf(interrupted_output, sizeof interrupted_output, "%s", path) >=
         static_cast<int>(sizeof interrupted_output))
-        return;
+        return nullptr;
     if (main_thread == nullptr)
         DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &main_thread,
                         THREAD_SUSPEND_RESUME, FALSE, 0);
-    output_armed = 1;
     if (!handler_installed) handler_installed = SetConsoleCtrlHandler(remove_and_end, TRUE) != 0;
+    // Armed only once the file is ours: an event in between leaves at most
+    // this hidden file, never removes a name another process created.
+    std::FILE* file = open_new(path, FILE_ATTRIBUTE_HIDDEN);
+    if (file != nullptr) output_armed = 1;
+    return file;
 }
 
 void keep_on_interrupt() { output_armed = 0; }

@@ -1,9 +1,18 @@
-// The terminal, for the program's key prompt. Compiled into the program,
-// not the library: the library never reads from the user.
+// The terminal: the program's key prompt, and what the console output goes
+// to. Compiled into the program and into the library alike (each keeps its
+// own copy; the library exports none of it).
 #pragma once
 #include <string>
 
 namespace kestrav3::platform {
+
+// True when standard output is a terminal (a console on Windows).
+bool output_is_terminal();
+
+// A closed pipe or a file-size limit must not end the program: the write
+// that meets it fails instead (SIGPIPE and SIGXFSZ ignored; nothing to do
+// on Windows).
+void ignore_output_signals();
 
 // True when standard input is a terminal.
 bool input_is_terminal();

@@ -1,4 +1,4 @@
-// POSIX terminal: the key prompt without echo.
+// POSIX terminal: the key prompt without echo, and what output goes to.
 #include "platform/terminal.h"
 
 #include <fcntl.h>
@@ -29,6 +29,13 @@ void say(const char* text) {
 }  // namespace
 
 bool input_is_terminal() { return isatty(STDIN_FILENO) == 1; }
+
+bool output_is_terminal() { return isatty(STDOUT_FILENO) == 1; }
+
+void ignore_output_signals() {
+    signal(SIGPIPE, SIG_IGN);
+    signal(SIGXFSZ, SIG_IGN);
+}
 
 bool read_hidden_line(const char* prompt, std::string& line) {
     tty_fd = open("/dev/tty", O_RDWR | O_CLOEXEC);

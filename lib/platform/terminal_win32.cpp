@@ -1,4 +1,4 @@
-// Windows console: the key prompt without echo.
+// Windows console: the key prompt without echo, and what output goes to.
 #include "platform/terminal.h"
 
 #define WIN32_LEAN_AND_MEAN
@@ -45,6 +45,10 @@ bool read_console_line(std::string& line) {
 }  // namespace
 
 bool input_is_terminal() { return _isatty(0) != 0; }
+
+bool output_is_terminal() { return _isatty(1) != 0; }
+
+void ignore_output_signals() {}
 
 bool read_hidden_line(const char* prompt, std::string& line) {
     console_in = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,

@@ -14,6 +14,7 @@ enum : int {
     ERR_NUMBER = -10,
     ERR_REDUNDANCY = -11,
     ERR_HEADER = -12,
+    ERR_NAME_REFUSED = -13,
     ERR_NOISE = -20,
 };
 
