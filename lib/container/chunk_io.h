@@ -20,7 +20,17 @@ public:
     // A new output, unbuffered: every chunk goes to the system as it is
     // written (platform::write_through), so a buffer would only add a copy.
     static Stream writer(const char* path);
+    Stream() : file_(nullptr) {}
     Stream(Stream&& other) noexcept : file_(other.file_), buffer_(std::move(other.buffer_)) { other.file_ = nullptr; }
+    Stream& operator=(Stream&& other) noexcept {
+        if (this != &other) {
+            close();
+            file_ = other.file_;
+            buffer_ = std::move(other.buffer_);
+            other.file_ = nullptr;
+        }
+        return *this;
+    }
     Stream(const Stream&) = delete;
     Stream& operator=(const Stream&) = delete;
     ~Stream() { close(); }
