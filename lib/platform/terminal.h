@@ -1,5 +1,6 @@
-// The terminal, for the program's key prompt. Compiled into the program,
-// not the library: the library never reads from the user.
+// The terminal: the program's key prompt, and whether output goes to a
+// terminal. Compiled into the program and the library; the library only
+// asks about its output, it never reads from the user.
 #pragma once
 #include <string>
 
@@ -7,6 +8,9 @@ namespace kestrav3::platform {
 
 // True when standard input is a terminal.
 bool input_is_terminal();
+
+// True when standard output is a terminal.
+bool output_is_terminal();
 
 // Shows prompt on the terminal and reads one line without echoing it (the
 // line feed removed). False when there is no terminal to read from.

@@ -30,6 +30,8 @@ void say(const char* text) {
 
 bool input_is_terminal() { return isatty(STDIN_FILENO) == 1; }
 
+bool output_is_terminal() { return isatty(STDOUT_FILENO) == 1; }
+
 bool read_hidden_line(const char* prompt, std::string& line) {
     tty_fd = open("/dev/tty", O_RDWR | O_CLOEXEC);
     if (tty_fd < 0) return false;

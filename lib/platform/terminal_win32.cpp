@@ -46,6 +46,12 @@ bool read_console_line(std::string& line) {
 
 bool input_is_terminal() { return _isatty(0) != 0; }
 
+// A console, not a file or pipe that _isatty would also take for the NUL device.
+bool output_is_terminal() {
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+}
+
 bool read_hidden_line(const char* prompt, std::string& line) {
     console_in = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                              OPEN_EXISTING, 0, nullptr);
