@@ -15,6 +15,10 @@ std::string stage_input(const std::uint8_t* data, std::size_t size);
 // turned up beside that folder.
 void clean_up_after_run();
 
+// Aborts when the private folder holds anything but the input: for a run
+// that must write nothing.
+void expect_only_input();
+
 constexpr const char* fuzz_key = "fuzz key";
 
 }  // namespace kestrav3::fuzzing
