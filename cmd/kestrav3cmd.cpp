@@ -1,6 +1,7 @@
-// kestrav3: codes, restores and describes files through kestrav3lib.
+// kestrav3: codes, restores, tests and describes files through kestrav3lib.
 // Exit status: 0 success, 1 the operation failed, 2 the command line was not
-// understood (the help text was printed).
+// understood (the help text was printed), 3 the test found a coded file not
+// intact (damaged or missing blocks, or bytes after the last group).
 #include <clocale>
 #include <cstdio>
 #include <cstring>
@@ -15,8 +16,14 @@ namespace {
 constexpr int exit_ok = 0;
 constexpr int exit_failed = 1;
 constexpr int exit_usage = 2;
+constexpr int exit_not_intact = 3;
 
 int status_of(int result) { return result < 0 ? exit_failed : exit_ok; }
+
+int test(const char* file, const char* key) {
+    const int result = kestrav3test(file, key, 1);
+    return result < 0 ? exit_failed : result > 0 ? exit_not_intact : exit_ok;
+}
 
 int describe(const char* file, const char* key) {
     char text[3000];
@@ -58,11 +65,12 @@ int run_operation(const char* option, const char* file, const char* key) {
     if (std::strcmp(option, "-cg") == 0) return status_of(kestrav3code_g(file, key, 1));
     if (std::strcmp(option, "-d") == 0) return status_of(kestrav3decode(file, key, 1));
     if (std::strcmp(option, "-dg") == 0) return status_of(kestrav3decode_g(file, key, 1));
+    if (std::strcmp(option, "-t") == 0) return test(file, key);
     return describe(file, key);
 }
 
 bool is_operation(const char* option) {
-    for (const char* known : {"-c", "-cg", "-d", "-dg", "-m"})
+    for (const char* known : {"-c", "-cg", "-d", "-dg", "-t", "-m"})
         if (std::strcmp(option, known) == 0) return true;
     return false;
 }

@@ -63,4 +63,14 @@ void clean_up_after_run(bool restored) {
         if (entry.path().filename() != "in.archi") fs::remove_all(entry.path());
 }
 
+void expect_only_input() {
+    Sandbox& box = sandbox();
+    for (const auto& entry : fs::directory_iterator(box.root))
+        if (entry.path().filename() != "in.archi") {
+            std::fprintf(stderr, "a run that must write nothing wrote %s\n", entry.path().c_str());
+            std::abort();
+        }
+    clean_up_after_run();
+}
+
 }  // namespace kestrav3::fuzzing

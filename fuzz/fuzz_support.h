@@ -16,6 +16,10 @@ std::string stage_input(const std::uint8_t* data, std::size_t size);
 // may leave: its hash-error log, and the restored file when restored.
 void clean_up_after_run(bool restored = false);
 
+// Aborts when the private folder holds anything but the input: for a run
+// that must write nothing.
+void expect_only_input();
+
 constexpr const char* fuzz_key = "fuzz key";
 
 }  // namespace kestrav3::fuzzing

@@ -19,7 +19,17 @@ public:
     static Stream reader(const char* path, std::size_t buffer_size);
     // Owns a stream opened elsewhere (by the platform layer); null is allowed.
     explicit Stream(std::FILE* file) : file_(file) {}
+    Stream() : file_(nullptr) {}
     Stream(Stream&& other) noexcept : file_(other.file_), buffer_(std::move(other.buffer_)) { other.file_ = nullptr; }
+    Stream& operator=(Stream&& other) noexcept {
+        if (this != &other) {
+            close();
+            file_ = other.file_;
+            buffer_ = std::move(other.buffer_);
+            other.file_ = nullptr;
+        }
+        return *this;
+    }
     Stream(const Stream&) = delete;
     Stream& operator=(const Stream&) = delete;
     ~Stream() { close(); }

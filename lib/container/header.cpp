@@ -8,7 +8,10 @@
 
 #include "container/chunk_io.h"
 #include "container/container.h"
+#include "platform/platform.h"
+#include "shared/options.h"
 #include "shared/results.h"
+#include "textconv/native_text.h"
 
 namespace kestrav3 {
 
@@ -37,12 +40,89 @@ int read_header_copies(std::FILE* in, HeaderBlock& copy1, HeaderBlock& copy2, in
     return result != 0 ? result : read_chunk(in, copy2.data(), BLOCK_SIZE, ERR_READ, short_read_result);
 }
 
-std::optional<std::string> lookup_field(const HeaderBlock& copy1, const HeaderBlock& copy2, std::string_view name) {
+std::optional<std::string> lookup_field(const HeaderBlock& copy1, const HeaderBlock& copy2, std::string_view name,
+                                        bool* from_copy2) {
     std::string value;
     select_value(record_text(copy1), name, value);
-    if (value == "NULL") select_value(record_text(copy2), name, value);
+    if (value == "NULL") {
+        select_value(record_text(copy2), name, value);
+        if (value != "NULL" && from_copy2 != nullptr) *from_copy2 = true;
+    }
     if (value == "NULL") return std::nullopt;
     return value;
+}
+
+namespace {
+
+// Looks up the named fields in order; false when one is missing from both copies.
+class FieldReader {
+public:
+    FieldReader(const HeaderBlock& copy1, const HeaderBlock& copy2, HeaderRecord& record)
+        : copy1_(copy1), copy2_(copy2), record_(record) {}
+
+    bool text(std::string_view name, std::string& value) {
+        bool from_copy2 = false;
+        auto found = lookup_field(copy1_, copy2_, name, &from_copy2);
+        if (!found) return false;
+        if (from_copy2) record_.from_copy2.push_back(name);
+        value = std::move(*found);
+        return true;
+    }
+    bool number(std::string_view name, long long& value) {
+        std::string found;
+        if (!text(name, found)) return false;
+        value = parse_number(found);
+        return true;
+    }
+
+private:
+    const HeaderBlock& copy1_;
+    const HeaderBlock& copy2_;
+    HeaderRecord& record_;
+};
+
+int read_geometry(FieldReader& fields, HeaderRecord& record) {
+    std::string name;
+    if (!fields.text("FN", name) || !fields.number("BLOCKSIZE", record.blocksize) ||
+        !fields.number("NBLOCKS", record.nblocks) || !fields.number("REST", record.rest))
+        return ERR_EMPTY;
+    record.name = code_utf8 == 1 ? utf8_to_native(name.c_str(), static_cast<int>(name.size())) : name;
+    if (record.blocksize > BLOCK_SIZE) return ERR_NOMEM;
+    if (record.blocksize <= 0 || record.nblocks < 0 || record.nblocks > max_blocks || record.rest < 0 ||
+        record.rest > BLOCK_SIZE || !restorable_name(record.name))
+        return ERR_HEADER;
+    return 0;
+}
+
+int read_metadata_length(FieldReader& fields, const HeaderBlock& copy1, HeaderRecord& record) {
+    // The name's value is not used: finding it proves that the header decoded.
+    if (!fields.text("FN", record.name) || !fields.number("LENMET", record.lenmet)) return ERR_EMPTY;
+    if (record.lenmet < 0 || record.lenmet > max_metadata) return ERR_HEADER;
+    // The text always comes from copy 1, whichever copy gave its length.
+    record.metadata.assign(reinterpret_cast<const char*>(copy1.data()) + metadata_offset,
+                           static_cast<std::size_t>(record.lenmet) + 1);
+    return 0;
+}
+
+}  // namespace
+
+int open_coded_file(const char* path, const char* key, RecordUse use, int short_read_result, Stream& in,
+                    HeaderRecord& record) {
+    int result = check_key(key);
+    if (result != 0) return result;
+    if (!holds_first_header(path)) return ERR_READ;
+
+    gen_kmatrix(key);
+    // A buffer of two header chunks: it is empty when the first batch of
+    // groups is read, so each batch's read goes mostly straight into it.
+    in = Stream::reader(path, 2 * BLOCK_SIZE);
+    if (!in) return ERR_READ;
+    static HeaderBlock copy1, copy2;
+    if ((result = read_header_copies(in.get(), copy1, copy2, short_read_result)) != 0) return result;
+
+    record = HeaderRecord{};
+    FieldReader fields(copy1, copy2, record);
+    return use == RecordUse::blocks ? read_geometry(fields, record) : read_metadata_length(fields, copy1, record);
 }
 
 long long parse_number(std::string_view text) {

@@ -7,8 +7,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "container/chunk_io.h"
 #include "shared/sizes.h"
+#include "transform/transform.h"
 
 namespace kestrav3 {
 
@@ -21,13 +24,43 @@ std::string_view record_text(const HeaderBlock& copy);
 // error gives ERR_READ; a file ending inside them gives short_read_result.
 int read_header_copies(std::FILE* in, HeaderBlock& copy1, HeaderBlock& copy2, int short_read_result);
 
-// The field from copy 1, or from copy 2 when copy 1 lacks it; nothing when
-// neither has it.
-std::optional<std::string> lookup_field(const HeaderBlock& copy1, const HeaderBlock& copy2, std::string_view name);
+// The field from copy 1, or from copy 2 when copy 1 lacks it (then
+// *from_copy2 is set, when given); nothing when neither has it.
+std::optional<std::string> lookup_field(const HeaderBlock& copy1, const HeaderBlock& copy2, std::string_view name,
+                                        bool* from_copy2 = nullptr);
 
 // A number by the atoi rule (leading white space, one sign, digits up to the
 // first other character, none gives 0), saturated to the range of long long.
 long long parse_number(std::string_view text);
+
+// What a reader takes from the header record of a coded file.
+struct HeaderRecord {
+    std::string name;  // FN, in native text
+    long long blocksize = 0;
+    long long nblocks = 0;
+    long long rest = 0;
+    long long lenmet = 0;
+    // The metadata reader's bytes from offset 800 of copy 1: the text and
+    // the byte after it (a conversion may pair that byte with the last).
+    std::string metadata;
+    // Fields copy 1 lacked and copy 2 gave, in the order they were looked up.
+    std::vector<std::string_view> from_copy2;
+};
+
+// The fields a reader needs: restoring and testing need the name and the
+// block geometry; the metadata reader needs the name and LENMET.
+enum class RecordUse { blocks, metadata };
+
+// The start that every reader of a coded file shares: the key checked, the
+// file at least as long as one header copy, the key matrix derived, the file
+// opened into in, both header copies read and decoded, the needed fields
+// looked up (copy 1 first, copy 2 for what copy 1 lacks) and refused when
+// missing (ERR_EMPTY, as a wrong key gives), unsafe or impossible
+// (ERR_HEADER, or ERR_NOMEM for a block longer than 4096 bytes). in is left
+// at the first group. short_read_result: the result for a file that ends
+// inside the header copies.
+int open_coded_file(const char* path, const char* key, RecordUse use, int short_read_result, Stream& in,
+                    HeaderRecord& record);
 
 // Random filler, then the record text at offset 0 and the metadata (if any)
 // with its NUL at offset 800.

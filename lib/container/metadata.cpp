@@ -17,38 +17,23 @@ namespace {
 
 constexpr char no_metadata[] = "no added file description";
 
-// Both header copies; a file that ends early is unreadable.
-int read_headers(const char* path, HeaderBlock& copy1, HeaderBlock& copy2) {
-    Stream in(path, "rb");
-    if (!in) return ERR_READ;
-    return read_header_copies(in.get(), copy1, copy2, ERR_READ);
-}
-
 }  // namespace
 
 int decode_met(const char* path, const char* key, char* text) {
-    int result = check_key(key);
-    if (result != 0) return result;
-    if (!holds_first_header(path)) return ERR_READ;
-
-    gen_kmatrix(key);
-    static HeaderBlock copy1, copy2;
-    if ((result = read_headers(path, copy1, copy2)) != 0) return result;
-
-    const auto name = lookup_field(copy1, copy2, "FN");
-    const auto length = lookup_field(copy1, copy2, "LENMET");
-    if (!name || !length) return ERR_EMPTY;
-    const long long n = parse_number(*length);
-    if (n < 0 || n > max_metadata) return ERR_HEADER;
-    if (n == 0) {
+    HeaderRecord record;
+    {
+        // Only the header copies are read; a file that ends inside them is unreadable.
+        Stream in;
+        const int result = open_coded_file(path, key, RecordUse::metadata, ERR_READ, in, record);
+        if (result != 0) return result;
+    }
+    if (record.lenmet == 0) {
         std::memcpy(text, no_metadata, sizeof no_metadata);
         return 0;
     }
-    // The text always comes from copy 1, whichever copy gave its length; the
-    // byte after it is passed along because a conversion may pair it.
-    const char* stored = reinterpret_cast<const char*>(copy1.data()) + metadata_offset;
-    const std::string native =
-        code_utf8 == 1 ? utf8_to_native(stored, static_cast<int>(n)) : std::string(stored, static_cast<std::size_t>(n));
+    const auto n = static_cast<std::size_t>(record.lenmet);
+    const std::string native = code_utf8 == 1 ? utf8_to_native(record.metadata.c_str(), static_cast<int>(n))
+                                              : record.metadata.substr(0, n);
     std::memcpy(text, native.c_str(), native.size() + 1);
     return 0;
 }

@@ -3,7 +3,8 @@
  *
  * Texts are NUL-terminated 8-bit strings owned by the caller. The report flag
  * asks, when it is 1, for the console progress line and the framed message of
- * a failure. Results are 0 on success and a negative error code otherwise.
+ * a failure. Results are 0 on success and a negative error code otherwise
+ * (kestrav3test also returns a positive count, see there).
  * Calls must not overlap: the library keeps its working state process-wide.
  */
 #ifndef KESTRAV3LIB_H
@@ -33,6 +34,13 @@ KESTRAV3_API int kestrav3decode_g(const char *file, const char *key, int report)
 
 /* Fills text (at least 3000 bytes) with the metadata of a coded file. */
 KESTRAV3_API int kestrav3desc(const char *file, const char *key, char *text, int report);
+
+/* Checks every block of a coded file against its digest without restoring
+ * it; writes no file. Returns 0 when the file is intact, a negative error
+ * code when it cannot be read, or a positive count: the damaged and missing
+ * blocks, plus one when bytes follow the last group. With report 1 it shows
+ * the progress line and prints a report (or the framed message of a failure). */
+KESTRAV3_API int kestrav3test(const char *file, const char *key, int report);
 
 /* Prints the program version for "-v", the noise generator version for "-vg". */
 KESTRAV3_API void kestrav3ver(const char *option);

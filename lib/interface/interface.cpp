@@ -1,10 +1,11 @@
-// The eight exported operations, the option globals they set, and the
+// The nine exported operations, the option globals they set, and the
 // texts of errors, help and version.
 #include <array>
 #include <cstdio>
 #include <string_view>
 
 #include "container/container.h"
+#include "container/tester.h"
 #include "shared/options.h"
 #include "shared/results.h"
 #include "kestrav3lib.h"
@@ -102,6 +103,13 @@ int kestrav3decode_g(const char* file, const char* key, int report) {
 
 int kestrav3desc(const char* file, const char* key, char* text, int report) {
     return run(report, keep_window_setting, [&] { return decode_met(file, key, text); });
+}
+
+int kestrav3test(const char* file, const char* key, int report) {
+    static TestOutcome outcome;
+    const int result = run(report, 0, [&] { return test_streams(file, key, outcome); });
+    if (result >= 0 && report == 1) print_test_report(outcome);
+    return result;
 }
 
 void kestrav3ver(const char* option) {

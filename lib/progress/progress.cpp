@@ -16,7 +16,9 @@ std::FILE* fp_windows_progress_bar = nullptr;
 
 namespace {
 platform::SharedBlock channel;
-}
+// True while the console line shows a value below 100.
+bool line_open = false;
+}  // namespace
 
 void progress_bar(int percent) {
     if (runlevel == -1 || percent > 100 || runlevel3 == 0) return;
@@ -25,10 +27,17 @@ void progress_bar(int percent) {
     for (int i = 0; i < backspaces; ++i) std::putchar('\b');
     std::printf("progress: %d%s", percent, "%");
     std::fflush(stdout);
+    line_open = percent != 100;
     if (percent == 100) {
         std::putchar('\n');
         runlevel3 = 0;
     }
+}
+
+void progress_line_end() {
+    if (!line_open) return;
+    std::putchar('\n');
+    line_open = false;
 }
 
 int shmem_sender_open() {

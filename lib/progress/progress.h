@@ -11,6 +11,10 @@ extern int runlevel3;
 // Rewrites the console line with "progress: <percent>%".
 void progress_bar(int percent);
 
+// Ends a console line that a run left open before 100 with the line feed it
+// lacks, so that text printed next starts on a line of its own.
+void progress_line_end();
+
 // Channel state while the window program runs.
 extern void* hMapFile;
 extern unsigned char* pBuf;

@@ -1,0 +1,123 @@
+#include "container/tester.h"
+
+#include <climits>
+#include <cstdio>
+
+#include "container/chunk_io.h"
+#include "container/groups.h"
+#include "shared/options.h"
+#include "shared/results.h"
+#include "platform/terminal.h"
+#include "progress/progress.h"
+#include "textconv/visible_text.h"
+
+namespace kestrav3 {
+
+void BlockList::add_run(long long first, long long last) {
+    if (!runs_.empty() && runs_.back().second + 1 == first)
+        runs_.back().second = last;
+    else
+        runs_.emplace_back(first, last);
+    count_ += last - first + 1;
+}
+
+std::string BlockList::text() const {
+    if (runs_.empty()) return "none";
+    std::string out;
+    for (const auto& [first, last] : runs_) {
+        if (!out.empty()) out += ' ';
+        out += std::to_string(first);
+        if (last == first) continue;
+        out += last == first + 1 ? ' ' : '-';
+        out += std::to_string(last);
+    }
+    return out;
+}
+
+BlockList TestOutcome::missing() const {
+    BlockList list;
+    if (!ended_early) return list;
+    if (complete < record.nblocks) list.add_run(complete, record.nblocks - 1);
+    if (record.rest > 0) list.add(record.nblocks + 1);
+    return list;
+}
+
+int TestOutcome::result() const {
+    const long long bad = damaged.count() + missing().count() + (trailing > 0 ? 1 : 0);
+    return bad > INT_MAX ? INT_MAX : static_cast<int>(bad);
+}
+
+namespace {
+
+// Counts what follows the last group, reading it through to the end.
+int count_trailing(std::FILE* in, long long& trailing) {
+    auto& buffer = group_batch().raw;
+    std::size_t got = 0;
+    while ((got = std::fread(buffer.data(), 1, buffer.size(), in)) > 0) trailing += static_cast<long long>(got);
+    return std::ferror(in) ? ERR_IO_STOPPED : 0;
+}
+
+const char* plural(long long n) { return n == 1 ? "" : "s"; }
+
+std::string blocks_line(const HeaderRecord& record) {
+    const long long total = record.nblocks + (record.rest > 0 ? 1 : 0);
+    std::string line = std::to_string(total);
+    if (total == 0) return line;
+    line += " (";
+    if (record.nblocks > 0) {
+        line += record.nblocks == 1 ? "full block 0" : "full blocks 0-" + std::to_string(record.nblocks - 1);
+        line += " of " + std::to_string(record.blocksize) + " bytes";
+        if (record.rest > 0) line += ", ";
+    }
+    if (record.rest > 0)
+        line += "rest block " + std::to_string(record.nblocks + 1) + " of " + std::to_string(record.rest) + " bytes";
+    return line + ")";
+}
+
+std::string copy2_note(const HeaderRecord& record) {
+    std::string fields;
+    for (const auto field : record.from_copy2) {
+        if (!fields.empty()) fields += ", ";
+        fields += field;
+    }
+    return fields + " taken from header copy 2 (copy 1 lacks " + (record.from_copy2.size() == 1 ? "it" : "them") +
+           ")";
+}
+
+}  // namespace
+
+int test_streams(const char* path, const char* key, TestOutcome& outcome) {
+    outcome = TestOutcome{};
+    Stream in;
+    int result = open_coded_file(path, key, RecordUse::blocks, ERR_IO_STOPPED, in, outcome.record);
+    if (result != 0) return result;
+
+    result = walk_groups(in.get(), outcome.record, [&](const std::uint8_t*, int, bool intact, long long number) {
+        ++outcome.complete;
+        if (!intact) outcome.damaged.add(number);
+        return 0;
+    });
+    if (result == groups_ended) outcome.ended_early = true;
+    else if (result != 0) return result;
+    if (!outcome.ended_early && (result = count_trailing(in.get(), outcome.trailing)) != 0) return result;
+    return outcome.result();
+}
+
+void print_test_report(const TestOutcome& outcome) {
+    const HeaderRecord& record = outcome.record;
+    progress_line_end();
+    const std::string name = platform::output_is_terminal() ? visible_text(record.name) : record.name;
+    std::printf(" Name:      %s\n", name.c_str());
+    std::printf(" Size:      %lld bytes\n", record.nblocks * record.blocksize + record.rest);
+    std::printf(" Blocks:    %s\n", blocks_line(record).c_str());
+    if (!record.from_copy2.empty()) std::printf(" Note:      %s\n", copy2_note(record).c_str());
+    std::printf(" Damaged:   %s\n", outcome.damaged.text().c_str());
+    if (outcome.ended_early)
+        std::printf(" Missing:   %s (the coded file ends after %lld complete block%s)\n",
+                    outcome.missing().text().c_str(), outcome.complete, plural(outcome.complete));
+    if (outcome.trailing > 0)
+        std::printf(" Trailing:  %lld byte%s after the last group\n", outcome.trailing, plural(outcome.trailing));
+    std::printf(" Result:    %s\n", outcome.result() == 0 ? "intact" : "not intact");
+}
+
+}  // namespace kestrav3

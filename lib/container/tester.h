@@ -1,0 +1,50 @@
+// The test of a coded file: every group read and checked as the restore
+// does, nothing written.
+#pragma once
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "container/header.h"
+
+namespace kestrav3 {
+
+// Block numbers added in ascending order, kept as runs of consecutive numbers
+// (a damaged stretch of a large file costs one entry, not one per block).
+class BlockList {
+public:
+    void add(long long number) { add_run(number, number); }
+    void add_run(long long first, long long last);
+    long long count() const { return count_; }
+    // "none", or the numbers separated by spaces, a run of three or more
+    // written as first-last.
+    std::string text() const;
+
+private:
+    std::vector<std::pair<long long, long long>> runs_;
+    long long count_ = 0;
+};
+
+struct TestOutcome {
+    HeaderRecord record;
+    BlockList damaged;           // blocks whose digest differs from their record
+    long long complete = 0;      // groups read whole
+    bool ended_early = false;    // the file ends before the last group is whole
+    long long trailing = 0;      // bytes after the last group
+
+    // The blocks the file ends before, in the log's numbering.
+    BlockList missing() const;
+    // 0 when intact; otherwise the count of damaged and missing blocks, and
+    // one more for bytes after the last group (at most INT_MAX).
+    int result() const;
+};
+
+// Reads the coded file at path as the restore does and checks every block;
+// writes nothing. Returns outcome.result(), or a negative error code when the
+// file cannot be read (the restore's codes for the same failures).
+int test_streams(const char* path, const char* key, TestOutcome& outcome);
+
+// The report lines of a finished test (see the README for their form).
+void print_test_report(const TestOutcome& outcome);
+
+}  // namespace kestrav3
