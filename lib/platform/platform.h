@@ -34,6 +34,14 @@ bool same_file(const char* a, const char* b);
 void remove_on_interrupt(const char* path);
 void keep_on_interrupt();
 
+// Text ------------------------------------------------------------------------
+
+// The Unicode code point of a Windows-1250 byte, by the system's own mapping
+// of that code page; 0 for a byte the code page leaves undefined (81, 83,
+// 88, 90, 98) or when the mapping cannot be had. ASCII bytes are their own
+// code points.
+std::uint32_t cp1250_code_point(unsigned char byte);
+
 // Clock and processor ---------------------------------------------------------
 
 // The real-time clock; false when it cannot be read.
