@@ -43,10 +43,12 @@ int decode_met(const char* path, const char* key, char* text) {
         return 0;
     }
     // The text always comes from copy 1, whichever copy gave its length; the
-    // byte after it is passed along because a conversion may pair it.
+    // byte after it is passed along because a conversion may pair it. Read
+    // on POSIX, a Windows coder's pairs can grow into longer characters:
+    // the text is kept to what the caller's buffer holds.
     const char* stored = reinterpret_cast<const char*>(copy1.data()) + metadata_offset;
-    const std::string native =
-        code_utf8 == 1 ? utf8_to_native(stored, static_cast<int>(n)) : std::string(stored, static_cast<std::size_t>(n));
+    const std::string native = code_utf8 == 1 ? utf8_to_native(stored, static_cast<int>(n), max_metadata)
+                                              : std::string(stored, static_cast<std::size_t>(n));
     std::memcpy(text, native.c_str(), native.size() + 1);
     return 0;
 }
