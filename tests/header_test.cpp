@@ -2,6 +2,8 @@
 // metadata reader's refusal of headers that would be unsafe to act on.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "cli_support.h"
@@ -169,6 +171,57 @@ TEST(CraftedHeader, MetadataTextIsAlwaysTerminated) {
     ASSERT_EQ(decode_met(coded.string().c_str(), "craft key", text), 0);
     EXPECT_EQ(std::string(text), "abc");
 }
+
+// A coded file from the other system's coder: "šťastný Žralok.txt" with
+// metadata, stored as that coder stores them, restores under the letters.
+TEST(CraftedHeader, NamesAndMetadataFromTheOtherSystemKeepTheirLetters) {
+#if defined(_WIN32)
+    // The POSIX coder stores real UTF-8, which the table lacks for š, ť, Ž, €.
+    const std::string name = "šťastný Žralok.txt";
+    const std::string meta = "Popis: šťastný Žralok za 5 €\n";
+#else
+    // The Windows coder stores the Windows-1250 bytes 80..9F as the table's
+    // pairs C2 80..C2 9F, which are control characters in UTF-8.
+    const std::string name = "\xC2\x9A\xC2\x9D" "astn\xC3\xBD \xC2\x9Eralok.txt";
+    const std::string meta = "Popis: \xC2\x9A\xC2\x9D" "astn\xC3\xBD \xC2\x9Eralok za 5 \xC2\x80\n";
+#endif
+    TempDir dir;
+    const fs::path coded = dir / "c.archi";
+    write_crafted(coded,
+                  "FN=" + name + "&BLOCKSIZE=4096&NBLOCKS=0&REST=0&LENMET=" + std::to_string(meta.size()) + "&",
+                  meta, 0);
+    ASSERT_EQ(decode_streams(coded.string().c_str(), "craft key"), 0);
+    EXPECT_TRUE(fs::exists(dir.path() / native_name(native("šťastný Žralok.txt"))));
+    EXPECT_EQ(entries(dir.path()), 2u);
+    char text[3000];
+    ASSERT_EQ(decode_met(coded.string().c_str(), "craft key", text), 0);
+    EXPECT_EQ(std::string(text), native("Popis: šťastný Žralok za 5 €\n"));
+}
+
+#if !defined(_WIN32)
+// Read on POSIX, each pair C2 80 (the Windows coder's euro sign) grows into
+// three bytes; the text stops at the last whole character that fits the
+// caller's 3000 bytes.
+TEST(CraftedHeader, MetadataGrownByReadingStaysInTheCallersBuffer) {
+    TempDir dir;
+    const fs::path coded = dir / "m.archi";
+    std::string meta;
+    for (int i = 0; i < 1499; ++i) meta += "\xC2\x80";
+    meta += "a";
+    write_crafted(coded, "FN=x.bin&BLOCKSIZE=4096&NBLOCKS=0&REST=0&LENMET=2999&", meta);
+    // Room for the whole grown text, so that a write past 3000 bytes shows.
+    std::array<char, 5000> text;
+    text.fill('z');
+    ASSERT_EQ(decode_met(coded.string().c_str(), "craft key", text.data()), 0);
+    std::string euros;
+    for (int i = 0; i < 999; ++i) euros += "€";
+    const std::string shown(text.data());
+    EXPECT_EQ(shown.size(), euros.size());
+    EXPECT_TRUE(shown == euros) << "not 999 euro signs";
+    EXPECT_TRUE(std::all_of(text.begin() + 3000, text.end(), [](char c) { return c == 'z'; }))
+        << "written past 3000 bytes";
+}
+#endif
 
 }  // namespace
 }  // namespace kestrav3::testing

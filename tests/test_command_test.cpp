@@ -261,15 +261,16 @@ TEST(BlockList, RunsOfThreeOrMoreAreRanges) {
 // POSIX only: a pseudo-terminal to print on.
 TEST(TestCommandTerminal, TheStoredNameIsEscapedOnATerminalOnly) {
     TempDir dir;
-    const std::string name = std::string("del") + '\x7f' + ".bin";
+    // U+0081, a C1 control the coder accepts in a UTF-8 name.
+    const std::string name = "c1\xC2\x81.bin";
     write_file(dir / name, "a few bytes");
     ASSERT_EQ(run_cli({"-c", name, "term key"}, dir.path()).status, 0);
     fs::remove(dir / name);
-    const std::string coded = std::string("del_.bin.archi");
+    const std::string coded = std::string("c1_.bin.archi");
     ASSERT_TRUE(fs::exists(dir / coded));
     const RunResult shown = run_cli_on_terminal({"-t", coded, "term key"}, dir.path(), {});
     EXPECT_EQ(shown.status, 0);
-    EXPECT_NE(shown.out.find(" Name:      del\\x7F.bin\r\n"), std::string::npos) << shown.out;
+    EXPECT_NE(shown.out.find(" Name:      c1\\u0081.bin\r\n"), std::string::npos) << shown.out;
     const RunResult piped = run_cli({"-t", coded, "term key"}, dir.path());
     EXPECT_EQ(line_of(piped.out, "Name:"), " Name:      " + name);
 }

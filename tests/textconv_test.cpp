@@ -1,5 +1,7 @@
 #include "textconv/textconv.h"
 
+#include "platform/platform.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,6 +17,9 @@ using kestrav3::conv_cp1250_to_utf8;
 using kestrav3::conv_utf8_to_cp1250;
 using kestrav3::filter_utf8_to_ascii;
 using kestrav3::filter_w1250_to_ascii;
+using kestrav3::conv_stored_utf8_to_cp1250;
+using kestrav3::conv_stored_utf8_to_utf8;
+using kestrav3::filter_utf8_name_to_ascii;
 
 // The source is copied into a string, so the byte after the counted length
 // is the string's NUL unless the caller passes a longer text and a shorter
@@ -225,6 +230,144 @@ TEST(TextConv, Utf8FilterAgreesWithW1250FilterOnConvertedBytes) {
   }
   const std::string name = "\x8E\x6C\x75\x9D\x6F\x75\xE8\x6B\xFD\x20\x6B\xF9\xF2\x2E\x74\x78\x74";
   EXPECT_EQ(utf8_filtered(to_utf8(name)), "Zlutoucky_kun.txt");
+}
+
+// The Czech and Slovak alphabets' letters with a diacritic, as real UTF-8
+// and as Windows-1250.
+const std::string kLettersUtf8 =
+    "áäčďéěíĺľňóôŕřšťúůýž"
+    "ÁÄČĎÉĚÍĹĽŇÓÔŔŘŠŤÚŮÝŽ";
+const std::string kLetters1250 =
+    "\xE1\xE4\xE8\xEF\xE9\xEC\xED\xE5\xBE\xF2\xF3\xF4\xE0\xF8\x9A\x9D\xFA\xF9\xFD\x9E"
+    "\xC1\xC4\xC8\xCF\xC9\xCC\xCD\xC5\xBC\xD2\xD3\xD4\xC0\xD8\x8A\x8D\xDA\xD9\xDD\x8E";
+
+std::string read_as_utf8(const std::string& src, int len, std::size_t max_size = std::string::npos) {
+  return conv_stored_utf8_to_utf8(src.c_str(), len, max_size);
+}
+std::string read_as_utf8(const std::string& src) { return read_as_utf8(src, static_cast<int>(src.size())); }
+
+std::string read_as_cp1250(const std::string& src, int len, int* out_len_ret = nullptr) {
+  std::string dst(static_cast<std::size_t>(len) + 1, '#');
+  int out_len = -1;
+  conv_stored_utf8_to_cp1250(src.c_str(), len, dst.data(), &out_len);
+  EXPECT_EQ(dst[static_cast<std::size_t>(out_len)], '\0');
+  if (out_len_ret) *out_len_ret = out_len;
+  return dst.substr(0, static_cast<std::size_t>(out_len));
+}
+std::string read_as_cp1250(const std::string& src) { return read_as_cp1250(src, static_cast<int>(src.size())); }
+
+TEST(CodePage, PlatformMappingIsThePublishedOne) {
+  using kestrav3::platform::cp1250_code_point;
+  for (int b = 0; b < 0x80; ++b) EXPECT_EQ(cp1250_code_point(static_cast<unsigned char>(b)), static_cast<unsigned>(b));
+  for (int b = 0xA0; b <= 0xFF; ++b)
+    EXPECT_EQ(cp1250_code_point(static_cast<unsigned char>(b)), kPublishedA0[static_cast<std::size_t>(b - 0xA0)])
+        << std::hex << b;
+  EXPECT_EQ(cp1250_code_point(0x80), 0x20ACu);  // euro sign
+  EXPECT_EQ(cp1250_code_point(0x84), 0x201Eu);  // low double quotation mark
+  EXPECT_EQ(cp1250_code_point(0x8A), 0x0160u);
+  EXPECT_EQ(cp1250_code_point(0x9A), 0x0161u);
+  EXPECT_EQ(cp1250_code_point(0x9D), 0x0165u);
+  EXPECT_EQ(cp1250_code_point(0x9E), 0x017Eu);
+  for (int b : {0x81, 0x83, 0x88, 0x90, 0x98}) EXPECT_EQ(cp1250_code_point(static_cast<unsigned char>(b)), 0u) << b;
+}
+
+TEST(StoredText, WindowsPairsAreReadAsTheLettersTheyStandFor) {
+  // What the Windows coder stores for "šťastný Žralok.txt".
+  EXPECT_EQ(read_as_utf8("\xC2\x9A\xC2\x9D" "astn\xC3\xBD \xC2\x9Eralok.txt"), "šťastný Žralok.txt");
+  // Ť (8D) has a row with its real letter; the pair stays as it is.
+  EXPECT_EQ(read_as_utf8("\xC2\x8A\xC5\xA4"), "ŠŤ");
+  // The pair both 8E and 9E are stored as reads as the first row's Ž.
+  EXPECT_EQ(read_as_utf8("\xC2\x9E"), "Ž");
+  // Punctuation of 80..9F grows into three bytes.
+  EXPECT_EQ(read_as_utf8("\xC2\x80 \xC2\x84x\xC2\x93 \xC2\x85\xC2\x96\xC2\x99"), "€ „x“ …–™");
+  // Pairs of 80..9F that no table row gives, and any other pair, stay.
+  for (const std::string kept : {"\xC2\x81", "\xC2\x8D", "\xC2\x8E", "\xC2\x9F", "\xC2\xA0", "\xC2\x7F"})
+    EXPECT_EQ(read_as_utf8(kept), kept);
+  // Whatever a UTF-8 coder stores reads as itself, well-formed or not.
+  const std::string utf8 = "Příliš žluťoučký kůň, Αλφα, 日本語 🐎 ĺ ľ é ė Ě \xFF\xC3(\xE2\x82 \xF0\x9F";
+  EXPECT_EQ(read_as_utf8(utf8), utf8);
+  EXPECT_EQ(read_as_utf8(kLettersUtf8), kLettersUtf8);
+}
+
+TEST(StoredText, Utf8ReaderAtTheCountedLength) {
+  // A pair split at the counted length is read as a whole, like a table pair.
+  EXPECT_EQ(read_as_utf8("x\xC2\x9A", 2), "xš");
+  // A real letter split there keeps only its counted lead byte, as before.
+  EXPECT_EQ(read_as_utf8("x\xC5\xA1", 2), "x\xC5");
+  // A lone lead byte before the terminator is copied.
+  EXPECT_EQ(read_as_utf8("ab\xC2"), "ab\xC2");
+  EXPECT_EQ(read_as_utf8("ab\xE2\x82"), "ab\xE2\x82");
+  // The result stops before a character that would pass the limit.
+  std::string euros;
+  for (int i = 0; i < 4; ++i) euros += "\xC2\x80";
+  EXPECT_EQ(read_as_utf8(euros, 8, 11), "€€€");
+  EXPECT_EQ(read_as_utf8(euros, 8, 12), "€€€€");
+  EXPECT_EQ(read_as_utf8("ab\xC5\xA1", 4, 3), "ab");
+  EXPECT_EQ(read_as_utf8("ab\xC5\xA1", 4, 0), "");
+}
+
+TEST(StoredText, RealUtf8OfWindows1250LettersIsReadAsTheirBytes) {
+  // What the POSIX coder stores for "šťastný Žralok.txt".
+  EXPECT_EQ(read_as_cp1250("šťastný Žralok.txt"), "\x9A\x9D" "astn\xFD \x8Eralok.txt");
+  // Every letter comes back, but the pairs the table gives other bytes
+  // first: C4 BA and C4 B9 are the table's ľ and Ľ.
+  std::string expected = kLetters1250;
+  std::replace(expected.begin(), expected.end(), '\xE5', '\xBE');
+  std::replace(expected.begin(), expected.end(), '\xC5', '\xBC');
+  int out_len = -1;
+  EXPECT_EQ(read_as_cp1250(kLettersUtf8, static_cast<int>(kLettersUtf8.size()), &out_len), expected);
+  EXPECT_EQ(out_len, static_cast<int>(expected.size()));
+  EXPECT_EQ(read_as_cp1250("€ „x“ …–™ ˇ"), "\x80 \x84x\x93 \x85\x96\x99 \xA1");
+  // Sequences of characters Windows-1250 lacks stay, and so do broken ones.
+  EXPECT_EQ(read_as_cp1250("\xC2\xA0x"), "\xA0x");
+  for (const std::string kept : {"Αλφα", "日本語", "🐎", "\xC2\x81", "\xC3(", "\xE2\x82(", "\xFF", "\xC0\x80"})
+    EXPECT_EQ(read_as_cp1250(kept), kept);
+}
+
+TEST(StoredText, WindowsCodedTextReadsOnWindowsAsBefore) {
+  // Every text the Windows coder can store reads as the table alone reads it.
+  std::string all;
+  for (int b = 1; b <= 0xFF; ++b) all += static_cast<char>(b);
+  const std::string stored = to_utf8(all);
+  EXPECT_EQ(read_as_cp1250(stored), to_cp1250(stored));
+}
+
+TEST(StoredText, Cp1250ReaderAtTheCountedLength) {
+  int out_len = -1;
+  EXPECT_EQ(read_as_cp1250("x\xC5\xA1", 2, &out_len), "x\x9A");
+  EXPECT_EQ(out_len, 2);
+  // A three-byte sequence may end on the byte after the counted length, but
+  // no later byte is read.
+  EXPECT_EQ(read_as_cp1250("x\xE2\x82\xAC", 3), "x\x80");
+  EXPECT_EQ(read_as_cp1250("x\xE2\x82\xAC", 2), "x\xE2");
+  // Lone lead bytes are copied.
+  EXPECT_EQ(read_as_cp1250("ab\xC5", 3, &out_len), "ab\xC5");
+  EXPECT_EQ(out_len, 3);
+  EXPECT_EQ(read_as_cp1250("ab\xC5 ", 4), "ab\xC5 ");
+}
+
+TEST(StoredText, LettersCrossingBothWaysComeBackButTheDocumentedOnes) {
+  // POSIX -> Windows -> POSIX: read on Windows, stored again by the Windows
+  // coder, read on POSIX.
+  const std::string windows = read_as_cp1250(kLettersUtf8);
+  const std::string comes_back =
+      "áäčďėěíĺĺňóôŕřšťúůýŽ"
+      "ÁÄČĎÉĔÍĹĹŇÓÔŔŘŠŤÚŮÝŽ";
+  EXPECT_EQ(read_as_utf8(to_utf8(windows)), comes_back);
+  // Windows -> POSIX.
+  EXPECT_EQ(read_as_utf8(to_utf8(kLetters1250)), comes_back);
+  // The other marks the table pairs with real letters.
+  EXPECT_EQ(read_as_utf8(to_utf8("\xD0\xDE\xB2\xBD")), "ÐŦ²˜");
+}
+
+TEST(SafeNames, Utf8NameIsMadeSafeLikeTheWindows1250Name) {
+  EXPECT_EQ(filter_utf8_name_to_ascii("Žluťoučký kůň.txt"), "Zlutoucky_kun.txt");
+  EXPECT_EQ(filter_utf8_name_to_ascii(kLettersUtf8), w1250_filtered(kLetters1250));
+  // Each other character becomes one '_'; so does each byte of no character.
+  EXPECT_EQ(filter_utf8_name_to_ascii("Αλφα-日本🐎.txt"), "____-___.txt");
+  EXPECT_EQ(filter_utf8_name_to_ascii("a\xFF\xC5(b\xC5"), "a___b_");
+  EXPECT_EQ(filter_utf8_name_to_ascii("\xC2\x9A\xC2\x80 \xE2\x82\xAC\xC2\xB5"), "___" "_m");
+  EXPECT_EQ(filter_utf8_name_to_ascii(""), "");
 }
 
 }  // namespace

@@ -31,9 +31,13 @@ int decode_met(const char* path, const char* key, char* text) {
         std::memcpy(text, no_metadata, sizeof no_metadata);
         return 0;
     }
+    // The byte after the text is passed along because a conversion may pair
+    // it. Read on POSIX, a Windows coder's pairs can grow into longer
+    // characters: the text is kept to what the caller's buffer holds.
     const auto n = static_cast<std::size_t>(record.lenmet);
-    const std::string native = code_utf8 == 1 ? utf8_to_native(record.metadata.c_str(), static_cast<int>(n))
-                                              : record.metadata.substr(0, n);
+    const std::string native = code_utf8 == 1
+                                   ? utf8_to_native(record.metadata.c_str(), static_cast<int>(n), max_metadata)
+                                   : record.metadata.substr(0, n);
     std::memcpy(text, native.c_str(), native.size() + 1);
     return 0;
 }

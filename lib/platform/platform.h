@@ -70,6 +70,14 @@ bool replace_name(const char* from, const char* to);
 // than follow a link at the name.
 std::FILE* open_append_no_link(const char* path);
 
+// Text ------------------------------------------------------------------------
+
+// The Unicode code point of a Windows-1250 byte, by the system's own mapping
+// of that code page; 0 for a byte the code page leaves undefined (81, 83,
+// 88, 90, 98) or when the mapping cannot be had. ASCII bytes are their own
+// code points.
+std::uint32_t cp1250_code_point(unsigned char byte);
+
 // Clock and processor ---------------------------------------------------------
 
 // The real-time clock; false when it cannot be read.

@@ -3,6 +3,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <iconv.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -21,6 +22,23 @@ PathInfo path_info(const char* path) {
 bool is_separator(char c) { return c == '/'; }
 
 bool holdable_name(std::string_view name) { return name.find('/') == std::string_view::npos; }
+
+std::uint32_t cp1250_code_point(unsigned char byte) {
+    if (byte < 0x80) return byte;
+    const iconv_t cd = iconv_open("UTF-32LE", "CP1250");
+    if (cd == reinterpret_cast<iconv_t>(-1)) return 0;
+    char in = static_cast<char>(byte);
+    unsigned char out[4] = {};
+    char* in_p = &in;
+    char* out_p = reinterpret_cast<char*>(out);
+    std::size_t in_left = 1, out_left = sizeof out;
+    const bool converted = iconv(cd, &in_p, &in_left, &out_p, &out_left) != static_cast<std::size_t>(-1);
+    iconv_close(cd);
+    if (!converted || out_left != 0) return 0;
+    const std::uint32_t point = out[0] | out[1] << 8 | out[2] << 16 | static_cast<std::uint32_t>(out[3]) << 24;
+    // Windows-1250 has no C1 control characters.
+    return point >= 0x80 && point <= 0x9F ? 0 : point;
+}
 
 bool same_file(const char* a, const char* b) {
     struct stat sa {}, sb {};

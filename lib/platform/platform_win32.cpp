@@ -22,6 +22,17 @@ PathInfo path_info(const char* path) {
 
 bool is_separator(char c) { return c == '\\' || c == '/'; }
 
+std::uint32_t cp1250_code_point(unsigned char byte) {
+    if (byte < 0x80) return byte;
+    const char in = static_cast<char>(byte);
+    wchar_t out[2] = {};
+    if (MultiByteToWideChar(1250, MB_ERR_INVALID_CHARS, &in, 1, out, 2) != 1) return 0;
+    // Windows maps the bytes that code page 1250 leaves undefined to the C1
+    // control characters of the same value; they are no characters of it.
+    const std::uint32_t point = static_cast<std::uint16_t>(out[0]);
+    return point >= 0x80 && point <= 0x9F ? 0 : point;
+}
+
 namespace {
 
 // Names Windows gives to devices, in any case, with or without an extension.

@@ -6,9 +6,13 @@
 // first row on, and the first matching row wins.
 #include "textconv/textconv.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
+
+#include "platform/platform.h"
 
 namespace kestrav3 {
 namespace {
@@ -158,6 +162,88 @@ char safe_ascii(Byte b) {
   return keep ? static_cast<char>(b) : '_';
 }
 
+// The filter table's letter for a Windows-1250 byte, or its safe-ASCII form.
+char filtered(Byte b) {
+  const int row = find_byte(filter_w1250, b);
+  return row >= 0 ? filter_ascii[static_cast<std::size_t>(row)] : safe_ascii(b);
+}
+
+// Code points of the Windows-1250 bytes 80..FF (0 where the code page has no
+// character), asked of the platform once.
+const std::array<char32_t, 128>& upper_code_points() {
+  static const std::array<char32_t, 128> points = [] {
+    std::array<char32_t, 128> out{};
+    for (std::size_t i = 0; i < out.size(); ++i)
+      out[i] = platform::cp1250_code_point(static_cast<unsigned char>(0x80 + i));
+    return out;
+  }();
+  return points;
+}
+
+char32_t code_point_of(Byte b) { return b < 0x80 ? b : upper_code_points()[b - 0x80u]; }
+
+// The Windows-1250 byte of a code point from U+0080 on, or 0 when the code
+// page has no such character.
+Byte cp1250_byte_of(char32_t point) {
+  const auto& points = upper_code_points();
+  for (std::size_t i = 0; i < points.size(); ++i)
+    if (points[i] == point) return static_cast<Byte>(0x80 + i);
+  return 0;
+}
+
+struct Sequence {
+  char32_t point;
+  int length;  // 0: no well-formed sequence starts here
+};
+
+// The well-formed UTF-8 sequence of two to four bytes at src[j], reading no
+// byte past src[last].
+Sequence utf8_sequence_at(const char* src, int j, int last) {
+  const Byte lead = at(src, j);
+  int length = 0;
+  char32_t point = 0;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2, point = lead & 0x1Fu;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3, point = lead & 0x0Fu;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4, point = lead & 0x07u;
+  } else {
+    return {0, 0};
+  }
+  for (int i = 1; i < length; ++i) {
+    if (j + i > last || (at(src, j + i) & 0xC0) != 0x80) return {0, 0};
+    point = point << 6 | (at(src, j + i) & 0x3Fu);
+  }
+  // Overlong forms, surrogates and values past U+10FFFF are no characters.
+  constexpr std::array<char32_t, 5> least = {0, 0, 0x80, 0x800, 0x10000};
+  if (point < least[static_cast<std::size_t>(length)] || (point >= 0xD800 && point <= 0xDFFF) || point > 0x10FFFF)
+    return {0, 0};
+  return {point, length};
+}
+
+// UTF-8 of a code point of the Basic Multilingual Plane, where every
+// Windows-1250 character lies.
+void append_utf8(std::string& out, char32_t point) {
+  if (point < 0x80) {
+    out += static_cast<char>(point);
+  } else if (point < 0x800) {
+    out += static_cast<char>(0xC0 | point >> 6);
+    out += static_cast<char>(0x80 | (point & 0x3F));
+  } else {
+    out += static_cast<char>(0xE0 | point >> 12);
+    out += static_cast<char>(0x80 | (point >> 6 & 0x3F));
+    out += static_cast<char>(0x80 | (point & 0x3F));
+  }
+}
+
+// The Windows-1250 character a table pair C2 80..C2 9F stands for, or 0.
+char32_t windows_pair_at(const char* src, int j) {
+  if (at(src, j) != 0xC2 || at(src, j + 1) < 0x80 || at(src, j + 1) > 0x9F) return 0;
+  const int row = find_pair(utf_0, utf_1, 0xC2, at(src, j + 1));
+  return row >= 0 ? code_point_of(w1250[static_cast<std::size_t>(row)]) : 0;
+}
+
 }  // namespace
 
 void conv_cp1250_to_utf8(const char* src, int len, char* dst, int* out_len) {
@@ -194,10 +280,7 @@ void conv_utf8_to_cp1250(const char* src, int len, char* dst, int* out_len) {
 
 void filter_w1250_to_ascii(const char* src, int len, char* dst) {
   int j = 0;
-  for (; j < len; ++j) {
-    const int row = find_byte(filter_w1250, at(src, j));
-    dst[j] = row >= 0 ? filter_ascii[static_cast<std::size_t>(row)] : safe_ascii(at(src, j));
-  }
+  for (; j < len; ++j) dst[j] = filtered(at(src, j));
   dst[j] = '\0';
 }
 
@@ -213,6 +296,65 @@ void filter_utf8_to_ascii(const char* src, int len, char* dst) {
     }
   }
   dst[k] = '\0';
+}
+
+// A pair C2 80..C2 9F is read only when it may end on src[len], like a table
+// pair; any other sequence is copied whole, and only from the counted bytes,
+// so a cut at max_size never splits a character.
+std::string conv_stored_utf8_to_utf8(const char* src, int len, std::size_t max_size) {
+  std::string out, piece;
+  for (int j = 0; j < len;) {
+    piece.clear();
+    if (const char32_t point = windows_pair_at(src, j); point != 0) {
+      append_utf8(piece, point);
+      j += 2;
+    } else {
+      const int n = std::max(utf8_sequence_at(src, j, len - 1).length, 1);
+      piece.assign(src + j, static_cast<std::size_t>(n));
+      j += n;
+    }
+    if (out.size() + piece.size() > max_size) break;
+    out += piece;
+  }
+  return out;
+}
+
+void conv_stored_utf8_to_cp1250(const char* src, int len, char* dst, int* out_len) {
+  int k = 0;
+  for (int j = 0; j < len;) {
+    if (const int row = find_pair(utf_0, utf_1, at(src, j), at(src, j + 1)); row >= 0) {
+      dst[k++] = static_cast<char>(w1250[static_cast<std::size_t>(row)]);
+      j += 2;
+      continue;
+    }
+    const Sequence seq = utf8_sequence_at(src, j, len);
+    const Byte b = seq.length > 0 ? cp1250_byte_of(seq.point) : 0;
+    if (b != 0) {
+      dst[k++] = static_cast<char>(b);
+      j += seq.length;
+    } else {
+      dst[k++] = src[j++];
+    }
+  }
+  dst[k] = '\0';
+  *out_len = k;
+}
+
+std::string filter_utf8_name_to_ascii(std::string_view name) {
+  const char* src = name.data();
+  const int len = static_cast<int>(name.size());
+  std::string out;
+  for (int j = 0; j < len;) {
+    if (at(src, j) < 0x80) {
+      out += safe_ascii(at(src, j++));
+      continue;
+    }
+    const Sequence seq = utf8_sequence_at(src, j, len - 1);
+    const Byte b = seq.length > 0 ? cp1250_byte_of(seq.point) : 0;
+    out += b != 0 ? filtered(b) : '_';
+    j += std::max(seq.length, 1);
+  }
+  return out;
 }
 
 }  // namespace kestrav3
