@@ -10,6 +10,8 @@
 #include "random/fast_noise_paths.h"
 
 using namespace kestrav3;
+using platform::FastPath;
+using platform::FastUnit;
 
 namespace {
 
@@ -36,7 +38,7 @@ Noise reference_noise(int a, const std::vector<std::int64_t>& seeds, int count) 
     return out;
 }
 
-Noise path_noise(int a, const std::vector<std::int64_t>& seeds, int count, NoisePath path, int margin) {
+Noise path_noise(int a, const std::vector<std::int64_t>& seeds, int count, FastPath path, int margin) {
     Noise out{std::vector<Block>(static_cast<std::size_t>(count)), 0};
     std::vector<std::uint8_t*> ptrs;
     for (auto& b : out.blocks) ptrs.push_back(b.data());
@@ -46,11 +48,11 @@ Noise path_noise(int a, const std::vector<std::int64_t>& seeds, int count, Noise
     return out;
 }
 
-std::vector<NoisePath> supported_paths() {
-    std::vector<NoisePath> paths;
-    for (NoisePath p : {NoisePath::scalar, NoisePath::avx2, NoisePath::avx512, NoisePath::avx512_ifma,
-                        NoisePath::automatic})
-        if (fast_noise_path_supported(p)) paths.push_back(p);
+std::vector<FastPath> supported_paths() {
+    std::vector<FastPath> paths;
+    for (FastPath p : {FastPath::reference, FastPath::avx2, FastPath::avx512, FastPath::avx512_ifma,
+                       FastPath::automatic})
+        if (platform::path_possible(FastUnit::fast_noise, p)) paths.push_back(p);
     return paths;
 }
 
@@ -92,7 +94,7 @@ TEST(RandomFastNoisePaths, EveryPathMatchesPlainNoise) {
         for (int a : {1, 0, 2}) {
             for (int count = 1; count <= max_noise_blocks; ++count) {
                 const Noise want = reference_noise(a, seeds, count);
-                for (NoisePath path : supported_paths())
+                for (FastPath path : supported_paths())
                     for (int margin : {default_noise_margin, 0, 1, 7, 8, max_noise_margin}) {
                         SCOPED_TRACE(testing::Message() << "salt " << salt << " a " << a << " count " << count
                                                         << " path " << static_cast<int>(path) << " margin " << margin);
@@ -159,8 +161,8 @@ TEST(RandomFastNoisePaths, AwkwardChainsSkipWhatTheySay) {
 // The public functions on each path: fresh blocks without zero bytes, and
 // the final state lies on the chain of the last block's odd positions.
 TEST(RandomFastNoisePaths, PublicFunctionsOnEachPath) {
-    for (NoisePath path : supported_paths()) {
-        ASSERT_TRUE(set_fast_noise_path(path));
+    for (FastPath path : supported_paths()) {
+        ASSERT_TRUE(platform::choose_path(FastUnit::fast_noise, path));
         std::vector<Block> blocks(max_noise_blocks);
         std::vector<std::uint8_t*> ptrs;
         for (auto& b : blocks) ptrs.push_back(b.data());
@@ -173,8 +175,8 @@ TEST(RandomFastNoisePaths, PublicFunctionsOnEachPath) {
         noise_gen_unix(1);
         EXPECT_EQ(std::count(vizard.begin(), vizard.end(), 0), 0);
     }
-    EXPECT_TRUE(set_fast_noise_path(NoisePath::automatic));
-    if (!fast_noise_path_supported(NoisePath::avx512)) {
-        EXPECT_FALSE(set_fast_noise_path(NoisePath::avx512));
+    EXPECT_TRUE(platform::choose_path(FastUnit::fast_noise, FastPath::automatic));
+    if (!platform::path_possible(FastUnit::fast_noise, FastPath::avx512)) {
+        EXPECT_FALSE(platform::choose_path(FastUnit::fast_noise, FastPath::avx512));
     }
 }

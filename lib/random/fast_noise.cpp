@@ -19,6 +19,9 @@
 
 namespace kestrav3 {
 
+using platform::FastPath;
+using platform::FastUnit;
+
 std::int64_t unix_seed = 0, m48 = 0;
 
 namespace {
@@ -151,7 +154,7 @@ struct LaneBuffers {
 };
 LaneBuffers lanes;
 
-#if defined(__x86_64__)
+#if defined(KESTRAV3_X86_VECTORS)
 constexpr bool noise_lanes_built = true;
 #else
 constexpr bool noise_lanes_built = false;
@@ -189,20 +192,20 @@ std::int64_t collect_pass(int a, int c, int available, std::uint8_t* pass, bool 
     return state;
 }
 
-void lanes_from_seeds(int a, const std::int64_t* seeds, std::uint8_t* const blocks[], int count, NoisePath path,
+void lanes_from_seeds(int a, const std::int64_t* seeds, std::uint8_t* const blocks[], int count, FastPath path,
                       int margin) {
     std::array<std::int64_t, noise_lanes::chains> start{};
     for (int c = 0; c < 2 * count; ++c) start[static_cast<std::size_t>(c)] = seeds[c];
     const int available = pass_length + (a == 1 ? std::clamp(margin, 0, max_noise_margin) : 0);
     const int groups = (available + 7) / 8;
-    if (path == NoisePath::avx512_ifma)
+    if (path == FastPath::avx512_ifma)
         noise_lanes::advance_avx512_ifma(start.data(), 2 * count, groups, lanes.bytes.data(), lanes.kept.data());
-    else if (path == NoisePath::avx512)
+    else if (path == FastPath::avx512)
         noise_lanes::advance_avx512(start.data(), 2 * count, groups, lanes.bytes.data(), lanes.kept.data());
     else
         noise_lanes::advance_avx2(start.data(), 2 * count, groups, lanes.bytes.data(), lanes.kept.data());
     // The IFMA path's processors can also drop the zero bytes in vectors.
-    const bool compact = path == NoisePath::avx512_ifma;
+    const bool compact = path == FastPath::avx512_ifma;
     auto& [even, odd] = lanes.passes;
     for (int k = 0; k < count; ++k) {
         collect_pass(a, 2 * k, available, even.data(), compact);
@@ -211,13 +214,13 @@ void lanes_from_seeds(int a, const std::int64_t* seeds, std::uint8_t* const bloc
     }
 }
 
-NoisePath chosen_path = NoisePath::automatic;
+bool possible(FastPath path) { return platform::path_possible(FastUnit::fast_noise, path); }
 
-NoisePath best_path() {
-    static const NoisePath best = noise_lanes::avx512_ifma_supported() ? NoisePath::avx512_ifma
-                                  : noise_lanes::avx512_supported()    ? NoisePath::avx512
-                                  : noise_lanes::avx2_supported() ? NoisePath::avx2
-                                                                  : NoisePath::scalar;
+FastPath best_path() {
+    static const FastPath best = possible(FastPath::avx512_ifma) ? FastPath::avx512_ifma
+                                 : possible(FastPath::avx512)    ? FastPath::avx512
+                                 : possible(FastPath::avx2)      ? FastPath::avx2
+                                                                 : FastPath::reference;
     return best;
 }
 
@@ -252,27 +255,12 @@ void seeded_passes(std::int64_t* states, int count) {
 
 }  // namespace
 
-bool fast_noise_path_supported(NoisePath path) {
-    switch (path) {
-        case NoisePath::avx512_ifma: return noise_lanes::avx512_ifma_supported();
-        case NoisePath::avx512: return noise_lanes::avx512_supported();
-        case NoisePath::avx2: return noise_lanes::avx2_supported();
-        default: return true;
-    }
-}
-
-bool set_fast_noise_path(NoisePath path) {
-    if (!fast_noise_path_supported(path)) return false;
-    chosen_path = path;
-    return true;
-}
-
-void noise_from_seeds(int a, const std::int64_t* seeds, std::uint8_t* const blocks[], int count, NoisePath path,
+void noise_from_seeds(int a, const std::int64_t* seeds, std::uint8_t* const blocks[], int count, FastPath path,
                       int margin) {
     // Up to two blocks keep too few lanes busy to beat the plain chains.
-    if (path == NoisePath::automatic) path = count >= 3 ? best_path() : NoisePath::scalar;
+    if (path == FastPath::automatic) path = count >= 3 ? best_path() : FastPath::reference;
     if (count <= 0 || count > max_noise_blocks) return;
-    if (path == NoisePath::scalar || !fast_noise_path_supported(path))
+    if (path == FastPath::reference || !possible(path))
         scalar_from_seeds(a, seeds, blocks, count, BLOCK_SIZE);
     else
         lanes_from_seeds(a, seeds, blocks, count, path, margin);
@@ -286,7 +274,7 @@ void noise_prefix_from_seeds(int a, const std::int64_t* seeds, std::uint8_t* con
 void noise_gen_unix(int a) {
     const std::array<std::int64_t, 2> seeds = {seeded_pass(), seeded_pass()};
     std::uint8_t* const block = vizard.data();
-    noise_from_seeds(a, seeds.data(), &block, 1, chosen_path);
+    noise_from_seeds(a, seeds.data(), &block, 1, platform::chosen_path(FastUnit::fast_noise));
 }
 
 void noise_gen_unix_many(int a, std::uint8_t* const blocks[], int count, int length) {
@@ -296,7 +284,7 @@ void noise_gen_unix_many(int a, std::uint8_t* const blocks[], int count, int len
         std::array<std::int64_t, 2 * max_noise_blocks> seeds{};
         seeded_passes(seeds.data(), 2 * n);
         if (length >= BLOCK_SIZE)
-            noise_from_seeds(a, seeds.data(), blocks + first, n, chosen_path);
+            noise_from_seeds(a, seeds.data(), blocks + first, n, platform::chosen_path(FastUnit::fast_noise));
         else
             noise_prefix_from_seeds(a, seeds.data(), blocks + first, n, length);
     }
