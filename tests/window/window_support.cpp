@@ -1,4 +1,4 @@
-#include "window_test_support.h"
+#include "window/window_support.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>

@@ -13,7 +13,7 @@
 #include <unistd.h>
 
 #include "progress_view.h"
-#include "window_test_support.h"
+#include "window/window_support.h"
 
 namespace {
 
