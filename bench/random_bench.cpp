@@ -32,7 +32,7 @@ BENCHMARK(BM_gen_kmatrix)->Unit(benchmark::kMicrosecond);
 // Fast noise for one chunk: two clock seeds and all 4096 bytes, no zeros.
 void BM_noise_gen_unix(benchmark::State& state) {
     for (auto _ : state) {
-        noise_gen_unix(1);
+        noise_gen_unix(true);
         benchmark::DoNotOptimize(vizard.data());
         benchmark::ClobberMemory();
     }
@@ -52,7 +52,7 @@ void BM_noise_gen_unix_many(benchmark::State& state) {
     std::array<std::uint8_t*, max_noise_blocks> ptrs{};
     for (int k = 0; k < max_noise_blocks; ++k) ptrs[k] = blocks[k].data();
     for (auto _ : state) {
-        noise_gen_unix_many(1, ptrs.data(), max_noise_blocks);
+        noise_gen_unix_many(true, ptrs.data(), max_noise_blocks);
         benchmark::DoNotOptimize(blocks.data());
         benchmark::ClobberMemory();
     }
@@ -75,7 +75,7 @@ void BM_noise_from_seeds(benchmark::State& state) {
     std::array<std::int64_t, 2 * max_noise_blocks> seeds{};
     for (auto _ : state) {
         for (std::size_t c = 0; c < seeds.size(); ++c) seeds[c] = static_cast<std::int64_t>(unix_seed + 977 * c);
-        noise_from_seeds(1, seeds.data(), ptrs.data(), count, path);
+        noise_from_seeds(true, seeds.data(), ptrs.data(), count, path);
         benchmark::DoNotOptimize(blocks.data());
         benchmark::ClobberMemory();
     }

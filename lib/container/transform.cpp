@@ -65,7 +65,7 @@ int code_block(std::uint8_t* data, int n) {
 }
 
 void code_block_fast(std::uint8_t* data, int n) {
-    noise_gen_unix(1);
+    noise_gen_unix(true);
     mix_and_mask(data, n);
 }
 

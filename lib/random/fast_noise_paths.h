@@ -20,13 +20,14 @@ constexpr int max_noise_margin = 64;
 // pass over the odd ones. unix_seed ends as the last pass leaves it. margin
 // (0 to max_noise_margin) only changes how the lane paths split their work.
 // A path that is not possible here makes the plain noise.
-void noise_from_seeds(int a, const std::int64_t* seeds, std::uint8_t* const blocks[], int count,
+void noise_from_seeds(bool skip_zero_bytes, const std::int64_t* seeds, std::uint8_t* const blocks[], int count,
                       platform::FastPath path, int margin = default_noise_margin);
 
 // The first `length` bytes (1 to 4096, rounded up to even) of what the plain
 // path fills from the same seeds: each pass makes only its first length / 2
 // draws, and unix_seed ends where the last of them leaves it.
-void noise_prefix_from_seeds(int a, const std::int64_t* seeds, std::uint8_t* const blocks[], int count, int length);
+void noise_prefix_from_seeds(bool skip_zero_bytes, const std::int64_t* seeds, std::uint8_t* const blocks[], int count,
+                             int length);
 
 // The text a clock reading is hashed from: the seconds as an unsigned
 // decimal followed by the nanoseconds without leading zeros, at most 31
