@@ -1,6 +1,6 @@
 // Side-by-side MD5 of independent 4096-byte blocks: each vector lane carries
-// one block's chaining state, so 4 or 8 blocks cost about what one costs in
-// the plain code. Every path is compiled for its own instruction set and
+// one block's chaining state, so 4, 8 or 16 blocks cost about what one costs
+// in the plain code. Every path is compiled for its own instruction set and
 // picked at run time; the plain one-block code stays the fallback.
 #include "md5/md5_lanes.h"
 
