@@ -3,6 +3,7 @@
 // here; the product does not link it.
 #include "md5/md5.h"
 #include "md5/md5_lanes.h"
+#include "platform/fast_paths.h"
 
 #include <benchmark/benchmark.h>
 #include <openssl/md5.h>
@@ -13,6 +14,9 @@
 #include <vector>
 
 namespace {
+
+using kestrav3::platform::FastPath;
+using kestrav3::platform::FastUnit;
 
 constexpr int kBlock = 4096;
 constexpr int kBlocks = 64;  // 256 KiB: stays in L2, like the coder's buffers
@@ -59,9 +63,9 @@ void BM_openssl_md5_4096(benchmark::State& state) {
 // md5_blocks on one pinned path, count blocks per call as the coder batches
 // them; range(0) is the path, range(1) the count.
 void BM_md5_blocks(benchmark::State& state) {
-  const auto path = static_cast<kestrav3::Md5LanesPath>(state.range(0));
+  const auto path = static_cast<FastPath>(state.range(0));
   const int count = static_cast<int>(state.range(1));
-  if (kestrav3::set_md5_lanes_path(path) != 0) {
+  if (!kestrav3::platform::choose_path(FastUnit::md5_lanes, path)) {
     state.SkipWithError("path not supported on this processor");
     return;
   }
@@ -75,21 +79,21 @@ void BM_md5_blocks(benchmark::State& state) {
     benchmark::DoNotOptimize(texts);
     i = (i + count) % kBlocks;
   }
-  kestrav3::set_md5_lanes_path(kestrav3::Md5LanesPath::automatic);
+  kestrav3::platform::choose_path(FastUnit::md5_lanes, FastPath::automatic);
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * count * kBlock);
 }
 
 void md5_blocks_args(benchmark::internal::Benchmark* b) {
-  using P = kestrav3::Md5LanesPath;
+  using P = FastPath;
   b->ArgNames({"path", "count"});
-  for (P path : {P::automatic, P::scalar, P::sse2, P::avx2, P::avx512_x4, P::avx512_x8, P::avx512_x16})
+  for (P path : {P::automatic, P::reference, P::sse2, P::avx2, P::avx512_128, P::avx512_256, P::avx512})
     for (int count : {4, 8, 16}) b->Args({static_cast<int>(path), count});
 }
 
 // Repeated, so the medians of both can be compared within one run.
 BENCHMARK(BM_openssl_md5_4096)->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(BM_md5cnt_4096)->Repetitions(5)->ReportAggregatesOnly(true);
-// path: 0 automatic, 1 scalar, 2 sse2, 3 avx2, 4 avx512_x4, 5 avx512_x8, 6 avx512_x16
+// path: 0 automatic, 1 reference, 2 sse2, 3 avx2, 4 avx512_128, 5 avx512_256, 6 avx512
 BENCHMARK(BM_md5_blocks)->Apply(md5_blocks_args)->Repetitions(3)->ReportAggregatesOnly(true);
 
 }  // namespace

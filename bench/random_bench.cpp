@@ -14,6 +14,8 @@
 #include "random/keystream.h"
 
 using namespace kestrav3;
+using platform::FastPath;
+using platform::FastUnit;
 
 namespace {
 
@@ -30,7 +32,7 @@ BENCHMARK(BM_gen_kmatrix)->Unit(benchmark::kMicrosecond);
 // Fast noise for one chunk: two clock seeds and all 4096 bytes, no zeros.
 void BM_noise_gen_unix(benchmark::State& state) {
     for (auto _ : state) {
-        noise_gen_unix(1);
+        noise_gen_unix(true);
         benchmark::DoNotOptimize(vizard.data());
         benchmark::ClobberMemory();
     }
@@ -41,8 +43,8 @@ BENCHMARK(BM_noise_gen_unix)->Unit(benchmark::kMicrosecond);
 // Fast noise for a batch as the encoder asks for it: sixteen blocks, 32
 // clock-seeded passes, no zeros; on each way of computing it.
 void BM_noise_gen_unix_many(benchmark::State& state) {
-    const auto path = static_cast<NoisePath>(state.range(0));
-    if (!set_fast_noise_path(path)) {
+    const auto path = static_cast<FastPath>(state.range(0));
+    if (!platform::choose_path(FastUnit::fast_noise, path)) {
         state.SkipWithError("path not supported here");
         return;
     }
@@ -50,20 +52,20 @@ void BM_noise_gen_unix_many(benchmark::State& state) {
     std::array<std::uint8_t*, max_noise_blocks> ptrs{};
     for (int k = 0; k < max_noise_blocks; ++k) ptrs[k] = blocks[k].data();
     for (auto _ : state) {
-        noise_gen_unix_many(1, ptrs.data(), max_noise_blocks);
+        noise_gen_unix_many(true, ptrs.data(), max_noise_blocks);
         benchmark::DoNotOptimize(blocks.data());
         benchmark::ClobberMemory();
     }
-    set_fast_noise_path(NoisePath::automatic);
+    platform::choose_path(FastUnit::fast_noise, FastPath::automatic);
     state.SetBytesProcessed(state.iterations() * BLOCK_SIZE * max_noise_blocks);
 }
 
 // The same without the clock seeding: only the chains of draws, with the
 // time per byte of noise made (a little more than one draw each).
 void BM_noise_from_seeds(benchmark::State& state) {
-    const auto path = static_cast<NoisePath>(state.range(0));
+    const auto path = static_cast<FastPath>(state.range(0));
     const int count = static_cast<int>(state.range(1));
-    if (!fast_noise_path_supported(path)) {
+    if (!platform::path_possible(FastUnit::fast_noise, path)) {
         state.SkipWithError("path not supported here");
         return;
     }
@@ -73,7 +75,7 @@ void BM_noise_from_seeds(benchmark::State& state) {
     std::array<std::int64_t, 2 * max_noise_blocks> seeds{};
     for (auto _ : state) {
         for (std::size_t c = 0; c < seeds.size(); ++c) seeds[c] = static_cast<std::int64_t>(unix_seed + 977 * c);
-        noise_from_seeds(1, seeds.data(), ptrs.data(), count, path);
+        noise_from_seeds(true, seeds.data(), ptrs.data(), count, path);
         benchmark::DoNotOptimize(blocks.data());
         benchmark::ClobberMemory();
     }
@@ -82,10 +84,10 @@ void BM_noise_from_seeds(benchmark::State& state) {
 }
 
 void noise_paths(benchmark::internal::Benchmark* b) {
-    for (NoisePath p : {NoisePath::scalar, NoisePath::avx2, NoisePath::avx512, NoisePath::avx512_ifma}) b->Arg(static_cast<int>(p));
+    for (FastPath p : {FastPath::reference, FastPath::avx2, FastPath::avx512, FastPath::avx512_ifma}) b->Arg(static_cast<int>(p));
 }
 void noise_paths_counts(benchmark::internal::Benchmark* b) {
-    for (NoisePath p : {NoisePath::scalar, NoisePath::avx2, NoisePath::avx512, NoisePath::avx512_ifma})
+    for (FastPath p : {FastPath::reference, FastPath::avx2, FastPath::avx512, FastPath::avx512_ifma})
         for (int count : {1, 2, 4, 8, 16}) b->Args({static_cast<int>(p), count});
 }
 BENCHMARK(BM_noise_gen_unix_many)->Apply(noise_paths)->Unit(benchmark::kMicrosecond);

@@ -14,10 +14,15 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <thread>
 #endif
 
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <random>
 #include <sstream>
 #include <stdexcept>
@@ -162,78 +167,179 @@ TempDir::~TempDir() {
     fs::remove_all(path_, ignored);
 }
 
+// Child processes -----------------------------------------------------------------
+
 namespace {
+
+void redirect(int fd, int target) {
+    if (fd == target) {
+        fcntl(fd, F_SETFD, 0);  // keep it across exec
+        return;
+    }
+    dup2(fd, target);
+}
+
+void to_dev_null(int target) {
+    const int fd = open("/dev/null", O_RDWR);
+    if (fd >= 0) redirect(fd, target);
+}
+
+[[noreturn]] void exec_launch(const Launch& launch) {
+    if (!launch.folder.empty() && chdir(launch.folder.c_str()) != 0) _exit(126);
+    if (launch.stdin_fd >= 0) {
+        redirect(launch.stdin_fd, STDIN_FILENO);
+    } else {
+        to_dev_null(STDIN_FILENO);
+    }
+    if (launch.stdout_fd >= 0) {
+        redirect(launch.stdout_fd, STDOUT_FILENO);
+    } else if (!launch.stdout_file.empty()) {
+        const int fd = open(launch.stdout_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (fd < 0) _exit(126);
+        redirect(fd, STDOUT_FILENO);
+    } else {
+        to_dev_null(STDOUT_FILENO);
+    }
+    if (launch.stderr_fd >= 0) {
+        redirect(launch.stderr_fd, STDERR_FILENO);
+    } else if (launch.quiet) {
+        to_dev_null(STDERR_FILENO);
+    }
+    if (launch.inherited_fd >= 0) fcntl(launch.inherited_fd, F_SETFD, 0);
+    if (launch.display) {
+        setenv("DISPLAY", launch.display->c_str(), 1);
+    } else {
+        unsetenv("DISPLAY");
+    }
+    // A signal that dumps core (SIGQUIT) must not leave a core file in the folder.
+    rlimit no_core{0, 0};
+    setrlimit(RLIMIT_CORE, &no_core);
+    if (launch.default_sigpipe) signal(SIGPIPE, SIG_DFL);
+    if (launch.file_size_limit != 0) {
+        // Ignored, a write past the limit fails with EFBIG instead of a signal.
+        signal(SIGXFSZ, launch.size_signal == SizeSignal::ignored ? SIG_IGN : SIG_DFL);
+        rlimit rl{static_cast<rlim_t>(launch.file_size_limit), static_cast<rlim_t>(launch.file_size_limit)};
+        setrlimit(RLIMIT_FSIZE, &rl);
+    }
+    std::vector<char*> argv;
+    std::vector<std::string> copies(launch.args);
+    for (auto& a : copies) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execvp(argv[0], argv.data());
+    _exit(127);
+}
+
+int decode_status(int status) {
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+    return -1;
+}
+
+}  // namespace
+
+Child::Child(const Launch& launch) {
+    const pid_t pid = fork();
+    if (pid == 0) exec_launch(launch);
+    pid_ = pid;
+}
+
+Child::~Child() {
+    if (pid_ <= 0 || status_) return;
+    if (!wait_for_exit(milliseconds(0))) {
+        kill(pid_, SIGKILL);
+        int status = 0;
+        waitpid(pid_, &status, 0);
+    }
+}
+
+std::optional<int> Child::wait_for_exit(milliseconds timeout) {
+    if (status_ || pid_ <= 0) return status_;
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        int status = 0;
+        const pid_t r = waitpid(pid_, &status, WNOHANG);
+        if (r == pid_) {
+            status_ = decode_status(status);
+            return status_;
+        }
+        if (r < 0 && errno != EINTR) return std::nullopt;
+        if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
+        std::this_thread::sleep_for(milliseconds(5));
+    }
+}
+
+int Child::wait() {
+    if (status_ || pid_ <= 0) return status_.value_or(-1);
+    int status = 0;
+    pid_t r;
+    while ((r = waitpid(pid_, &status, 0)) < 0 && errno == EINTR) {
+    }
+    status_ = r == pid_ ? decode_status(status) : -1;
+    return *status_;
+}
+
+bool Child::running() { return started() && !wait_for_exit(milliseconds(0)); }
+
+// The command-line program ----------------------------------------------------------
+
+namespace {
+
+// The program with args, run from cwd as the user of this process would
+// (the same DISPLAY).
+Launch program_launch(const std::vector<std::string>& args, const fs::path& cwd) {
+    Launch launch;
+    launch.args.push_back(KESTRAV3_CLI);
+    launch.args.insert(launch.args.end(), args.begin(), args.end());
+    launch.folder = cwd;
+    if (const char* display = std::getenv("DISPLAY")) launch.display = display;
+    return launch;
+}
 
 // Output goes through pipes, not files, so a file-size limit on the child
 // applies to what the program writes and not to what it prints.
-struct Child {
-    pid_t pid;
+struct Running {
+    std::unique_ptr<Child> process;
     int out_fd;
     int err_fd;
 };
 
-[[noreturn]] void exec_child(const std::vector<std::string>& args, const fs::path& cwd, int in_fd, int out_fd,
-                             int err_fd, std::uint64_t limit, SizeSignal size_signal = SizeSignal::ignored) {
-    if (chdir(cwd.c_str()) != 0) _exit(126);
-    if (in_fd < 0) _exit(126);
-    dup2(in_fd, 0);
-    dup2(out_fd, 1);
-    dup2(err_fd, 2);
-    // A signal that dumps core (SIGQUIT) must not leave a core file in the folder.
-    rlimit no_core{0, 0};
-    setrlimit(RLIMIT_CORE, &no_core);
-    if (limit != 0) {
-        // Ignored, a write past the limit fails with EFBIG instead of a signal.
-        signal(SIGXFSZ, size_signal == SizeSignal::ignored ? SIG_IGN : SIG_DFL);
-        rlimit rl{static_cast<rlim_t>(limit), static_cast<rlim_t>(limit)};
-        setrlimit(RLIMIT_FSIZE, &rl);
-    }
-    std::vector<char*> argv;
-    std::string program = KESTRAV3_CLI;
-    argv.push_back(program.data());
-    std::vector<std::string> copies(args);
-    for (auto& a : copies) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    execv(program.c_str(), argv.data());
-    _exit(127);
-}
-
 // Standard input is /dev/null, or a pipe holding input (small enough for
-// the pipe's buffer) when there is any.
-Child start(const std::vector<std::string>& args, const fs::path& cwd, std::uint64_t limit,
-            const std::string* input = nullptr, SizeSignal size_signal = SizeSignal::ignored,
-            bool closed_output = false) {
+// the pipe's buffer) when there is any. Every pipe end is closed on exec,
+// so the child holds only the ends it is given. With closed_output the
+// reading end of standard output is closed at once, and the program starts
+// with SIGPIPE at its default action, as a shell would start it.
+Running start(const std::vector<std::string>& args, const fs::path& cwd, std::uint64_t limit,
+              const std::string* input = nullptr, SizeSignal size_signal = SizeSignal::ignored,
+              bool closed_output = false) {
     int in[2] = {-1, -1}, out[2], err[2];
-    if (pipe(out) != 0 || pipe(err) != 0 || (input != nullptr && pipe(in) != 0))
+    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0 || (input != nullptr && pipe2(in, O_CLOEXEC) != 0))
         throw std::runtime_error("pipe failed");
-    if (input != nullptr && write(in[1], input->data(), input->size()) != static_cast<ssize_t>(input->size()))
-        throw std::runtime_error("input too long for the pipe");
-    const pid_t pid = fork();
-    if (pid < 0) throw std::runtime_error("fork failed");
-    if (pid == 0) {
-        close(out[0]);
-        close(err[0]);
-        if (input != nullptr) close(in[1]);
-        const int in_fd = input != nullptr ? in[0] : open("/dev/null", O_RDONLY);
-        // The program starts as it would in a shell: SIGPIPE at its default.
-        if (closed_output) signal(SIGPIPE, SIG_DFL);
-        exec_child(args, cwd, in_fd, out[1], err[1], limit, size_signal);
+    if (input != nullptr) {
+        if (write(in[1], input->data(), input->size()) != static_cast<ssize_t>(input->size()))
+            throw std::runtime_error("input too long for the pipe");
+        close(in[1]);
     }
+    Launch launch = program_launch(args, cwd);
+    launch.stdin_fd = in[0];
+    launch.stdout_fd = out[1];
+    launch.stderr_fd = err[1];
+    launch.file_size_limit = limit;
+    launch.size_signal = size_signal;
+    launch.default_sigpipe = closed_output;
+    auto process = std::make_unique<Child>(launch);
+    close(out[1]);
+    close(err[1]);
+    if (input != nullptr) close(in[0]);
+    if (!process->started()) throw std::runtime_error("fork failed");
     if (closed_output) {
         close(out[0]);
         out[0] = -1;
     }
-    close(out[1]);
-    close(err[1]);
-    if (input != nullptr) {
-        close(in[0]);
-        close(in[1]);
-    }
-    return {pid, out[0], err[0]};
+    return {std::move(process), out[0], err[0]};
 }
 
 // Reads whatever is ready on the child's pipes; false once both are closed.
-bool drain(Child& child, RunResult& result, int timeout_ms) {
+bool drain(Running& child, RunResult& result, int timeout_ms) {
     pollfd fds[2] = {{child.out_fd, POLLIN, 0}, {child.err_fd, POLLIN, 0}};
     std::string* sinks[2] = {&result.out, &result.err};
     if (child.out_fd < 0 && child.err_fd < 0) return false;
@@ -252,12 +358,10 @@ bool drain(Child& child, RunResult& result, int timeout_ms) {
     return true;
 }
 
-RunResult finish(Child& child, RunResult result = {}) {
+RunResult finish(Running& child, RunResult result = {}) {
     while (drain(child, result, -1)) {
     }
-    int wstatus = 0;
-    waitpid(child.pid, &wstatus, 0);
-    result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+    result.status = child.process->wait();
     return result;
 }
 
@@ -265,17 +369,17 @@ RunResult finish(Child& child, RunResult result = {}) {
 
 RunResult run_cli(const std::vector<std::string>& args, const fs::path& cwd, std::uint64_t file_size_limit,
                   SizeSignal size_signal) {
-    Child child = start(args, cwd, file_size_limit, nullptr, size_signal);
+    Running child = start(args, cwd, file_size_limit, nullptr, size_signal);
     return finish(child);
 }
 
 RunResult run_cli_into_closed_pipe(const std::vector<std::string>& args, const fs::path& cwd) {
-    Child child = start(args, cwd, 0, nullptr, SizeSignal::ignored, true);
+    Running child = start(args, cwd, 0, nullptr, SizeSignal::ignored, true);
     return finish(child);
 }
 
 RunResult run_cli_with_input(const std::vector<std::string>& args, const fs::path& cwd, const std::string& input) {
-    Child child = start(args, cwd, 0, &input);
+    Running child = start(args, cwd, 0, &input);
     return finish(child);
 }
 
@@ -284,7 +388,13 @@ RunResult run_cli_on_terminal(const std::vector<std::string>& args, const fs::pa
     int master = -1;
     const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
     if (pid < 0) throw std::runtime_error("forkpty failed");
-    if (pid == 0) exec_child(args, cwd, 0, 1, 2, 0);
+    if (pid == 0) {
+        Launch launch = program_launch(args, cwd);
+        launch.stdin_fd = STDIN_FILENO;
+        launch.stdout_fd = STDOUT_FILENO;
+        launch.stderr_fd = STDERR_FILENO;
+        exec_launch(launch);
+    }
     RunResult result;
     std::size_t typed = 0;
     for (;;) {
@@ -311,10 +421,10 @@ RunResult run_cli_on_terminal(const std::vector<std::string>& args, const fs::pa
 
 RunResult run_cli_when_ready(const std::vector<std::string>& args, const fs::path& cwd,
                              const std::function<bool()>& ready, const std::function<void(int pid)>& action) {
-    Child child = start(args, cwd, 0);
+    Running child = start(args, cwd, 0);
     RunResult result;
     for (int waited = 0; waited < 20000 && !ready(); ++waited) drain(child, result, 1);
-    action(child.pid);
+    action(child.process->pid());
     return finish(child, std::move(result));
 }
 

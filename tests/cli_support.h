@@ -1,10 +1,14 @@
-// Helpers for tests that run the built program as a user would: a private
-// temporary folder, file helpers, and a runner that captures both output
-// streams and the exit status.
+// Helpers for tests that run the built programs as a user would: a private
+// temporary folder, file helpers, child processes, and a runner of the
+// command-line program that captures both output streams and the exit
+// status. The progress window's tests add their own pieces on top
+// (window/window_support.h).
 #pragma once
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -49,6 +53,46 @@ RunResult run_cli_with_input(const std::vector<std::string>& args, const fs::pat
 #if !defined(_WIN32)
 // POSIX only: Windows has no pseudo-terminal to type on and no signals to
 // send to a console program from outside.
+
+using std::chrono::milliseconds;
+
+// How a child process is started.
+struct Launch {
+    std::vector<std::string> args;       // args[0] is looked up on the search path
+    fs::path folder;                     // working folder; empty for the current one
+    std::optional<std::string> display;  // DISPLAY for the child; empty optional removes it
+    int stdout_fd = -1;                  // -1: stdout_file, or else /dev/null
+    std::string stdout_file;             // when set (and stdout_fd is -1), output goes there
+    bool quiet = false;                  // standard error to /dev/null (when stderr_fd is -1)
+    int inherited_fd = -1;               // left open in the child, as a caller's open file is
+    int stdin_fd = -1;                   // -1: /dev/null
+    int stderr_fd = -1;                  // -1: this process's standard error
+    std::uint64_t file_size_limit = 0;   // bytes the child may write to a file; 0 for no limit
+    SizeSignal size_signal = SizeSignal::ignored;  // SIGXFSZ in the child, with a file size limit
+    bool default_sigpipe = false;        // SIGPIPE at its default action, as a shell starts a program
+};
+
+// A child process, killed and reaped when the object goes.
+class Child {
+public:
+    explicit Child(const Launch& launch);
+    ~Child();
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    bool started() const { return pid_ > 0; }
+    int pid() const { return pid_; }
+    // The exit status once the child has ended within the time given; a
+    // death by signal is 128 + the signal. Empty when it is still running.
+    std::optional<int> wait_for_exit(milliseconds timeout);
+    // The exit status, waiting as long as it takes.
+    int wait();
+    bool running();
+
+private:
+    int pid_ = -1;
+    std::optional<int> status_;
+};
 
 // Runs the program on a pseudo-terminal and types each line after the
 // prompt " Key: " appears; returns what the terminal showed.

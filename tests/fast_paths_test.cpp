@@ -8,37 +8,66 @@
 #include "cli_support.h"
 #include "container/container.h"
 #include "transform/transform.h"
-#include "md5/md5_lanes.h"
-#include "random/fast_noise_paths.h"
-#include "random/first_rand.h"
+#include "platform/fast_paths.h"
 
 namespace kestrav3::testing {
 namespace {
 
-std::vector<NoisePath> noise_paths() {
-    std::vector<NoisePath> paths;
-    for (NoisePath p : {NoisePath::scalar, NoisePath::avx2, NoisePath::avx512, NoisePath::avx512_ifma})
-        if (fast_noise_path_supported(p)) paths.push_back(p);
+using platform::choose_path;
+using platform::FastPath;
+using platform::FastUnit;
+
+constexpr FastUnit units[] = {FastUnit::md5_lanes, FastUnit::fast_noise, FastUnit::transforms,
+                              FastUnit::first_rand};
+constexpr FastPath all_paths[] = {FastPath::automatic, FastPath::reference,  FastPath::sse2,
+                                  FastPath::avx2,      FastPath::avx512_128, FastPath::avx512_256,
+                                  FastPath::avx512,    FastPath::avx512_ifma};
+
+// The unit's paths this machine can run, the reference first; automatic
+// is left out.
+std::vector<FastPath> possible_paths(FastUnit unit) {
+    std::vector<FastPath> paths;
+    for (FastPath p : all_paths)
+        if (p != FastPath::automatic && platform::path_possible(unit, p)) paths.push_back(p);
     return paths;
 }
 
-std::vector<Md5LanesPath> md5_paths() {
-    std::vector<Md5LanesPath> paths;
-    for (Md5LanesPath p : {Md5LanesPath::scalar, Md5LanesPath::sse2, Md5LanesPath::avx2, Md5LanesPath::avx512_x4,
-                           Md5LanesPath::avx512_x8, Md5LanesPath::avx512_x16})
-        if (md5_lanes_supported(p)) paths.push_back(p);
-    return paths;
-}
-
-// Puts every path back to its default when a test ends.
+// Puts every unit back on its automatic path when a test ends.
 struct DefaultPaths {
     ~DefaultPaths() {
-        set_fast_noise_path(NoisePath::automatic);
-        set_md5_lanes_path(Md5LanesPath::automatic);
-        set_first_rand_shortcut(true);
-        set_wide_transforms(true);
+        for (FastUnit unit : units) choose_path(unit, FastPath::automatic);
     }
 };
+
+// Every unit can run automatically and its reference path; a path a unit
+// does not have (or this processor cannot run) is refused and the unit's
+// choice stays as it was.
+TEST(FastPathChoice, ImpossiblePathsAreRefusedAndChangeNothing) {
+    DefaultPaths restore;
+    for (FastUnit unit : units) {
+        SCOPED_TRACE(static_cast<int>(unit));
+        EXPECT_TRUE(platform::path_possible(unit, FastPath::automatic));
+        EXPECT_TRUE(platform::path_possible(unit, FastPath::reference));
+        for (FastPath path : all_paths) {
+            ASSERT_TRUE(choose_path(unit, FastPath::reference));
+            const bool possible = platform::path_possible(unit, path);
+            EXPECT_EQ(choose_path(unit, path), possible) << static_cast<int>(path);
+            EXPECT_EQ(platform::chosen_path(unit), possible ? path : FastPath::reference) << static_cast<int>(path);
+        }
+        // A choice for one unit leaves the others alone.
+        for (FastUnit other : units) {
+            if (other != unit) {
+                EXPECT_EQ(platform::chosen_path(other), FastPath::automatic);
+            }
+        }
+        choose_path(unit, FastPath::automatic);
+    }
+    // Vector paths a unit was never given.
+    EXPECT_FALSE(platform::path_possible(FastUnit::md5_lanes, FastPath::avx512_ifma));
+    EXPECT_FALSE(platform::path_possible(FastUnit::fast_noise, FastPath::sse2));
+    EXPECT_FALSE(platform::path_possible(FastUnit::transforms, FastPath::avx2));
+    EXPECT_FALSE(platform::path_possible(FastUnit::first_rand, FastPath::avx512_256));
+}
 
 class FastPaths : public ::testing::Test {
 protected:
@@ -50,19 +79,19 @@ protected:
 };
 
 TEST_F(FastPaths, FilesCodedOnEveryPathRestoreOnEveryPath) {
-    for (NoisePath noise : noise_paths()) {
-        for (bool shortcut : {true, false}) {
-            ASSERT_TRUE(set_fast_noise_path(noise));
-            set_first_rand_shortcut(shortcut);
-            set_wide_transforms(shortcut);  // the narrow transforms with the plain seeding
-            ASSERT_EQ(set_md5_lanes_path(md5_paths().back()), 0);
+    for (FastPath noise : possible_paths(FastUnit::fast_noise)) {
+        for (FastPath shortcut : {FastPath::automatic, FastPath::reference}) {
+            ASSERT_TRUE(choose_path(FastUnit::fast_noise, noise));
+            ASSERT_TRUE(choose_path(FastUnit::first_rand, shortcut));
+            ASSERT_TRUE(choose_path(FastUnit::transforms, shortcut));  // the narrow transforms with the plain seeding
+            ASSERT_TRUE(choose_path(FastUnit::md5_lanes, possible_paths(FastUnit::md5_lanes).back()));
             write_file(dir / "p.bin", plain);
             ASSERT_EQ(combine_streams(path("p.bin").c_str(), "paths key"), 0);
             fs::remove(dir / "p.bin");
-            for (Md5LanesPath md5 : md5_paths()) {
-                SCOPED_TRACE(::testing::Message() << "noise " << static_cast<int>(noise) << " shortcut " << shortcut
-                                                  << " md5 " << static_cast<int>(md5));
-                ASSERT_EQ(set_md5_lanes_path(md5), 0);
+            for (FastPath md5 : possible_paths(FastUnit::md5_lanes)) {
+                SCOPED_TRACE(::testing::Message() << "noise " << static_cast<int>(noise) << " shortcut "
+                                                  << static_cast<int>(shortcut) << " md5 " << static_cast<int>(md5));
+                ASSERT_TRUE(choose_path(FastUnit::md5_lanes, md5));
                 ASSERT_EQ(decode_streams(path("p.bin.archi").c_str(), "paths key"), 0);
                 EXPECT_TRUE(read_file(dir / "p.bin") == plain);
                 EXPECT_FALSE(fs::exists(dir / "p.bin.err"));
@@ -85,9 +114,9 @@ TEST_F(FastPaths, EveryDigestPathFindsTheDamagedBlock) {
     const std::size_t header = 2 * 2 * 4096, group = 2 * 40 + 2 * 4096;
     coded[header + 20 * group + 2 * 40 + 4096 + 100] ^= 0x5A;
     write_file(dir / "d.bin.archi", coded);
-    for (Md5LanesPath md5 : md5_paths()) {
+    for (FastPath md5 : possible_paths(FastUnit::md5_lanes)) {
         SCOPED_TRACE(static_cast<int>(md5));
-        ASSERT_EQ(set_md5_lanes_path(md5), 0);
+        ASSERT_TRUE(choose_path(FastUnit::md5_lanes, md5));
         ASSERT_EQ(decode_streams(path("d.bin.archi").c_str(), "paths key"), 0);
         EXPECT_EQ(read_text_file(dir / "d.bin.err"), "20\n");
         std::string restored = read_file(dir / "d.bin");

@@ -3,6 +3,8 @@
 #include "md5/md5.h"
 #include "md5/md5_lanes.h"
 
+#include "platform/fast_paths.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -13,31 +15,36 @@
 
 namespace {
 
-using kestrav3::Md5LanesPath;
+using kestrav3::platform::FastPath;
+using kestrav3::platform::FastUnit;
 
 constexpr int kBlock = 4096;
 
-const Md5LanesPath kPaths[] = {Md5LanesPath::automatic, Md5LanesPath::scalar,
-                               Md5LanesPath::sse2,      Md5LanesPath::avx2,
-                               Md5LanesPath::avx512_x4, Md5LanesPath::avx512_x8,
-                               Md5LanesPath::avx512_x16};
+const FastPath kPaths[] = {FastPath::automatic,  FastPath::reference,  FastPath::sse2,
+                           FastPath::avx2,       FastPath::avx512_128, FastPath::avx512_256,
+                           FastPath::avx512,     FastPath::avx512_ifma};
 
-const char* path_name(Md5LanesPath path) {
+const char* path_name(FastPath path) {
   switch (path) {
-    case Md5LanesPath::automatic: return "automatic";
-    case Md5LanesPath::scalar: return "scalar";
-    case Md5LanesPath::sse2: return "sse2";
-    case Md5LanesPath::avx2: return "avx2";
-    case Md5LanesPath::avx512_x4: return "avx512_x4";
-    case Md5LanesPath::avx512_x8: return "avx512_x8";
-    case Md5LanesPath::avx512_x16: return "avx512_x16";
+    case FastPath::automatic: return "automatic";
+    case FastPath::reference: return "reference";
+    case FastPath::sse2: return "sse2";
+    case FastPath::avx2: return "avx2";
+    case FastPath::avx512_128: return "avx512_128";
+    case FastPath::avx512_256: return "avx512_256";
+    case FastPath::avx512: return "avx512";
+    case FastPath::avx512_ifma: return "avx512_ifma";
   }
   return "?";
 }
 
+bool possible(FastPath path) { return kestrav3::platform::path_possible(FastUnit::md5_lanes, path); }
+bool choose(FastPath path) { return kestrav3::platform::choose_path(FastUnit::md5_lanes, path); }
+FastPath chosen() { return kestrav3::platform::chosen_path(FastUnit::md5_lanes); }
+
 // Restores the automatic choice however a test ends.
 struct PathGuard {
-  ~PathGuard() { kestrav3::set_md5_lanes_path(Md5LanesPath::automatic); }
+  ~PathGuard() { choose(FastPath::automatic); }
 };
 
 std::string one_block_text(const std::uint8_t* block) {
@@ -57,7 +64,7 @@ void expect_same_texts(const std::vector<const std::uint8_t*>& blocks, const cha
   for (int i = 0; i < count; ++i) {
     ASSERT_EQ(texts[i][32], '\0') << what << " count " << count << " lane " << i;
     EXPECT_EQ(std::string(texts[i]), one_block_text(blocks[i]))
-        << path_name(kestrav3::md5_lanes_path()) << ", " << what << ", count " << count
+        << path_name(chosen()) << ", " << what << ", count " << count
         << ", lane " << i;
   }
   for (int i = count; i < kestrav3::max_md5_lanes; ++i) EXPECT_EQ(texts[i][0], '#');
@@ -71,18 +78,20 @@ std::vector<std::uint8_t> random_bytes(std::size_t n, std::uint32_t seed) {
 }
 
 TEST(Md5Lanes, ScalarAndSse2AreAlwaysThere) {
-  EXPECT_TRUE(kestrav3::md5_lanes_supported(Md5LanesPath::automatic));
-  EXPECT_TRUE(kestrav3::md5_lanes_supported(Md5LanesPath::scalar));
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-  EXPECT_TRUE(kestrav3::md5_lanes_supported(Md5LanesPath::sse2));
+  EXPECT_TRUE(possible(FastPath::automatic));
+  EXPECT_TRUE(possible(FastPath::reference));
+#if defined(__x86_64__)
+  EXPECT_TRUE(possible(FastPath::sse2));
 #endif
+  // No MD5 kernel uses the multiply-add.
+  EXPECT_FALSE(possible(FastPath::avx512_ifma));
   PathGuard guard;
-  for (Md5LanesPath path : kPaths) {
+  for (FastPath path : kPaths) {
     // A path the processor lacks is refused and leaves the setting alone.
-    ASSERT_EQ(kestrav3::set_md5_lanes_path(Md5LanesPath::scalar), 0);
-    const bool ok = kestrav3::md5_lanes_supported(path);
-    EXPECT_EQ(kestrav3::set_md5_lanes_path(path), ok ? 0 : -1) << path_name(path);
-    EXPECT_EQ(kestrav3::md5_lanes_path(), ok ? path : Md5LanesPath::scalar) << path_name(path);
+    ASSERT_TRUE(choose(FastPath::reference));
+    const bool ok = possible(path);
+    EXPECT_EQ(choose(path), ok) << path_name(path);
+    EXPECT_EQ(chosen(), ok ? path : FastPath::reference) << path_name(path);
   }
 }
 
@@ -93,8 +102,8 @@ TEST(Md5Lanes, EveryPathEveryCountMatchesOneBlockCode) {
   const auto ones = std::vector<std::uint8_t>(kBlock, 0xff);
   PathGuard guard;
   int tried = 0;
-  for (Md5LanesPath path : kPaths) {
-    if (kestrav3::set_md5_lanes_path(path) != 0) continue;
+  for (FastPath path : kPaths) {
+    if (!choose(path)) continue;
     ++tried;
     for (int count = 1; count <= kestrav3::max_md5_lanes; ++count) {
       std::vector<const std::uint8_t*> distinct, same, mixed;
@@ -119,8 +128,8 @@ TEST(Md5Lanes, KnownBlocksAndBitFlipsInEveryLane) {
   const std::string ones_text = one_block_text(ones.data());
   PathGuard guard;
   std::mt19937 rng(4242);
-  for (Md5LanesPath path : kPaths) {
-    if (kestrav3::set_md5_lanes_path(path) != 0) continue;
+  for (FastPath path : kPaths) {
+    if (!choose(path)) continue;
     // Sixteen copies of random data, each with a different bit flipped at a
     // random place: a lane that mixes in a neighbour's words would show.
     auto copies = random_bytes(16 * kBlock, 99);
@@ -151,8 +160,8 @@ TEST(Md5Lanes, ChainingStateEndsAsAfterTheLastBlock) {
   const std::array<std::uint32_t, 4> expected = {kestrav3::h0, kestrav3::h1, kestrav3::h2,
                                                  kestrav3::h3};
   PathGuard guard;
-  for (Md5LanesPath path : kPaths) {
-    if (kestrav3::set_md5_lanes_path(path) != 0) continue;
+  for (FastPath path : kPaths) {
+    if (!choose(path)) continue;
     one_block_text(blocks[0]);
     char texts[kestrav3::max_md5_lanes][33];
     kestrav3::md5_blocks(blocks.data(), 5, texts);
@@ -182,9 +191,9 @@ TEST(Md5TextSeeds, EveryPathGivesTheSeedOfEachText) {
     kestrav3::md5lib(t.c_str(), text, &seed);
     return seed;
   };
-  for (Md5LanesPath path : kPaths) {
-    if (!kestrav3::md5_lanes_supported(path)) continue;
-    ASSERT_EQ(kestrav3::set_md5_lanes_path(path), 0);
+  for (FastPath path : kPaths) {
+    if (!possible(path)) continue;
+    ASSERT_TRUE(choose(path));
     for (int count = 1; count <= kestrav3::max_text_seeds; ++count) {
       for (std::size_t start : {std::size_t{0}, std::size_t{24}}) {
         std::vector<const char*> batch;

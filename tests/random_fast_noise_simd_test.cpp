@@ -10,6 +10,8 @@
 #include "random/fast_noise_paths.h"
 
 using namespace kestrav3;
+using platform::FastPath;
+using platform::FastUnit;
 
 namespace {
 
@@ -21,14 +23,14 @@ struct Noise {
 };
 
 // Noise made the plain way, one public generator step at a time.
-Noise reference_noise(int a, const std::vector<std::int64_t>& seeds, int count) {
+Noise reference_noise(bool skip_zero_bytes, const std::vector<std::int64_t>& seeds, int count) {
     Noise out{std::vector<Block>(static_cast<std::size_t>(count)), 0};
     for (int c = 0; c < 2 * count; ++c) {
         srng48(seeds[static_cast<std::size_t>(c)]);
         Block& block = out.blocks[static_cast<std::size_t>(c / 2)];
         for (int i = c % 2; i < BLOCK_SIZE; i += 2) {
             std::int64_t s = rngen48();
-            while (a == 1 && (s & 0xFF) == 0) s = rngen48();
+            while (skip_zero_bytes && (s & 0xFF) == 0) s = rngen48();
             block[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(s & 0xFF);
         }
     }
@@ -36,21 +38,21 @@ Noise reference_noise(int a, const std::vector<std::int64_t>& seeds, int count) 
     return out;
 }
 
-Noise path_noise(int a, const std::vector<std::int64_t>& seeds, int count, NoisePath path, int margin) {
+Noise path_noise(bool skip_zero_bytes, const std::vector<std::int64_t>& seeds, int count, FastPath path, int margin) {
     Noise out{std::vector<Block>(static_cast<std::size_t>(count)), 0};
     std::vector<std::uint8_t*> ptrs;
     for (auto& b : out.blocks) ptrs.push_back(b.data());
     unix_seed = 12345;
-    noise_from_seeds(a, seeds.data(), ptrs.data(), count, path, margin);
+    noise_from_seeds(skip_zero_bytes, seeds.data(), ptrs.data(), count, path, margin);
     out.last_state = unix_seed;
     return out;
 }
 
-std::vector<NoisePath> supported_paths() {
-    std::vector<NoisePath> paths;
-    for (NoisePath p : {NoisePath::scalar, NoisePath::avx2, NoisePath::avx512, NoisePath::avx512_ifma,
-                        NoisePath::automatic})
-        if (fast_noise_path_supported(p)) paths.push_back(p);
+std::vector<FastPath> supported_paths() {
+    std::vector<FastPath> paths;
+    for (FastPath p : {FastPath::reference, FastPath::avx2, FastPath::avx512, FastPath::avx512_ifma,
+                       FastPath::automatic})
+        if (platform::path_possible(FastUnit::fast_noise, p)) paths.push_back(p);
     return paths;
 }
 
@@ -89,14 +91,14 @@ void expect_same(const Noise& got, const Noise& want, const char* what) {
 TEST(RandomFastNoisePaths, EveryPathMatchesPlainNoise) {
     for (std::uint64_t salt = 0; salt < 6; ++salt) {
         const auto seeds = seed_set(salt);
-        for (int a : {1, 0, 2}) {
+        for (bool skip : {true, false}) {
             for (int count = 1; count <= max_noise_blocks; ++count) {
-                const Noise want = reference_noise(a, seeds, count);
-                for (NoisePath path : supported_paths())
+                const Noise want = reference_noise(skip, seeds, count);
+                for (FastPath path : supported_paths())
                     for (int margin : {default_noise_margin, 0, 1, 7, 8, max_noise_margin}) {
-                        SCOPED_TRACE(testing::Message() << "salt " << salt << " a " << a << " count " << count
+                        SCOPED_TRACE(testing::Message() << "salt " << salt << " skip " << skip << " count " << count
                                                         << " path " << static_cast<int>(path) << " margin " << margin);
-                        expect_same(path_noise(a, seeds, count, path, margin), want, "noise");
+                        expect_same(path_noise(skip, seeds, count, path, margin), want, "noise");
                     }
             }
         }
@@ -107,11 +109,11 @@ TEST(RandomFastNoisePaths, EveryPathMatchesPlainNoise) {
 // it is touched, and the state is where the last pass's last draw leaves it.
 TEST(RandomFastNoisePaths, PrefixIsTheStartOfTheFullNoise) {
     const auto seeds = seed_set(7);
-    for (int a : {1, 0}) {
+    for (bool skip : {true, false}) {
         for (int count : {1, 3, max_noise_blocks}) {
-            const Noise full = reference_noise(a, seeds, count);
+            const Noise full = reference_noise(skip, seeds, count);
             for (int length : {1, 2, 40, 41, 4094, BLOCK_SIZE}) {
-                SCOPED_TRACE(testing::Message() << "a " << a << " count " << count << " length " << length);
+                SCOPED_TRACE(testing::Message() << "skip " << skip << " count " << count << " length " << length);
                 const int made = length + length % 2;
                 std::vector<Block> blocks(static_cast<std::size_t>(count));
                 std::vector<std::uint8_t*> ptrs;
@@ -119,7 +121,7 @@ TEST(RandomFastNoisePaths, PrefixIsTheStartOfTheFullNoise) {
                     block.fill(0xEE);
                     ptrs.push_back(block.data());
                 }
-                noise_prefix_from_seeds(a, seeds.data(), ptrs.data(), count, length);
+                noise_prefix_from_seeds(skip, seeds.data(), ptrs.data(), count, length);
                 const std::int64_t left = unix_seed;
                 for (int k = 0; k < count; ++k) {
                     const Block& want = full.blocks[static_cast<std::size_t>(k)];
@@ -130,7 +132,7 @@ TEST(RandomFastNoisePaths, PrefixIsTheStartOfTheFullNoise) {
                 srng48(seeds[static_cast<std::size_t>(2 * count - 1)]);
                 for (int i = 0; i < made / 2; ++i) {
                     std::int64_t state = rngen48();
-                    while (a == 1 && (state & 0xFF) == 0) state = rngen48();
+                    while (skip && (state & 0xFF) == 0) state = rngen48();
                 }
                 EXPECT_EQ(left, unix_seed);
             }
@@ -159,22 +161,22 @@ TEST(RandomFastNoisePaths, AwkwardChainsSkipWhatTheySay) {
 // The public functions on each path: fresh blocks without zero bytes, and
 // the final state lies on the chain of the last block's odd positions.
 TEST(RandomFastNoisePaths, PublicFunctionsOnEachPath) {
-    for (NoisePath path : supported_paths()) {
-        ASSERT_TRUE(set_fast_noise_path(path));
+    for (FastPath path : supported_paths()) {
+        ASSERT_TRUE(platform::choose_path(FastUnit::fast_noise, path));
         std::vector<Block> blocks(max_noise_blocks);
         std::vector<std::uint8_t*> ptrs;
         for (auto& b : blocks) ptrs.push_back(b.data());
-        noise_gen_unix_many(1, ptrs.data(), max_noise_blocks);
+        noise_gen_unix_many(true, ptrs.data(), max_noise_blocks);
         for (const Block& b : blocks) ASSERT_EQ(std::count(b.begin(), b.end(), 0), 0);
         EXPECT_NE(blocks[0], blocks[1]);
         const std::int64_t last = unix_seed;
         srng48(last);  // the state after the last byte continues that pass
         EXPECT_NE(rngen48(), last);
-        noise_gen_unix(1);
+        noise_gen_unix(true);
         EXPECT_EQ(std::count(vizard.begin(), vizard.end(), 0), 0);
     }
-    EXPECT_TRUE(set_fast_noise_path(NoisePath::automatic));
-    if (!fast_noise_path_supported(NoisePath::avx512)) {
-        EXPECT_FALSE(set_fast_noise_path(NoisePath::avx512));
+    EXPECT_TRUE(platform::choose_path(FastUnit::fast_noise, FastPath::automatic));
+    if (!platform::path_possible(FastUnit::fast_noise, FastPath::avx512)) {
+        EXPECT_FALSE(platform::choose_path(FastUnit::fast_noise, FastPath::avx512));
     }
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "transform/transform.h"
+#include "platform/fast_paths.h"
 
 using namespace kestrav3;
 
@@ -31,7 +32,8 @@ TEST(Transform, OnePassCodingEqualsThePlainStepsAndDecodes) {
     for (int n : {63, 64, 65, 127, 128, 129, 4095, BLOCK_SIZE}) lengths.push_back(n);
     for (bool wide : {true, false})
     for (int n : lengths) {
-        set_wide_transforms(wide);
+        ASSERT_TRUE(platform::choose_path(platform::FastUnit::transforms,
+                                          wide ? platform::FastPath::automatic : platform::FastPath::reference));
         SCOPED_TRACE(::testing::Message() << "length " << n << " wide " << wide);
         const auto plain = random_bytes(rng, n);
         const auto noise = random_bytes(rng, BLOCK_SIZE);
@@ -68,5 +70,5 @@ TEST(Transform, OnePassCodingEqualsThePlainStepsAndDecodes) {
         ASSERT_EQ(got, plain);
         ASSERT_TRUE(std::equal(vizard.begin(), vizard.begin() + n, noise.begin()));
     }
-    set_wide_transforms(true);
+    platform::choose_path(platform::FastUnit::transforms, platform::FastPath::automatic);
 }

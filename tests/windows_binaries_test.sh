@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The Windows binaries as a bare Windows sees them: the library exports
-# exactly the nine operations under their plain names, the program binds
-# the library at load time, and nothing needs a runtime DLL that Windows
-# does not ship (libstdc++, libgcc, winpthread).
+# exactly the operations its header declares, under their plain names, the
+# program binds the library at load time, and nothing needs a runtime DLL
+# that Windows does not ship (libstdc++, libgcc, winpthread).
 set -euo pipefail
 bin=$1
 objdump=${OBJDUMP:-x86_64-w64-mingw32-objdump}
@@ -10,7 +10,9 @@ fail() { echo "FAIL: $*"; exit 1; }
 
 exports=$("$objdump" -p "$bin/kestrav3lib.dll" |
   sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | awk '/^\t\[/ {print $3}' | sort | tr '\n' ' ')
-expected="kestrav3code kestrav3code_g kestrav3decode kestrav3decode_g kestrav3desc kestrav3test kestrav3ver print_help switch_utf_converting "
+header=$(dirname "$0")/../lib/include/kestrav3lib.h
+expected=$(sed -n 's/^KESTRAV3_API [^(]*[ *]\([A-Za-z0-9_]*\)(.*/\1/p' "$header" | sort | tr '\n' ' ')
+[ -n "$expected" ] || fail "no exports found in $header"
 [ "$exports" = "$expected" ] || fail "exports are '$exports'"
 
 imports() { "$objdump" -p "$1" | awk '/DLL Name:/ {print tolower($3)}' | sort -u | tr '\n' ' '; }

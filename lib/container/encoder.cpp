@@ -133,9 +133,9 @@ void prepare_batch(Batch& batch, int count, bool dense) {
     md5_blocks(blocks.data(), count, batch.digests);
     if (dense) return;
     for (int k = 0; k < count; ++k) noise[k] = batch.record_noise[k];
-    noise_gen_unix_many(1, noise.data(), count, record_size);
+    noise_gen_unix_many(true, noise.data(), count, record_size);
     for (int k = 0; k < count; ++k) noise[k] = batch.block_noise[k].data();
-    noise_gen_unix_many(1, noise.data(), count);
+    noise_gen_unix_many(true, noise.data(), count);
 }
 
 // Codes a chunk with the prepared fast noise, or with fresh dense noise.

@@ -1,6 +1,6 @@
 // Side-by-side MD5 of independent 4096-byte blocks: each vector lane carries
-// one block's chaining state, so 4 or 8 blocks cost about what one costs in
-// the plain code. Every path is compiled for its own instruction set and
+// one block's chaining state, so 4, 8 or 16 blocks cost about what one costs
+// in the plain code. Every path is compiled for its own instruction set and
 // picked at run time; the plain one-block code stays the fallback.
 #include "md5/md5_lanes.h"
 
@@ -9,14 +9,30 @@
 #include <cstddef>
 #include <cstdint>
 
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define KESTRAV3_MD5_LANES 1
+#include "platform/fast_paths.h"
+
+#if defined(KESTRAV3_X86_VECTORS)
 #include <immintrin.h>
+
+// Every function between a push and its pop is compiled for the given
+// instruction sets, in GCC's words or in clang's.
+#define KESTRAV3_PRAGMA(text) _Pragma(#text)
+#if defined(__clang__)
+#define KESTRAV3_TARGET_PUSH(isa) \
+  KESTRAV3_PRAGMA(clang attribute push(__attribute__((target(isa))), apply_to = function))
+#define KESTRAV3_TARGET_POP KESTRAV3_PRAGMA(clang attribute pop)
+#else
+#define KESTRAV3_TARGET_PUSH(isa) KESTRAV3_PRAGMA(GCC push_options) KESTRAV3_PRAGMA(GCC target(isa))
+#define KESTRAV3_TARGET_POP KESTRAV3_PRAGMA(GCC pop_options)
+#endif
 #endif
 
 namespace kestrav3 {
 
-#if defined(KESTRAV3_MD5_LANES)
+using platform::FastPath;
+using platform::FastUnit;
+
+#if defined(KESTRAV3_X86_VECTORS)
 namespace {
 
 // 4x4 transpose: r[j] holds words 4q..4q+3 of lane j (per 128-bit half);
@@ -58,8 +74,7 @@ inline void store_lanes(std::uint32_t* out, V v) { _mm_store_si128(reinterpret_c
 #include "md5/md5_lanes_kernel.h"
 }  // namespace sse2
 
-#pragma GCC push_options
-#pragma GCC target("avx2")
+KESTRAV3_TARGET_PUSH("avx2")
 namespace avx2 {
 using V = __m256i;
 constexpr int kLanes = 8;
@@ -97,7 +112,7 @@ inline void store_lanes(std::uint32_t* out, V v) {
 }
 #include "md5/md5_lanes_kernel.h"
 }  // namespace avx2
-#pragma GCC pop_options
+KESTRAV3_TARGET_POP
 
 // Ternary-logic truth tables with b, c, d as the operands 0xf0, 0xcc, 0xaa.
 constexpr int kTernF = 0xca;  // (b & c) | (~b & d)
@@ -105,8 +120,7 @@ constexpr int kTernG = 0xe4;  // (b & d) | (c & ~d)
 constexpr int kTernH = 0x96;  // b ^ c ^ d
 constexpr int kTernI = 0x39;  // c ^ (b | ~d)
 
-#pragma GCC push_options
-#pragma GCC target("avx2,avx512f,avx512vl")
+KESTRAV3_TARGET_PUSH("avx2,avx512f,avx512vl")
 namespace avx512_x4 {
 using V = __m128i;
 constexpr int kLanes = 4;
@@ -138,15 +152,16 @@ using avx2::load_chunk;
 using avx2::store_lanes;
 #include "md5/md5_lanes_kernel.h"
 }  // namespace avx512_x8
-#pragma GCC pop_options
+KESTRAV3_TARGET_POP
 
-#pragma GCC push_options
-#pragma GCC target("avx2,avx512f,avx512vl")
+KESTRAV3_TARGET_PUSH("avx2,avx512f,avx512vl")
 // GCC 12 takes the deliberately undefined pass-through operand of the
 // 512-bit unpacks and inserts for an uninitialised read once inlined here.
+#if !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wuninitialized"
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 namespace avx512_x16 {
 using V = __m512i;
 constexpr int kLanes = 16;
@@ -177,8 +192,10 @@ inline void load_chunk(const std::uint8_t* const p[], std::size_t offset, V* x) 
 inline void store_lanes(std::uint32_t* out, V v) { _mm512_store_si512(out, v); }
 #include "md5/md5_lanes_kernel.h"
 }  // namespace avx512_x16
+#if !defined(__clang__)
 #pragma GCC diagnostic pop
-#pragma GCC pop_options
+#endif
+KESTRAV3_TARGET_POP
 
 #undef KESTRAV3_TRANSPOSE4
 
@@ -190,53 +207,31 @@ struct Kernel {
   int lanes;
 };
 
-Kernel kernel_of(Md5LanesPath path) {
+Kernel kernel_of(FastPath path) {
   switch (path) {
-    case Md5LanesPath::sse2: return {sse2::hash_group, sse2::hash_chunk, 4};
-    case Md5LanesPath::avx2: return {avx2::hash_group, avx2::hash_chunk, 8};
-    case Md5LanesPath::avx512_x4: return {avx512_x4::hash_group, avx512_x4::hash_chunk, 4};
-    case Md5LanesPath::avx512_x8: return {avx512_x8::hash_group, avx512_x8::hash_chunk, 8};
-    case Md5LanesPath::avx512_x16: return {avx512_x16::hash_group, avx512_x16::hash_chunk, 16};
+    case FastPath::sse2: return {sse2::hash_group, sse2::hash_chunk, 4};
+    case FastPath::avx2: return {avx2::hash_group, avx2::hash_chunk, 8};
+    case FastPath::avx512_128: return {avx512_x4::hash_group, avx512_x4::hash_chunk, 4};
+    case FastPath::avx512_256: return {avx512_x8::hash_group, avx512_x8::hash_chunk, 8};
+    case FastPath::avx512: return {avx512_x16::hash_group, avx512_x16::hash_chunk, 16};
     default: return {nullptr, nullptr, 0};
   }
 }
 
-bool cpu_has(Md5LanesPath path) {
-  switch (path) {
-    case Md5LanesPath::automatic:
-    case Md5LanesPath::scalar:
-    case Md5LanesPath::sse2: return true;
-    case Md5LanesPath::avx2: return __builtin_cpu_supports("avx2");
-    case Md5LanesPath::avx512_x4:
-    case Md5LanesPath::avx512_x8:
-    case Md5LanesPath::avx512_x16:
-      return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("avx512f") &&
-             __builtin_cpu_supports("avx512vl");
-  }
-  return false;
-}
+bool cpu_has(FastPath path) { return platform::path_possible(FastUnit::md5_lanes, path); }
 
 // Fastest kernel for a batch of count blocks: one step of the chain costs
 // about the same at any width, so the narrowest width that holds the batch
 // wins.
 Kernel best_kernel(int count) {
-  static const Kernel best4 = kernel_of(
-      cpu_has(Md5LanesPath::avx512_x4) ? Md5LanesPath::avx512_x4 : Md5LanesPath::sse2);
-  static const Kernel best8 = cpu_has(Md5LanesPath::avx512_x8) ? kernel_of(Md5LanesPath::avx512_x8)
-                              : cpu_has(Md5LanesPath::avx2)    ? kernel_of(Md5LanesPath::avx2)
-                                                               : best4;
-  static const Kernel best16 =
-      cpu_has(Md5LanesPath::avx512_x16) ? kernel_of(Md5LanesPath::avx512_x16) : best8;
+  static const Kernel best4 =
+      kernel_of(cpu_has(FastPath::avx512_128) ? FastPath::avx512_128 : FastPath::sse2);
+  static const Kernel best8 = cpu_has(FastPath::avx512_256) ? kernel_of(FastPath::avx512_256)
+                              : cpu_has(FastPath::avx2)     ? kernel_of(FastPath::avx2)
+                                                            : best4;
+  static const Kernel best16 = cpu_has(FastPath::avx512) ? kernel_of(FastPath::avx512) : best8;
   return count <= 4 ? best4 : count <= 8 ? best8 : best16;
 }
-
-Md5LanesPath current_path = Md5LanesPath::automatic;
-
-}  // namespace
-
-bool md5_lanes_supported(Md5LanesPath path) { return cpu_has(path); }
-
-namespace {
 
 // Groups of lanes inputs; lanes past the end repeat the group's first input
 // and their words are dropped.
@@ -253,47 +248,33 @@ void hash_in_groups(GroupFn hash, int lanes, const std::uint8_t* const inputs[],
   }
 }
 
-Kernel chosen_kernel(int count) {
-  return current_path == Md5LanesPath::automatic ? best_kernel(count) : kernel_of(current_path);
+Kernel chosen_kernel(FastPath path, int count) {
+  return path == FastPath::automatic ? best_kernel(count) : kernel_of(path);
 }
 
 }  // namespace
 
 int md5_lanes_words(const std::uint8_t* const blocks[], int count, std::uint32_t words[][4]) {
-  if (current_path == Md5LanesPath::scalar || count < 1) return -1;
-  const Kernel k = chosen_kernel(count);
+  const FastPath path = platform::chosen_path(FastUnit::md5_lanes);
+  if (path == FastPath::reference || count < 1) return -1;
+  const Kernel k = chosen_kernel(path, count);
   hash_in_groups(k.hash, k.lanes, blocks, count, words);
   return 0;
 }
 
 int md5_lanes_chunk_words(const std::uint8_t* const chunks[], int count, std::uint32_t words[][4]) {
-  if (current_path == Md5LanesPath::scalar || count < 1) return -1;
-  const Kernel k = chosen_kernel(count);
+  const FastPath path = platform::chosen_path(FastUnit::md5_lanes);
+  if (path == FastPath::reference || count < 1) return -1;
+  const Kernel k = chosen_kernel(path, count);
   hash_in_groups(k.hash_chunk, k.lanes, chunks, count, words);
   return 0;
 }
 
 #else  // no vector paths in this build
 
-bool md5_lanes_supported(Md5LanesPath path) {
-  return path == Md5LanesPath::automatic || path == Md5LanesPath::scalar;
-}
-
 int md5_lanes_words(const std::uint8_t* const[], int, std::uint32_t[][4]) { return -1; }
 int md5_lanes_chunk_words(const std::uint8_t* const[], int, std::uint32_t[][4]) { return -1; }
 
-namespace {
-Md5LanesPath current_path = Md5LanesPath::automatic;
-}  // namespace
-
 #endif
-
-int set_md5_lanes_path(Md5LanesPath path) {
-  if (!md5_lanes_supported(path)) return -1;
-  current_path = path;
-  return 0;
-}
-
-Md5LanesPath md5_lanes_path() { return current_path; }
 
 }  // namespace kestrav3

@@ -1,5 +1,6 @@
-// The processor's random-number instruction, the same on every operating
-// system: CPUID says whether it is there, RDRAND draws from it.
+// The processor, the same on every operating system: CPUID says whether the
+// random-number instruction is there, RDRAND draws from it, and the vector
+// features are read once for the accelerated paths.
 #include "platform/platform.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -27,10 +28,32 @@ __attribute__((target("rdrnd"))) bool rdrand64(std::uint64_t* out) {
     return true;
 }
 
+const CpuFeatures& cpu_features() {
+    static const CpuFeatures features = [] {
+        __builtin_cpu_init();
+        CpuFeatures f;
+        f.avx2 = __builtin_cpu_supports("avx2");
+        f.avx512f = __builtin_cpu_supports("avx512f");
+        f.avx512dq = __builtin_cpu_supports("avx512dq");
+        f.avx512vl = __builtin_cpu_supports("avx512vl");
+        f.avx512bw = __builtin_cpu_supports("avx512bw");
+        f.avx512ifma = __builtin_cpu_supports("avx512ifma");
+        f.avx512vbmi2 = __builtin_cpu_supports("avx512vbmi2");
+        f.bmi2 = __builtin_cpu_supports("bmi2");
+        f.popcnt = __builtin_cpu_supports("popcnt");
+        return f;
+    }();
+    return features;
+}
+
 #else
 
 bool cpu_has_rdrand() { return false; }
 bool rdrand64(std::uint64_t*) { return false; }
+const CpuFeatures& cpu_features() {
+    static const CpuFeatures none;
+    return none;
+}
 
 #endif
 

@@ -89,6 +89,27 @@ bool cpu_has_rdrand();
 // One RDRAND attempt; false when the instruction reported no value.
 bool rdrand64(std::uint64_t* out);
 
+// The vector features the accelerated paths use, read from the processor
+// once; all false on processors other than x86-64.
+struct CpuFeatures {
+    bool avx2 = false;
+    bool avx512f = false;
+    bool avx512dq = false;
+    bool avx512vl = false;
+    bool avx512bw = false;
+    bool avx512ifma = false;
+    bool avx512vbmi2 = false;
+    bool bmi2 = false;
+    bool popcnt = false;
+};
+const CpuFeatures& cpu_features();
+
+// C library ---------------------------------------------------------------------
+
+// Whether the C library is glibc, whose srand and rand the noise seeding
+// can form directly.
+bool c_library_is_glibc();
+
 // Shared memory and the progress window program --------------------------------
 
 struct SharedBlock {

@@ -156,6 +156,14 @@ bool realtime_clock(std::int64_t* seconds, long* nanoseconds) {
     return true;
 }
 
+bool c_library_is_glibc() {
+#if defined(__GLIBC__)
+    return true;
+#else
+    return false;
+#endif
+}
+
 bool shared_block_open(const char* name, std::size_t size, SharedBlock* block) {
     // POSIX names start with a slash; the block is private to this user.
     char posix_name[sizeof block->name];

@@ -239,6 +239,9 @@ bool realtime_clock(std::int64_t* seconds, long* nanoseconds) {
     return true;
 }
 
+// The Windows C runtime (msvcrt) is never glibc.
+bool c_library_is_glibc() { return false; }
+
 bool shared_block_open(const char* name, std::size_t size, SharedBlock* block) {
     // Backed by the paging file; an existing object of the name is opened.
     HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, static_cast<DWORD>(size), name);

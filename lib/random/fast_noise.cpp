@@ -19,6 +19,9 @@
 
 namespace kestrav3 {
 
+using platform::FastPath;
+using platform::FastUnit;
+
 std::int64_t unix_seed = 0, m48 = 0;
 
 namespace {
@@ -58,10 +61,10 @@ static_assert(truncating_rem48(INT64_MAX) == 32767 && truncating_rem48(-1) == -1
 
 constexpr std::uint8_t low_byte(std::int64_t v) { return static_cast<std::uint8_t>(static_cast<std::uint64_t>(v)); }
 
-// The next draw of a pass; with a == 1 draws that end in a zero byte are skipped.
-inline std::int64_t next_draw(std::int64_t state, int a) {
+// The next draw of a pass; draws that end in a zero byte are skipped when asked.
+inline std::int64_t next_draw(std::int64_t state, bool skip_zero_bytes) {
     state = step48(state);
-    while (a == 1 && low_byte(state) == 0) state = step48(state);
+    while (skip_zero_bytes && low_byte(state) == 0) state = step48(state);
     return state;
 }
 
@@ -114,30 +117,31 @@ constexpr int pass_length = BLOCK_SIZE / 2;
 // independent, so the processor overlaps their multiplications; unix_seed
 // ends as the last pass leaves it.
 template <std::size_t K, std::size_t... I>
-void run_passes(std::array<std::int64_t, K> state, const std::array<std::uint8_t*, K>& out, int a, int length,
-                std::index_sequence<I...>) {
+void run_passes(std::array<std::int64_t, K> state, const std::array<std::uint8_t*, K>& out, bool skip_zero_bytes,
+                int length, std::index_sequence<I...>) {
     // Constant indices only, so every state stays in a register.
     for (int i = 0; i < length; i += 2) {
-        ((state[I] = next_draw(state[I], a)), ...);
+        ((state[I] = next_draw(state[I], skip_zero_bytes)), ...);
         ((out[I][i] = low_byte(state[I])), ...);
     }
     unix_seed = state[K - 1];
 }
 
 template <std::size_t K>
-void run_passes(const std::array<std::int64_t, K>& state, const std::array<std::uint8_t*, K>& out, int a,
+void run_passes(const std::array<std::int64_t, K>& state, const std::array<std::uint8_t*, K>& out, bool skip_zero_bytes,
                 int length) {
-    run_passes(state, out, a, length, std::make_index_sequence<K>{});
+    run_passes(state, out, skip_zero_bytes, length, std::make_index_sequence<K>{});
 }
 
-void scalar_from_seeds(int a, const std::int64_t* seeds, std::uint8_t* const blocks[], int count, int length) {
+void scalar_from_seeds(bool skip_zero_bytes, const std::int64_t* seeds, std::uint8_t* const blocks[], int count,
+                       int length) {
     int i = 0;
     for (; i + 1 < count; i += 2) {
         const std::int64_t* s = seeds + 2 * i;
-        run_passes<4>({s[0], s[1], s[2], s[3]}, {blocks[i], blocks[i] + 1, blocks[i + 1], blocks[i + 1] + 1}, a,
-                      length);
+        run_passes<4>({s[0], s[1], s[2], s[3]}, {blocks[i], blocks[i] + 1, blocks[i + 1], blocks[i + 1] + 1},
+                      skip_zero_bytes, length);
     }
-    if (i < count) run_passes<2>({seeds[2 * i], seeds[2 * i + 1]}, {blocks[i], blocks[i] + 1}, a, length);
+    if (i < count) run_passes<2>({seeds[2 * i], seeds[2 * i + 1]}, {blocks[i], blocks[i] + 1}, skip_zero_bytes, length);
 }
 
 // The lane paths: all chains advance a fixed number of draws in vector
@@ -151,7 +155,7 @@ struct LaneBuffers {
 };
 LaneBuffers lanes;
 
-#if defined(__x86_64__)
+#if defined(KESTRAV3_X86_VECTORS)
 constexpr bool noise_lanes_built = true;
 #else
 constexpr bool noise_lanes_built = false;
@@ -163,18 +167,18 @@ constexpr bool little_endian = false;
 #endif
 
 // Takes the bytes of chain c from its first `available` draws, dropping
-// zero bytes when a == 1 (continuing one draw at a time if they run out),
+// zero bytes when asked (continuing one draw at a time if they run out),
 // and returns the state after the last draw used, as the plain pass leaves
 // unix_seed.
-std::int64_t collect_pass(int a, int c, int available, std::uint8_t* pass, bool compact) {
+std::int64_t collect_pass(bool skip_zero_bytes, int c, int available, std::uint8_t* pass, bool compact) {
     // The lane kernels write each row as little-endian words: byte d is draw d.
     static_assert(!noise_lanes_built || little_endian, "lane bytes are read in memory order");
     const auto* draws = reinterpret_cast<const std::uint8_t*>(lanes.bytes[static_cast<std::size_t>(c)]);
     int n = 0, d = 0;
-    if (compact && a == 1) n = noise_lanes::compact_nonzero(draws, available, pass_length, pass, &d);
+    if (compact && skip_zero_bytes) n = noise_lanes::compact_nonzero(draws, available, pass_length, pass, &d);
     while (n < pass_length && d < available) {
         const int window = std::min(pass_length - n, available - d);
-        const void* zero = a == 1 ? std::memchr(draws + d, 0, static_cast<std::size_t>(window)) : nullptr;
+        const void* zero = skip_zero_bytes ? std::memchr(draws + d, 0, static_cast<std::size_t>(window)) : nullptr;
         const int run = zero ? static_cast<int>(static_cast<const std::uint8_t*>(zero) - (draws + d)) : window;
         std::memcpy(pass + n, draws + d, static_cast<std::size_t>(run));
         n += run;
@@ -183,41 +187,41 @@ std::int64_t collect_pass(int a, int c, int available, std::uint8_t* pass, bool 
     if (n == pass_length) return lanes.kept[static_cast<std::size_t>(d - 1 - noise_lanes::kept_from)][c];
     std::int64_t state = lanes.kept[static_cast<std::size_t>(available - 1 - noise_lanes::kept_from)][c];
     while (n < pass_length) {
-        state = next_draw(state, a);
+        state = next_draw(state, skip_zero_bytes);
         pass[n++] = low_byte(state);
     }
     return state;
 }
 
-void lanes_from_seeds(int a, const std::int64_t* seeds, std::uint8_t* const blocks[], int count, NoisePath path,
-                      int margin) {
+void lanes_from_seeds(bool skip_zero_bytes, const std::int64_t* seeds, std::uint8_t* const blocks[], int count,
+                      FastPath path, int margin) {
     std::array<std::int64_t, noise_lanes::chains> start{};
     for (int c = 0; c < 2 * count; ++c) start[static_cast<std::size_t>(c)] = seeds[c];
-    const int available = pass_length + (a == 1 ? std::clamp(margin, 0, max_noise_margin) : 0);
+    const int available = pass_length + (skip_zero_bytes ? std::clamp(margin, 0, max_noise_margin) : 0);
     const int groups = (available + 7) / 8;
-    if (path == NoisePath::avx512_ifma)
+    if (path == FastPath::avx512_ifma)
         noise_lanes::advance_avx512_ifma(start.data(), 2 * count, groups, lanes.bytes.data(), lanes.kept.data());
-    else if (path == NoisePath::avx512)
+    else if (path == FastPath::avx512)
         noise_lanes::advance_avx512(start.data(), 2 * count, groups, lanes.bytes.data(), lanes.kept.data());
     else
         noise_lanes::advance_avx2(start.data(), 2 * count, groups, lanes.bytes.data(), lanes.kept.data());
     // The IFMA path's processors can also drop the zero bytes in vectors.
-    const bool compact = path == NoisePath::avx512_ifma;
+    const bool compact = path == FastPath::avx512_ifma;
     auto& [even, odd] = lanes.passes;
     for (int k = 0; k < count; ++k) {
-        collect_pass(a, 2 * k, available, even.data(), compact);
-        unix_seed = collect_pass(a, 2 * k + 1, available, odd.data(), compact);
+        collect_pass(skip_zero_bytes, 2 * k, available, even.data(), compact);
+        unix_seed = collect_pass(skip_zero_bytes, 2 * k + 1, available, odd.data(), compact);
         noise_lanes::interleave(even.data(), odd.data(), pass_length, blocks[k]);
     }
 }
 
-NoisePath chosen_path = NoisePath::automatic;
+bool possible(FastPath path) { return platform::path_possible(FastUnit::fast_noise, path); }
 
-NoisePath best_path() {
-    static const NoisePath best = noise_lanes::avx512_ifma_supported() ? NoisePath::avx512_ifma
-                                  : noise_lanes::avx512_supported()    ? NoisePath::avx512
-                                  : noise_lanes::avx2_supported() ? NoisePath::avx2
-                                                                  : NoisePath::scalar;
+FastPath best_path() {
+    static const FastPath best = possible(FastPath::avx512_ifma) ? FastPath::avx512_ifma
+                                 : possible(FastPath::avx512)    ? FastPath::avx512
+                                 : possible(FastPath::avx2)      ? FastPath::avx2
+                                                                 : FastPath::reference;
     return best;
 }
 
@@ -252,53 +256,40 @@ void seeded_passes(std::int64_t* states, int count) {
 
 }  // namespace
 
-bool fast_noise_path_supported(NoisePath path) {
-    switch (path) {
-        case NoisePath::avx512_ifma: return noise_lanes::avx512_ifma_supported();
-        case NoisePath::avx512: return noise_lanes::avx512_supported();
-        case NoisePath::avx2: return noise_lanes::avx2_supported();
-        default: return true;
-    }
-}
-
-bool set_fast_noise_path(NoisePath path) {
-    if (!fast_noise_path_supported(path)) return false;
-    chosen_path = path;
-    return true;
-}
-
-void noise_from_seeds(int a, const std::int64_t* seeds, std::uint8_t* const blocks[], int count, NoisePath path,
-                      int margin) {
+void noise_from_seeds(bool skip_zero_bytes, const std::int64_t* seeds, std::uint8_t* const blocks[], int count,
+                      FastPath path, int margin) {
     // Up to two blocks keep too few lanes busy to beat the plain chains.
-    if (path == NoisePath::automatic) path = count >= 3 ? best_path() : NoisePath::scalar;
+    if (path == FastPath::automatic) path = count >= 3 ? best_path() : FastPath::reference;
     if (count <= 0 || count > max_noise_blocks) return;
-    if (path == NoisePath::scalar || !fast_noise_path_supported(path))
-        scalar_from_seeds(a, seeds, blocks, count, BLOCK_SIZE);
+    if (path == FastPath::reference || !possible(path))
+        scalar_from_seeds(skip_zero_bytes, seeds, blocks, count, BLOCK_SIZE);
     else
-        lanes_from_seeds(a, seeds, blocks, count, path, margin);
+        lanes_from_seeds(skip_zero_bytes, seeds, blocks, count, path, margin);
 }
 
-void noise_prefix_from_seeds(int a, const std::int64_t* seeds, std::uint8_t* const blocks[], int count, int length) {
+void noise_prefix_from_seeds(bool skip_zero_bytes, const std::int64_t* seeds, std::uint8_t* const blocks[], int count,
+                             int length) {
     if (count <= 0 || count > max_noise_blocks || length <= 0 || length > BLOCK_SIZE) return;
-    scalar_from_seeds(a, seeds, blocks, count, length + length % 2);
+    scalar_from_seeds(skip_zero_bytes, seeds, blocks, count, length + length % 2);
 }
 
-void noise_gen_unix(int a) {
+void noise_gen_unix(bool skip_zero_bytes) {
     const std::array<std::int64_t, 2> seeds = {seeded_pass(), seeded_pass()};
     std::uint8_t* const block = vizard.data();
-    noise_from_seeds(a, seeds.data(), &block, 1, chosen_path);
+    noise_from_seeds(skip_zero_bytes, seeds.data(), &block, 1, platform::chosen_path(FastUnit::fast_noise));
 }
 
-void noise_gen_unix_many(int a, std::uint8_t* const blocks[], int count, int length) {
+void noise_gen_unix_many(bool skip_zero_bytes, std::uint8_t* const blocks[], int count, int length) {
     // More blocks than a batch holds are made a batch at a time.
     for (int first = 0; first < count; first += max_noise_blocks) {
         const int n = std::min(count - first, max_noise_blocks);
         std::array<std::int64_t, 2 * max_noise_blocks> seeds{};
         seeded_passes(seeds.data(), 2 * n);
         if (length >= BLOCK_SIZE)
-            noise_from_seeds(a, seeds.data(), blocks + first, n, chosen_path);
+            noise_from_seeds(skip_zero_bytes, seeds.data(), blocks + first, n,
+                             platform::chosen_path(FastUnit::fast_noise));
         else
-            noise_prefix_from_seeds(a, seeds.data(), blocks + first, n, length);
+            noise_prefix_from_seeds(skip_zero_bytes, seeds.data(), blocks + first, n, length);
     }
 }
 

@@ -7,14 +7,15 @@ namespace kestrav3 {
 
 extern std::int64_t unix_seed, m48;
 
-// a == 1: no zero bytes in the noise.
-void noise_gen_unix(int a);
+// skip_zero_bytes: draws whose low byte is zero are passed over, so the
+// noise holds no zero byte.
+void noise_gen_unix(bool skip_zero_bytes);
 // count noise blocks, each as one noise_gen_unix call would leave vizard,
 // computed side by side for speed. With length below 4096 only the first
 // length bytes (rounded up to even) are made: the same first draws of the
 // same two passes, for a chunk that uses no more of its refill.
 constexpr int max_noise_blocks = 16;
-void noise_gen_unix_many(int a, std::uint8_t* const blocks[], int count, int length = 4096);
+void noise_gen_unix_many(bool skip_zero_bytes, std::uint8_t* const blocks[], int count, int length = 4096);
 std::uint32_t non_monotonic_time_function();
 void srng48(std::int64_t seed);
 // unix_seed = (unix_seed*25214903917 + 11, wrapping) rem (2^48-1), sign of t.

@@ -20,10 +20,9 @@ using States = std::int64_t[chains];
 // out[2i] = even[i], out[2i + 1] = odd[i] for i < n.
 void interleave(const std::uint8_t* even, const std::uint8_t* odd, int n, std::uint8_t* out);
 
-bool avx512_supported();
-bool avx2_supported();
-// AVX-512 with the 52-bit multiply-add (IFMA) and double shifts (VBMI2).
-bool avx512_ifma_supported();
+// The kernels below run only where platform::path_possible allows their
+// path for platform::FastUnit::fast_noise. AVX-512 with the 52-bit
+// multiply-add (IFMA) and double shifts (VBMI2):
 void advance_avx512_ifma(const std::int64_t* start, int used, int groups, Bytes* bytes, States* kept);
 // With the same features: copies the nonzero bytes among the first
 // `available` draws to out until it has `want` of them; returns how many it

@@ -1,6 +1,8 @@
 #include "random/fast_noise_lanes.h"
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include "platform/fast_paths.h"
+
+#if defined(KESTRAV3_X86_VECTORS)
 #include <immintrin.h>
 
 #include <algorithm>
@@ -215,18 +217,6 @@ void interleave(const std::uint8_t* even, const std::uint8_t* odd, int n, std::u
     }
 }
 
-bool avx512_supported() {
-    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
-           __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512bw");
-}
-
-bool avx2_supported() { return __builtin_cpu_supports("avx2"); }
-
-bool avx512_ifma_supported() {
-    return avx512_supported() && __builtin_cpu_supports("avx512ifma") && __builtin_cpu_supports("avx512vbmi2") &&
-           __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
-}
-
 __attribute__((target("avx512f,avx512bw,avx512vbmi2,bmi2,popcnt"))) int compact_nonzero(const std::uint8_t* draws,
                                                                                      int available, int want,
                                                                                      std::uint8_t* out, int* used) {
@@ -288,9 +278,6 @@ void interleave(const std::uint8_t* even, const std::uint8_t* odd, int n, std::u
     }
 }
 
-bool avx512_supported() { return false; }
-bool avx2_supported() { return false; }
-bool avx512_ifma_supported() { return false; }
 int compact_nonzero(const std::uint8_t*, int, int, std::uint8_t*, int* used) {
     *used = 0;
     return 0;

@@ -3,6 +3,9 @@
 #include <array>
 #include <cstdlib>
 
+#include "platform/fast_paths.h"
+#include "platform/platform.h"
+
 namespace kestrav3 {
 
 namespace {
@@ -113,21 +116,16 @@ std::uint32_t runtime_first_rand(std::uint32_t seed) {
 // The direct form stands in for the runtime only where the two agree on
 // seeds that cover the sign, the zero seed and the extremes.
 bool shortcut_matches_runtime() {
-#if defined(__GLIBC__)
+    if (!platform::c_library_is_glibc()) return false;
     for (std::uint32_t seed : {0u, 1u, 2u, 12345u, 2147483647u, 2147483648u, 3000000000u, 4294967295u})
         if (runtime_first_rand(seed) != first_output(seed)) return false;
     return true;
-#else
-    return false;
-#endif
 }
 
 bool shortcut_usable() {
     static const bool usable = shortcut_matches_runtime();
     return usable;
 }
-
-bool shortcut_enabled = true;
 
 // first_output for a batch of seeds, word by word across the batch: the
 // seeds do not depend on each other, so the compiler runs them in vector
@@ -148,20 +146,19 @@ inline void first_outputs_body(const std::uint32_t* seeds, std::uint32_t* out) {
 
 constexpr int batch = 8;
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#if defined(KESTRAV3_X86_VECTORS)
 __attribute__((target("avx512f,avx512dq,avx512vl"))) void first_outputs_avx512(const std::uint32_t* seeds,
                                                                             std::uint32_t* out) {
     first_outputs_body<batch>(seeds, out);
 }
-bool batch_in_vectors() {
-    static const bool avx512 = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
-                               __builtin_cpu_supports("avx512vl");
-    return avx512;
-}
 #else
 void first_outputs_avx512(const std::uint32_t* seeds, std::uint32_t* out) { first_outputs_body<batch>(seeds, out); }
-bool batch_in_vectors() { return false; }
 #endif
+
+bool batch_in_vectors() {
+    static const bool avx512 = platform::path_possible(platform::FastUnit::first_rand, platform::FastPath::avx512);
+    return avx512;
+}
 
 void first_outputs(const std::uint32_t* seeds, int count, std::uint32_t* out) {
     int i = 0;
@@ -176,8 +173,13 @@ std::uint32_t glibc_first_rand(std::uint32_t seed) { return first_output(seed); 
 
 void glibc_first_rands(const std::uint32_t* seeds, int count, std::uint32_t* out) { first_outputs(seeds, count, out); }
 
+bool first_rand_direct_form_in_use() {
+    return platform::chosen_path(platform::FastUnit::first_rand) != platform::FastPath::reference &&
+           shortcut_usable();
+}
+
 void first_rands_after(const std::uint32_t* seeds, int count, std::uint32_t* out) {
-    if (shortcut_enabled && shortcut_usable()) {
+    if (first_rand_direct_form_in_use()) {
         first_outputs(seeds, count, out);
         return;
     }
@@ -188,11 +190,6 @@ std::uint32_t first_rand_after(std::uint32_t seed) {
     std::uint32_t out = 0;
     first_rands_after(&seed, 1, &out);
     return out;
-}
-
-bool set_first_rand_shortcut(bool enabled) {
-    shortcut_enabled = enabled;
-    return enabled && shortcut_usable();
 }
 
 }  // namespace kestrav3

@@ -16,14 +16,14 @@ void glibc_first_rands(const std::uint32_t* seeds, int count, std::uint32_t* out
 
 // What srand(seed) followed by rand() returns on this runtime. Uses the
 // direct form only where it was checked against the runtime itself at first
-// use; elsewhere (other C libraries, or when disabled) it calls the runtime.
+// use; elsewhere (other C libraries, or with the reference path of
+// platform::FastUnit::first_rand chosen) it calls the runtime. The avx512
+// path forms batches of eight seeds in vectors.
 std::uint32_t first_rand_after(std::uint32_t seed);
 // first_rand_after for count seeds, in order.
 void first_rands_after(const std::uint32_t* seeds, int count, std::uint32_t* out);
 
-// Whether first_rand_after may use the direct form (default true); tests
-// turn it off to run the plain runtime calls. Returns whether the direct
-// form is in use after the call.
-bool set_first_rand_shortcut(bool enabled);
+// Whether first_rand_after uses the direct form on the chosen path.
+bool first_rand_direct_form_in_use();
 
 }  // namespace kestrav3

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "md5/md5.h"
+#include "platform/fast_paths.h"
 #include "random/dense_noise.h"
 #include "random/fast_noise.h"
 #include "random/keystream.h"
@@ -61,7 +62,7 @@ int code_block(std::uint8_t* data, int n) {
 }
 
 void code_block_fast(std::uint8_t* data, int n) {
-    noise_gen_unix(1);
+    noise_gen_unix(true);
     mix_and_mask(data, n);
 }
 
@@ -88,8 +89,7 @@ constexpr int lanes_size = sizeof(Lanes);
 // The same steps 64 bytes at a time with AVX-512, where the processor has
 // it. The vectors stay inside these functions (loaded and stored through
 // memcpy), so no 64-byte vector crosses a call built without AVX-512.
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define KESTRAV3_WIDE_TRANSFORMS 1
+#if defined(KESTRAV3_X86_VECTORS)
 using Wide = std::uint16_t __attribute__((vector_size(64)));
 constexpr int wide_size = sizeof(Wide);
 
@@ -126,26 +126,18 @@ __attribute__((target("avx512f,avx512bw"))) int swap_and_decode_wide(std::uint8_
     return i;
 }
 
-bool wide_supported() {
-    static const bool supported = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
-    return supported;
-}
 #else
 int code_and_swap_wide(std::uint8_t*, int, const std::uint8_t*) { return 0; }
 int swap_and_decode_wide(std::uint8_t*, int, const std::uint8_t*) { return 0; }
-bool wide_supported() { return false; }
 #endif
 
-bool wide_enabled = true;
-
-bool use_wide() { return wide_enabled && wide_supported(); }
+bool use_wide() {
+    using platform::FastPath;
+    static const bool possible = platform::path_possible(platform::FastUnit::transforms, FastPath::avx512);
+    return possible && platform::chosen_path(platform::FastUnit::transforms) != FastPath::reference;
+}
 
 }  // namespace
-
-bool set_wide_transforms(bool enabled) {
-    wide_enabled = enabled;
-    return use_wide();
-}
 
 void code_and_swap_with_noise(std::uint8_t* data, int n, const std::uint8_t* noise) {
     int i = use_wide() ? code_and_swap_wide(data, n, noise) : 0;

@@ -20,11 +20,10 @@ void decode_block(std::uint8_t* data, int n);
 // permut followed by decode_block, in one pass over the chunk.
 void swap_and_decode(std::uint8_t* data, int n);
 // The same with the stored noise read from stored_noise; vizard is left as it is.
+// The two one-pass transforms take 64-byte AVX-512 steps on the avx512 path
+// of platform::FastUnit::transforms (chosen automatically where the
+// processor has it) and only the narrow steps on the reference path.
 void swap_and_decode_with(std::uint8_t* data, int n, const std::uint8_t* stored_noise);
-// Whether the two one-pass transforms above may use 64-byte AVX-512 steps
-// (default true); returns whether they do from now on. Tests switch it off
-// to run the narrow steps alone.
-bool set_wide_transforms(bool enabled);
 // Swaps bytes 0<->1, 2<->3, ...; an odd last byte stays. Its own inverse.
 int permut(std::uint8_t* data, int n);
 

@@ -13,16 +13,16 @@
 #include <unistd.h>
 
 #include "progress_view.h"
-#include "window_test_support.h"
+#include "window/window_support.h"
 
 namespace {
 
-using namespace window_test;
+using namespace kestrav3::testing;
 using std::chrono::milliseconds;
 using Clock = std::chrono::steady_clock;
 
 const std::string program = PROGRESS_WINDOW_PROGRAM;
-const std::string kestrav3 = KESTRAV3_PROGRAM;
+const std::string kestrav3 = KESTRAV3_CLI;
 constexpr milliseconds settle{5000};  // the longest a step may take
 
 long long ms_since(Clock::time_point start) {
@@ -39,6 +39,11 @@ bool wait_for_bar(const std::string& display, const std::function<bool(BarPixels
         if (Clock::now() >= deadline) return false;
         std::this_thread::sleep_for(milliseconds(20));
     }
+}
+
+bool copy_over(const fs::path& from, const fs::path& to) {
+    std::error_code error;
+    return fs::copy_file(from, to, fs::copy_options::overwrite_existing, error);
 }
 
 // The window program on a block, with its standard output on a pipe.
@@ -66,7 +71,7 @@ protected:
         server_ = nullptr;
     }
     void SetUp() override {
-        if (!file_exists(program)) GTEST_SKIP() << "the progress window program was not built";
+        if (!fs::exists(program)) GTEST_SKIP() << "the progress window program was not built";
         if (!on_path("Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
         if (!on_path("xwininfo") || !on_path("xprop")) GTEST_SKIP() << "x11-utils is not installed";
         ASSERT_TRUE(server_->ready()) << "Xvfb did not start";
@@ -264,7 +269,7 @@ TEST_F(Standalone, TheCloseButtonEndsTheWindowAndLeavesTheBlockAlone) {
 TEST_F(Standalone, WithoutADisplayItStillEndsByItsRules) {
     // No DISPLAY at all, and a display that refuses the connection.
     const std::string refused = "unix:4093";
-    ASSERT_FALSE(file_exists("/tmp/.X11-unix/X4093"));
+    ASSERT_FALSE(fs::exists("/tmp/.X11-unix/X4093"));
     for (const std::optional<std::string>& where : {std::optional<std::string>(), std::optional(refused)}) {
         SCOPED_TRACE(where ? *where : "no DISPLAY");
         TestBlock block(name_);
@@ -320,27 +325,24 @@ protected:
     void SetUp() override {
         VirtualDisplayTest::SetUp();
         if (IsSkipped() || HasFatalFailure()) return;
-        if (!file_exists(kestrav3)) GTEST_SKIP() << "kestrav3 was not built";
+        if (!fs::exists(kestrav3)) GTEST_SKIP() << "kestrav3 was not built";
         if (!codes_files()) GTEST_SKIP() << "kestrav3 cannot code files yet";
     }
 
     // Whether the library behind kestrav3 codes at all: a small plain run.
     static bool codes_files() {
-        TempFolder probe;
-        const std::string plain = probe.path() + "/probe.txt";
-        if (!write_file_of_size(plain, 10000)) return false;
+        TempDir probe;
+        const fs::path plain = probe / "probe.txt";
+        write_file(plain, pattern_bytes(10000));
         Launch plain_run;
         plain_run.args = {kestrav3, "-c", "probe.txt", "probekey"};
         plain_run.folder = probe.path();
         Child run(plain_run);
-        return run.wait_for_exit(milliseconds(60000)) && file_exists(plain + ".archi");
+        return run.wait_for_exit(milliseconds(60000)) && fs::exists(probe / "probe.txt.archi");
     }
 
     // A folder holding a copy of the window program, as a user would set up.
-    static bool prepare(const TempFolder& folder) {
-        return !folder.path().empty() &&
-               copy_file(program, folder.path() + "/Kestrav_progress_bar.exe");
-    }
+    static bool prepare(const TempDir& folder) { return copy_over(program, folder / "Kestrav_progress_bar.exe"); }
 
     struct Outcome {
         bool window_seen = false;
@@ -348,29 +350,30 @@ protected:
         int windows_left = -1;  // window programs still running after the run
     };
 
-    Outcome run_graphical(const TempFolder& folder, std::vector<std::string> args) {
+    Outcome run_graphical(const TempDir& folder, std::vector<std::string> args) {
         Outcome outcome;
         Launch launch;
         launch.args = std::move(args);
         launch.folder = folder.path();
         launch.display = display();
-        launch.stdout_file = folder.path() + "/console.txt";
+        launch.stdout_file = (folder / "console.txt").string();
         Child run(launch);
         while (!outcome.window_seen && run.running()) outcome.window_seen = window_shown(display());
         outcome.status = run.wait_for_exit(milliseconds(600000));
-        outcome.windows_left = processes_running(folder.path() + "/Kestrav_progress_bar.exe");
+        outcome.windows_left = processes_running((folder / "Kestrav_progress_bar.exe").string());
         return outcome;
     }
 
-    static constexpr long long big_size = (64LL << 20) + 1234;  // full blocks and a rest
+    static constexpr std::uintmax_t big_size = (64ULL << 20) + 1234;  // full blocks and a rest
 };
 
 TEST_F(WithKestrav3, CodingAndDecodingShowTheWindowUntilTheRunEnds) {
-    TempFolder coding, decoding;
+    TempDir coding, decoding;
     ASSERT_TRUE(prepare(coding));
     ASSERT_TRUE(prepare(decoding));
-    const std::string plain = coding.path() + "/big.bin";
-    ASSERT_TRUE(write_file_of_size(plain, big_size));
+    const fs::path plain = coding / "big.bin";
+    write_file(plain, pattern_bytes(big_size));
+    ASSERT_EQ(fs::file_size(plain), big_size);
 
     Outcome coded = run_graphical(coding, {kestrav3, "-cg", "big.bin", "window-test-key"});
     ASSERT_TRUE(coded.status) << "kestrav3 -cg did not end";
@@ -378,23 +381,23 @@ TEST_F(WithKestrav3, CodingAndDecodingShowTheWindowUntilTheRunEnds) {
     EXPECT_TRUE(coded.window_seen) << "no window while coding";
     EXPECT_EQ(coded.windows_left, 0) << "the window outlived the run";
     EXPECT_FALSE(window_shown(display()));
-    ASSERT_TRUE(file_exists(plain + ".archi")) << read_text(coding.path() + "/console.txt");
+    ASSERT_TRUE(fs::exists(coding / "big.bin.archi")) << read_file(coding / "console.txt");
 
-    ASSERT_TRUE(copy_file(plain + ".archi", decoding.path() + "/big.bin.archi"));
+    ASSERT_TRUE(copy_over(coding / "big.bin.archi", decoding / "big.bin.archi"));
     Outcome decoded = run_graphical(decoding, {kestrav3, "-dg", "big.bin.archi", "window-test-key"});
     ASSERT_TRUE(decoded.status) << "kestrav3 -dg did not end";
     EXPECT_EQ(*decoded.status, 0);
     EXPECT_TRUE(decoded.window_seen) << "no window while decoding";
     EXPECT_EQ(decoded.windows_left, 0) << "the window outlived the run";
     EXPECT_FALSE(window_shown(display()));
-    EXPECT_TRUE(same_contents(plain, decoding.path() + "/big.bin"))
-        << read_text(decoding.path() + "/console.txt");
+    EXPECT_TRUE(same_contents(plain, decoding / "big.bin")) << read_file(decoding / "console.txt");
 }
 
 TEST_F(WithKestrav3, AFailedWriteEndsTheWindowToo) {
-    TempFolder coding;
+    TempDir coding;
     ASSERT_TRUE(prepare(coding));
-    ASSERT_TRUE(write_file_of_size(coding.path() + "/big.bin", big_size));
+    write_file(coding / "big.bin", pattern_bytes(big_size));
+    ASSERT_EQ(fs::file_size(coding / "big.bin"), big_size);
 
     // Files may not grow past 20000 KiB: the coded copy's write fails part
     // way, with SIGXFSZ ignored so that the write reports the error.
@@ -406,7 +409,9 @@ TEST_F(WithKestrav3, AFailedWriteEndsTheWindowToo) {
     EXPECT_EQ(failed.windows_left, 0) << "the window outlived the failed run";
     EXPECT_FALSE(window_shown(display()));
     EXPECT_TRUE(failed.window_seen) << "no window before the write failed";
-    EXPECT_LE(file_size(coding.path() + "/big.bin.archi"), limit_kib * 1024);
+    std::error_code missing;
+    const std::uintmax_t coded = fs::file_size(coding / "big.bin.archi", missing);
+    EXPECT_LE(missing ? 0 : coded, static_cast<std::uintmax_t>(limit_kib * 1024));
 }
 
 }  // namespace

@@ -1,8 +1,7 @@
-#include "window_test_support.h"
+#include "window/window_support.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -11,22 +10,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <thread>
 
 #include "progress_view.h"
 
-namespace window_test {
+namespace kestrav3::testing {
 
-namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-bool file_exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
 bool on_path(const std::string& program) {
     const char* path = std::getenv("PATH");
@@ -41,89 +33,7 @@ bool on_path(const std::string& program) {
     return false;
 }
 
-// Child processes ------------------------------------------------------------------
-
-namespace {
-
-void redirect(int fd, int target) {
-    if (fd == target) {
-        fcntl(fd, F_SETFD, 0);  // keep it across exec
-        return;
-    }
-    dup2(fd, target);
-}
-
-void to_dev_null(int target) {
-    const int fd = open("/dev/null", O_RDWR);
-    if (fd >= 0) redirect(fd, target);
-}
-
-[[noreturn]] void exec_child(const Launch& launch) {
-    if (!launch.folder.empty() && chdir(launch.folder.c_str()) != 0) _exit(126);
-    if (launch.stdout_fd >= 0) {
-        redirect(launch.stdout_fd, STDOUT_FILENO);
-    } else if (!launch.stdout_file.empty()) {
-        const int fd = open(launch.stdout_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (fd < 0) _exit(126);
-        redirect(fd, STDOUT_FILENO);
-    } else {
-        to_dev_null(STDOUT_FILENO);
-    }
-    if (launch.quiet) to_dev_null(STDERR_FILENO);
-    if (launch.inherited_fd >= 0) fcntl(launch.inherited_fd, F_SETFD, 0);
-    to_dev_null(STDIN_FILENO);
-    if (launch.display) {
-        setenv("DISPLAY", launch.display->c_str(), 1);
-    } else {
-        unsetenv("DISPLAY");
-    }
-    std::vector<char*> argv;
-    for (const std::string& a : launch.args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execvp(argv[0], argv.data());
-    _exit(127);
-}
-
-int decode_status(int status) {
-    if (WIFEXITED(status)) return WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-    return -1;
-}
-
-}  // namespace
-
-Child::Child(const Launch& launch) {
-    const pid_t pid = fork();
-    if (pid == 0) exec_child(launch);
-    pid_ = pid;
-}
-
-Child::~Child() {
-    if (pid_ <= 0 || status_) return;
-    if (!wait_for_exit(milliseconds(0))) {
-        kill(pid_, SIGKILL);
-        int status = 0;
-        waitpid(pid_, &status, 0);
-    }
-}
-
-std::optional<int> Child::wait_for_exit(milliseconds timeout) {
-    if (status_ || pid_ <= 0) return status_;
-    const auto deadline = Clock::now() + timeout;
-    for (;;) {
-        int status = 0;
-        const pid_t r = waitpid(pid_, &status, WNOHANG);
-        if (r == pid_) {
-            status_ = decode_status(status);
-            return status_;
-        }
-        if (r < 0 && errno != EINTR) return std::nullopt;
-        if (Clock::now() >= deadline) return std::nullopt;
-        std::this_thread::sleep_for(milliseconds(5));
-    }
-}
-
-bool Child::running() { return started() && !wait_for_exit(milliseconds(0)); }
+// Child processes that end by themselves ------------------------------------------
 
 namespace {
 
@@ -140,7 +50,7 @@ std::string run_for_output(Launch launch, milliseconds timeout) {
     launch.stdout_fd = fd;
     run_to_end(launch, timeout);
     close(fd);
-    std::string text = read_text(name);
+    std::string text = read_file(name);
     unlink(name);
     return text;
 }
@@ -156,9 +66,14 @@ VirtualDisplay::VirtualDisplay() {
     const pid_t pid = fork();
     if (pid == 0) {
         // The server picks a free display number and writes it to fd 3.
-        redirect(fds[1], 3);
-        to_dev_null(STDOUT_FILENO);
-        to_dev_null(STDERR_FILENO);
+        if (fds[1] == 3) {
+            fcntl(3, F_SETFD, 0);  // keep it across exec
+        } else {
+            dup2(fds[1], 3);
+        }
+        const int null = open("/dev/null", O_RDWR);
+        dup2(null, STDOUT_FILENO);
+        dup2(null, STDERR_FILENO);
         execlp("Xvfb", "Xvfb", "-displayfd", "3", "-screen", "0", "800x600x24", "-nolisten", "tcp",
                "-noreset", static_cast<char*>(nullptr));
         _exit(127);
@@ -251,56 +166,6 @@ void Pipe::close_read_end() {
 bool Pipe::writers_gone(milliseconds timeout) {
     pollfd p{read_fd_, POLLIN, 0};
     return poll(&p, 1, static_cast<int>(timeout.count())) > 0 && (p.revents & POLLHUP) != 0;
-}
-
-TempFolder::TempFolder() {
-    std::string pattern = (fs::temp_directory_path() / "progress_window_XXXXXX").string();
-    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-}
-
-TempFolder::~TempFolder() {
-    std::error_code ignored;
-    if (!path_.empty()) fs::remove_all(path_, ignored);
-}
-
-bool copy_file(const std::string& from, const std::string& to) {
-    std::error_code error;
-    return fs::copy_file(from, to, fs::copy_options::overwrite_existing, error);
-}
-
-bool write_file_of_size(const std::string& path, long long size) {
-    std::ofstream out(path, std::ios::binary);
-    std::vector<char> chunk(1 << 20);
-    std::uint32_t x = 12345;
-    for (char& c : chunk) {
-        x = x * 1103515245u + 12345u;
-        c = static_cast<char>(x >> 24);
-    }
-    for (long long left = size; left > 0 && out; left -= static_cast<long long>(chunk.size()))
-        out.write(chunk.data(), static_cast<std::streamsize>(std::min<long long>(left, chunk.size())));
-    return static_cast<bool>(out);
-}
-
-long long file_size(const std::string& path) {
-    std::error_code error;
-    const auto size = fs::file_size(path, error);
-    return error ? -1 : static_cast<long long>(size);
-}
-
-std::string read_text(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-bool same_contents(const std::string& a, const std::string& b) {
-    std::ifstream fa(a, std::ios::binary), fb(b, std::ios::binary);
-    std::vector<char> ba(1 << 16), bb(1 << 16);
-    while (fa && fb) {
-        fa.read(ba.data(), static_cast<std::streamsize>(ba.size()));
-        fb.read(bb.data(), static_cast<std::streamsize>(bb.size()));
-        if (fa.gcount() != fb.gcount() || std::memcmp(ba.data(), bb.data(), ba.size()) != 0) return false;
-    }
-    return fa.eof() && fb.eof();
 }
 
 int processes_running(const std::string& path) {
@@ -420,4 +285,4 @@ std::optional<BarPixels> bar_pixels(const std::string& display) {
     return pixels;
 }
 
-}  // namespace window_test
+}  // namespace kestrav3::testing

@@ -1,49 +1,19 @@
-// Helpers for the progress window tests: child processes, a virtual X
-// server, a shared block the test writes, and looks at the window from
-// outside. Everything system-specific of the tests is in the matching .cpp.
+// What the progress window tests add to the shared harness (cli_support.h:
+// temporary folders, files, child processes): a virtual X server, a shared
+// block the test writes, a pipe for the window's output, and looks at the
+// window from outside. Everything system-specific is in the matching .cpp.
 #pragma once
 #include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
 
-namespace window_test {
+#include "cli_support.h"
 
-using std::chrono::milliseconds;
+namespace kestrav3::testing {
 
 // True when an executable of that name is on the search path.
 bool on_path(const std::string& program);
-bool file_exists(const std::string& path);
-
-// How a child process is started.
-struct Launch {
-    std::vector<std::string> args;    // args[0] is looked up on the search path
-    std::string folder;               // working folder; empty for the current one
-    std::optional<std::string> display;  // DISPLAY for the child; empty optional removes it
-    int stdout_fd = -1;               // -1: /dev/null
-    std::string stdout_file;          // when set (and stdout_fd is -1), output goes there
-    bool quiet = false;               // standard error to /dev/null
-    int inherited_fd = -1;            // left open in the child, as a caller's open file is
-};
-
-// A child process, killed and reaped when the object goes.
-class Child {
-public:
-    explicit Child(const Launch& launch);
-    ~Child();
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-
-    bool started() const { return pid_ > 0; }
-    // The exit status once the child has ended within the time given; a
-    // death by signal is 128 + the signal. Empty when it is still running.
-    std::optional<int> wait_for_exit(milliseconds timeout);
-    bool running();
-
-private:
-    int pid_ = -1;
-    std::optional<int> status_;
-};
 
 // A private X server on a free display number, stopped when the object goes.
 class VirtualDisplay {
@@ -105,25 +75,6 @@ private:
     int write_fd_ = -1;
 };
 
-// A temporary folder, removed with its contents when the object goes.
-class TempFolder {
-public:
-    TempFolder();
-    ~TempFolder();
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
-
-bool copy_file(const std::string& from, const std::string& to);
-bool write_file_of_size(const std::string& path, long long size);
-long long file_size(const std::string& path);  // -1 when missing
-std::string read_text(const std::string& path);
-bool same_contents(const std::string& a, const std::string& b);
-
 // How many processes run the executable file at path.
 int processes_running(const std::string& path);
 
@@ -148,4 +99,4 @@ struct BarPixels {
 };
 std::optional<BarPixels> bar_pixels(const std::string& display);
 
-}  // namespace window_test
+}  // namespace kestrav3::testing
