@@ -138,9 +138,13 @@ TEST_F(Channel, AKilledRunEndsTheWindowProgram) {
     write_file(dir / "k.bin", pattern_bytes(64 * 1024 * 1024));
     ASSERT_EQ(run_cli({"-c", "k.bin", "kill key"}, dir.path()).status, 0);
     fs::rename(dir / "k.bin", dir / "k.orig");
-    const RunResult r = run_cli_signalled({"-dg", "k.bin.archi", "kill key"}, dir.path(), dir / "k.bin", SIGTERM);
+    // The signal comes once the restore writes its hidden file.
+    const RunResult r = run_cli_when_ready(
+        {"-dg", "k.bin.archi", "kill key"}, dir.path(), [&] { return hidden_file_of(dir.path(), "k.bin"); },
+        [](int pid) { kill(pid, SIGTERM); });
     EXPECT_EQ(r.status, 128 + SIGTERM);
     EXPECT_FALSE(fs::exists(dir / "k.bin"));
+    EXPECT_FALSE(hidden_file_of(dir.path(), "k.bin"));
     EXPECT_FALSE(fs::exists(block_path));
     bool ended = false;
     for (int i = 0; i < 50 && !ended; ++i) {

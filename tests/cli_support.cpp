@@ -440,6 +440,15 @@ RunResult run_cli_signalled(const std::vector<std::string>& args, const fs::path
 
 #endif  // POSIX
 
+bool hidden_file_of(const fs::path& dir, const std::string& name) {
+    const std::string prefix = "." + name + ".";
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        const std::string found = entry.path().filename().string();
+        if (found.size() == prefix.size() + 6 && found.compare(0, prefix.size(), prefix) == 0) return true;
+    }
+    return false;
+}
+
 std::string read_file(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream s;

@@ -47,6 +47,10 @@ enum class SizeSignal { ignored, default_action };
 RunResult run_cli(const std::vector<std::string>& args, const fs::path& cwd, std::uint64_t file_size_limit = 0,
                   SizeSignal size_signal = SizeSignal::ignored);
 
+// True while a restore of name in dir is under way: its hidden file, "." +
+// the restored name + "." + six letters or digits, exists.
+bool hidden_file_of(const fs::path& dir, const std::string& name);
+
 // Runs the program like run_cli with input on its standard input.
 RunResult run_cli_with_input(const std::vector<std::string>& args, const fs::path& cwd, const std::string& input);
 

@@ -200,11 +200,7 @@ TEST(Interrupted, AnInterruptedRestoreRemovesItsPartialOutput) {
     ASSERT_EQ(run_cli({"-c", "big.bin", "signal key"}, dir.path()).status, 0);
     fs::rename(dir / "big.bin", dir / "big.orig");
     // The restore writes a hidden file first; the signal comes once it exists.
-    const auto writing = [&] {
-        for (const auto& entry : fs::directory_iterator(dir.path()))
-            if (entry.path().filename().string().rfind(".big.bin.", 0) == 0) return true;
-        return false;
-    };
+    const auto writing = [&] { return hidden_file_of(dir.path(), "big.bin"); };
     for (const int sig : {SIGINT, SIGTERM}) {
         const RunResult r = run_cli_when_ready({"-d", "big.bin.archi", "signal key"}, dir.path(), writing,
                                                [sig](int pid) { kill(pid, sig); });

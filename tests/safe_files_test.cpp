@@ -63,16 +63,6 @@ TEST_F(SafeFiles, ARestoreReplacesTheOldFileOnlyWhenComplete) {
 // POSIX only: links, signals, pipes, size limits, pseudo-terminals, and
 // names with characters Windows cannot hold.
 
-// A restore's hidden file: "." + the restored name + "." + six letters.
-bool hidden_file_of(const fs::path& dir, const std::string& name) {
-    const std::string prefix = "." + name + ".";
-    for (const auto& entry : fs::directory_iterator(dir)) {
-        const std::string found = entry.path().filename().string();
-        if (found.size() == prefix.size() + 6 && found.compare(0, prefix.size(), prefix) == 0) return true;
-    }
-    return false;
-}
-
 TEST_F(SafeFiles, ALinkUnderTheRestoredNameIsReplacedNotFollowed) {
     TempDir elsewhere;
     write_file(elsewhere / "target", "TARGET");
