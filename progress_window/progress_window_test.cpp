@@ -409,4 +409,42 @@ TEST_F(WithKestrav3, AFailedWriteEndsTheWindowToo) {
     EXPECT_LE(file_size(coding.path() + "/big.bin.archi"), limit_kib * 1024);
 }
 
+
+// Installed ------------------------------------------------------------------------------
+
+// Installed with cmake --install, kestrav3 finds the window program where the
+// install put it, so a graphical run shows the window from a folder that
+// holds no copy of it.
+TEST_F(WithKestrav3, AnInstalledKestrav3ShowsTheWindowFromAnyFolder) {
+    TempFolder prefix, work;
+    ASSERT_FALSE(prefix.path().empty());
+    ASSERT_FALSE(work.path().empty());
+    Launch install;
+    install.args = {CMAKE_PROGRAM, "--install", BUILD_FOLDER, "--prefix", prefix.path()};
+    install.quiet = true;
+    Child installing(install);
+    const std::optional<int> installed = installing.wait_for_exit(milliseconds(120000));
+    ASSERT_TRUE(installed && *installed == 0) << "cmake --install failed";
+    const std::string installed_program = prefix.path() + "/bin/kestrav3";
+    ASSERT_TRUE(file_exists(installed_program));
+    ASSERT_FALSE(file_exists(work.path() + "/Kestrav_progress_bar.exe"));
+
+    ASSERT_TRUE(write_file_of_size(work.path() + "/big.bin", big_size));
+    Launch launch;
+    launch.args = {installed_program, "-cg", "big.bin", "window-test-key"};
+    launch.folder = work.path();
+    launch.display = display();
+    launch.stdout_file = work.path() + "/console.txt";
+    Child run(launch);
+    bool window_seen = false;
+    while (!window_seen && run.running()) window_seen = window_shown(display());
+    const std::optional<int> status = run.wait_for_exit(milliseconds(600000));
+    ASSERT_TRUE(status) << "the installed kestrav3 -cg did not end";
+    EXPECT_EQ(*status, 0) << read_text(work.path() + "/console.txt");
+    EXPECT_TRUE(window_seen) << "no window from a folder without the window program";
+    EXPECT_EQ(processes_running(prefix.path() + "/libexec/kestrav3/Kestrav_progress_bar.exe"), 0)
+        << "the window outlived the run";
+    EXPECT_TRUE(file_exists(work.path() + "/big.bin.archi"));
+}
+
 }  // namespace
