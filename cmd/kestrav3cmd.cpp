@@ -79,6 +79,37 @@ bool is_version_option(const char* option) {
     return std::strcmp(option, "-v") == 0 || std::strcmp(option, "-vg") == 0;
 }
 
+// What --help adds after the library's help text, in its layout.
+constexpr const char* help_additions =
+    "Test:      kestrav3 -t <file> <key>\n"
+    "           (checks every block, writes nothing)\n"
+    "           <file> - name of coded file\n"
+    "           <key>  - required key for decoding\n"
+    "\n"
+    "Key -:     a key given as - is asked for on the terminal without echo\n"
+    "           (twice when coding), or read as one line from standard input\n"
+    "\n"
+    "Status:    0 - done (-t: every block checks out)\n"
+    "           1 - the operation failed\n"
+    "           2 - the command line was not understood\n"
+    "           3 - -t found damaged or missing blocks, or bytes after the end\n"
+    "\n"
+    "Read more: man kestrav3\n"
+    "           kestrav3 --help, kestrav3 --version\n"
+    "\n";
+
+int print_full_help() {
+    print_help();
+    std::fputs(help_additions, stdout);
+    return exit_ok;
+}
+
+// The line -v prints, without its framing, as scripts expect it.
+int print_version_line() {
+    std::puts("kestrav3 " KESTRAV3_VERSION);
+    return exit_ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -95,6 +126,8 @@ int main(int argc, char** argv) {
         kestrav3ver(argv[1]);
         return exit_ok;
     }
+    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) return print_full_help();
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) return print_version_line();
     print_help();
     return exit_usage;
 }

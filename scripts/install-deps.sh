@@ -12,6 +12,9 @@ packages=(
   clang                            # fuzz targets (libFuzzer ships with it)
   valgrind util-linux e2fsprogs    # leak checks; chattr for the read-only folder test
   openssl ccrypt bc time           # whole-program benchmark: yardsticks, arithmetic, peak memory
+  dpkg-dev lintian fakeroot        # the Debian package: dependencies, checks, dpkg -i as a plain user
+  man-db groff-base bsdextrautils  # the man page rendered and checked (man, groff, col)
+  bash-completion gzip             # the completion tested with its helpers; compressed man page
 )
 
 missing=()

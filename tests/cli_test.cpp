@@ -44,6 +44,9 @@ TEST_F(Cli, CommandLinesNotUnderstoodPrintHelpWithStatus2) {
     const std::vector<std::vector<std::string>> cases = {
         {}, {"-c"}, {"-c", "file"}, {"-c", "file", "key1", "extra"}, {"-C", "file", "key1"},
         {"-v", "file", "key1"}, {"-x"}, {"file.txt"}, {"-c"}, {"-V"}, {"-v "}, {""},
+        // Only the two long options alone are understood.
+        {"--help", "x"}, {"--version", "x"}, {"--help", "file", "key1"}, {"--HELP"}, {"--help "},
+        {"-help"}, {"--"}, {"-h"}, {"--versio"},
     };
     for (const auto& args : cases) {
         const RunResult r = run(args);
@@ -59,6 +62,26 @@ TEST_F(Cli, VersionTexts) {
     r = run({"-vg"});
     EXPECT_EQ(r.out, "\n VERSION: 0.3 (nonlinear) for WINDOWS 64-bit\n\n");
     EXPECT_EQ(r.status, 0);
+}
+
+// --help adds to the fixed text what it leaves out; --version prints the
+// version line alone. Both succeed.
+TEST_F(Cli, HelpAndVersionOptionsSucceed) {
+    RunResult r = run({"--help"});
+    EXPECT_EQ(r.status, 0);
+    ASSERT_GT(r.out.size(), help_text.size());
+    EXPECT_EQ(r.out.substr(0, help_text.size()), help_text) << "--help starts with the fixed help text";
+    const std::string additions = r.out.substr(help_text.size());
+    for (const std::string expected : {"kestrav3 -t <file> <key>", "a key given as - ", "0 - done",
+                                       "1 - the operation failed", "2 - the command line was not understood",
+                                       "3 - -t found damaged or missing blocks", "man kestrav3"})
+        EXPECT_NE(additions.find(expected), std::string::npos) << expected << " missing from:\n" << additions;
+    EXPECT_EQ(additions.back(), '\n');
+
+    r = run({"--version"});
+    EXPECT_EQ(r.out, "kestrav3 3.0.0\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(run({"-v"}).out.find(" " + r.out), std::string::npos) << "the line -v frames";
 }
 
 TEST_F(Cli, KeyLengthIsCheckedBeforeTheFile) {

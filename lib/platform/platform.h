@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <string_view>
 
 namespace kestrav3::platform {
@@ -125,10 +126,12 @@ bool shared_block_open(const char* name, std::size_t size, SharedBlock* block);
 // platform keeps one).
 void shared_block_close(SharedBlock* block);
 
-// File name the library looks for in the current folder, and the command it
-// starts through the command interpreter.
-extern const char* const progress_program_file;
-extern const char* const progress_program_command;
+// The command that starts the progress window program through the command
+// interpreter: the program in the current folder when there is one, else
+// the one installed with kestrav3 (POSIX: the libexec folder that belongs
+// to the library's folder; Windows: the program's own folder). Empty when
+// neither exists.
+std::string progress_program_command();
 
 // Starts command with its standard output on a pipe the caller holds.
 std::FILE* child_open(const char* command);

@@ -1,6 +1,7 @@
 // POSIX side of the platform seam.
 #include "platform/platform.h"
 
+#include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <iconv.h>
@@ -201,8 +202,39 @@ void shared_block_close(SharedBlock* block) {
     *block = SharedBlock{};
 }
 
-const char* const progress_program_file = "Kestrav_progress_bar.exe";
-const char* const progress_program_command = "./Kestrav_progress_bar.exe";
+namespace {
+
+constexpr char progress_program_name[] = "Kestrav_progress_bar.exe";
+
+// The folder of the file this code was loaded from: the library's, or the
+// program's when the code is linked into it. Empty when unknown.
+std::string own_folder() {
+    static const char marker = 0;
+    Dl_info info {};
+    if (dladdr(&marker, &info) == 0 || info.dli_fname == nullptr || info.dli_fname[0] == '\0') return {};
+    const std::string path = info.dli_fname;
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+}
+
+// One word for the shell, whatever the path holds.
+std::string shell_quoted(const std::string& text) {
+    std::string quoted = "'";
+    for (const char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+}  // namespace
+
+std::string progress_program_command() {
+    if (path_info(progress_program_name).kind != PathKind::missing) return std::string("./") + progress_program_name;
+    const std::string folder = own_folder();
+    if (folder.empty()) return {};
+    // Where the install puts the program, relative to the library's folder.
+    const std::string installed = folder + "/" KESTRAV3_WINDOW_FROM_LIBRARY "/" + progress_program_name;
+    if (path_info(installed.c_str()).kind != PathKind::regular || access(installed.c_str(), X_OK) != 0) return {};
+    return shell_quoted(installed);
+}
 
 bool write_through(std::FILE* out, const void* data, std::size_t n) {
     const int fd = fileno(out);

@@ -264,8 +264,62 @@ void shared_block_close(SharedBlock* block) {
     *block = SharedBlock{};
 }
 
-const char* const progress_program_file = "Kestrav_progress_bar.exe";
-const char* const progress_program_command = "Kestrav_progress_bar.exe";
+namespace {
+
+constexpr wchar_t progress_program_name[] = L"Kestrav_progress_bar.exe";
+
+// The folder of the running program, without a trailing separator.
+std::wstring program_folder() {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (n == 0) return {};
+        if (n < path.size()) {
+            path.resize(n);
+            break;
+        }
+        path.resize(path.size() * 2);
+    }
+    const std::size_t separator = path.find_last_of(L"\\/");
+    return separator == std::wstring::npos ? std::wstring() : path.substr(0, separator);
+}
+
+// The path in the ANSI code page the command interpreter is started with;
+// the short form when the long one does not fit it; empty when neither does.
+std::string ansi_path(const std::wstring& path) {
+    const auto convert = [](const std::wstring& wide) {
+        BOOL lossy = FALSE;
+        const int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1, nullptr, 0, nullptr, &lossy);
+        if (n <= 0 || lossy) return std::string();
+        std::string text(static_cast<std::size_t>(n), '\0');
+        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1, text.data(), n, nullptr, nullptr);
+        text.resize(static_cast<std::size_t>(n - 1));
+        return text;
+    };
+    std::string text = convert(path);
+    if (!text.empty()) return text;
+    std::wstring short_path(MAX_PATH, L'\0');
+    const DWORD n = GetShortPathNameW(path.c_str(), short_path.data(), static_cast<DWORD>(short_path.size()));
+    if (n == 0 || n >= short_path.size()) return {};
+    short_path.resize(n);
+    return convert(short_path);
+}
+
+}  // namespace
+
+std::string progress_program_command() {
+    if (path_info("Kestrav_progress_bar.exe").kind != PathKind::missing) return "Kestrav_progress_bar.exe";
+    const std::wstring folder = program_folder();
+    if (folder.empty()) return {};
+    const std::wstring installed = folder + L"\\" + progress_program_name;
+    const DWORD attributes = GetFileAttributesW(installed.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return {};
+    const std::string path = ansi_path(installed);
+    if (path.empty()) return {};
+    // The interpreter drops the outer pair of quotes and runs the quoted
+    // path, whatever spaces or parentheses it holds.
+    return "\"\"" + path + "\"\"";
+}
 
 // The runtime's unbuffered fwrite already goes straight to the system.
 bool write_through(std::FILE* out, const void* data, std::size_t n) {

@@ -1,6 +1,7 @@
 #include "progress/progress.h"
 
 #include <cstring>
+#include <string>
 
 #include "shared/options.h"
 #include "platform/platform.h"
@@ -60,10 +61,11 @@ void shmem_sender_close() {
 }
 
 int open_win_progress_bar() {
-    if (platform::path_info(platform::progress_program_file).kind == platform::PathKind::missing) return 0;
+    const std::string command = platform::progress_program_command();
+    if (command.empty()) return 0;
     if (shmem_sender_open() != 0) return 0;
     shmem_sender_gprg(0);
-    fp_windows_progress_bar = platform::child_open(platform::progress_program_command);
+    fp_windows_progress_bar = platform::child_open(command.c_str());
     if (fp_windows_progress_bar == nullptr) {
         shmem_sender_close();
         return 0;

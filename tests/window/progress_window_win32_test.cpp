@@ -189,6 +189,23 @@ TEST(Channel, OnWindowsTheBlockHoldsEachValueAndGoesWithTheChannel) {
     fs::current_path(here);
 }
 
+// With no copy in the current folder, the library starts the program from
+// the running program's own folder, where the build and the zip put it
+// beside kestrav3.exe (and this test program).
+TEST(Channel, OnWindowsTheProgramBesideTheRunningProgramIsFound) {
+    TempDir dir;
+    const fs::path here = fs::current_path();
+    fs::current_path(dir.path());
+    const int started = open_win_progress_bar();
+    if (started == 1) {
+        shmem_sender_gprg(100);
+        close_win_progress_bar();  // waits for the program to end on 101
+    }
+    fs::current_path(here);
+    EXPECT_EQ(started, 1);
+    EXPECT_FALSE(fs::exists(dir / "Kestrav_progress_bar.exe"));
+}
+
 // Started by the library, the window ends by itself, so graphical runs
 // end and print what the plain ones print.
 TEST(Channel, OnWindowsGraphicalRunsWithTheWindowEndLikeThePlainOnes) {

@@ -414,4 +414,39 @@ TEST_F(WithKestrav3, AFailedWriteEndsTheWindowToo) {
     EXPECT_LE(missing ? 0 : coded, static_cast<std::uintmax_t>(limit_kib * 1024));
 }
 
+// Installed ------------------------------------------------------------------------------
+
+// Installed with cmake --install, kestrav3 finds the window program where the
+// install put it, so a graphical run shows the window from a folder that
+// holds no copy of it.
+TEST_F(WithKestrav3, AnInstalledKestrav3ShowsTheWindowFromAnyFolder) {
+    TempDir prefix, work;
+    Launch install;
+    install.args = {CMAKE_PROGRAM, "--install", BUILD_FOLDER, "--prefix", prefix.path().string()};
+    install.quiet = true;
+    Child installing(install);
+    const std::optional<int> installed = installing.wait_for_exit(milliseconds(120000));
+    ASSERT_TRUE(installed && *installed == 0) << "cmake --install failed";
+    const std::string installed_program = (prefix / "bin" / "kestrav3").string();
+    ASSERT_TRUE(fs::exists(installed_program));
+    ASSERT_FALSE(fs::exists(work / "Kestrav_progress_bar.exe"));
+
+    write_file(work / "big.bin", pattern_bytes(big_size));
+    Launch launch;
+    launch.args = {installed_program, "-cg", "big.bin", "window-test-key"};
+    launch.folder = work.path();
+    launch.display = display();
+    launch.stdout_file = (work / "console.txt").string();
+    Child run(launch);
+    bool window_seen = false;
+    while (!window_seen && run.running()) window_seen = window_shown(display());
+    const std::optional<int> status = run.wait_for_exit(milliseconds(600000));
+    ASSERT_TRUE(status) << "the installed kestrav3 -cg did not end";
+    EXPECT_EQ(*status, 0) << read_file(work / "console.txt");
+    EXPECT_TRUE(window_seen) << "no window from a folder without the window program";
+    EXPECT_EQ(processes_running((prefix / "libexec" / "kestrav3" / "Kestrav_progress_bar.exe").string()), 0)
+        << "the window outlived the run";
+    EXPECT_TRUE(fs::exists(work / "big.bin.archi"));
+}
+
 }  // namespace
