@@ -138,9 +138,17 @@ TEST_F(Channel, AKilledRunEndsTheWindowProgram) {
     write_file(dir / "k.bin", pattern_bytes(64 * 1024 * 1024));
     ASSERT_EQ(run_cli({"-c", "k.bin", "kill key"}, dir.path()).status, 0);
     fs::rename(dir / "k.bin", dir / "k.orig");
-    const RunResult r = run_cli_signalled({"-dg", "k.bin.archi", "kill key"}, dir.path(), dir / "k.bin", SIGTERM);
+    // The restore writes a hidden file first; the signal comes once it exists.
+    const auto writing = [&] {
+        for (const auto& entry : fs::directory_iterator(dir.path()))
+            if (entry.path().filename().string().rfind(".k.bin.", 0) == 0) return true;
+        return false;
+    };
+    const RunResult r = run_cli_when_ready({"-dg", "k.bin.archi", "kill key"}, dir.path(), writing,
+                                           [](int pid) { kill(pid, SIGTERM); });
     EXPECT_EQ(r.status, 128 + SIGTERM);
     EXPECT_FALSE(fs::exists(dir / "k.bin"));
+    EXPECT_FALSE(writing()) << "the hidden file was left";
     EXPECT_FALSE(fs::exists(block_path));
     bool ended = false;
     for (int i = 0; i < 50 && !ended; ++i) {
