@@ -112,6 +112,13 @@ TEST(Interrupts, AnInterruptedRestoreLeavesTheOldFileUntouched) {
         EXPECT_EQ(read_file(dir / "big.bin"), "PRECIOUS") << "signal " << sig;
         EXPECT_EQ(listing(dir.path()), (std::set<std::string>{"big.bin", "big.bin.archi"})) << "signal " << sig;
     }
+    // SIGKILL cannot be caught: the hidden file may stay, but the old file
+    // keeps its name and its bytes.
+    const RunResult r = run_cli_when_ready(
+        {"-d", "big.bin.archi", "signal key"}, dir.path(), [&] { return hidden_file_of(dir.path(), "big.bin"); },
+        [](int pid) { kill(pid, SIGKILL); });
+    EXPECT_EQ(r.status, 128 + SIGKILL);
+    EXPECT_EQ(read_file(dir / "big.bin"), "PRECIOUS");
 }
 
 TEST(Concurrent, TwoRestoresUnderOneNameEachWriteAWholeFile) {
