@@ -10,6 +10,7 @@ packages=(
   libx11-dev                       # the progress window
   xvfb x11-utils                   # progress window tests under a virtual display
   clang                            # fuzz targets (libFuzzer ships with it)
+  clang-format                     # the one house style, checked by CI
   valgrind util-linux e2fsprogs    # leak checks; chattr for the read-only folder test
   openssl ccrypt bc time           # whole-program benchmark: yardsticks, arithmetic, peak memory
   dpkg-dev lintian fakeroot        # the Debian package: dependencies, checks, dpkg -i as a plain user
