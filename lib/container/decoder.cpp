@@ -99,12 +99,21 @@ void digest_batch(Batch& batch, int count, int n) {
     for (int k = 0; k < count; ++k) md5cnt(batch.blocks[k], n, batch.digests[k], &seed);
 }
 
-// Logs a block whose digest differs from its record, then writes it.
-int check_and_write(PartialOutput& out, const Batch& batch, int k, int n, long long number) {
-    // Equal as texts: 32 digits and the NUL; bytes 33 to 39 carry nothing.
-    if (std::memcmp(batch.digests[k], batch.records[k], sizeof batch.digests[k]) != 0)
-        write_hash_error_to_file(out.path(), number);
-    return platform::write_through(out.get(), batch.blocks[k], static_cast<std::size_t>(n)) ? 0 : ERR_IO_STOPPED;
+// Logs each block whose digest differs from its record, block k under the
+// number first + k.
+void check_batch(const PartialOutput& out, const Batch& batch, int count, long long first) {
+    for (int k = 0; k < count; ++k) {
+        // Equal as texts: 32 digits and the NUL; bytes 33 to 39 carry nothing.
+        if (std::memcmp(batch.digests[k], batch.records[k], sizeof batch.digests[k]) != 0)
+            write_hash_error_to_file(out.path(), first + k);
+    }
+}
+
+// The count restored blocks, in order, in one call.
+int write_batch(PartialOutput& out, const Batch& batch, int count, int n) {
+    std::array<platform::WritePiece, batch_size> pieces{};
+    for (int k = 0; k < count; ++k) pieces[k] = {batch.blocks[k], static_cast<std::size_t>(n)};
+    return platform::write_gathered(out.get(), pieces.data(), static_cast<std::size_t>(count)) ? 0 : ERR_IO_STOPPED;
 }
 
 // Restores want groups numbered from first (or, without progress, the rest
@@ -115,11 +124,11 @@ int restore_batch(std::FILE* in, PartialOutput& out, int want, int n, long long 
     int count = 0;
     const int stopped = read_batch(in, batch, want, n, count);
     digest_batch(batch, count, n);
-    for (int k = 0; k < count; ++k) {
-        if (progress != nullptr) progress->block_done(first + k);
-        const int result = check_and_write(out, batch, k, n, progress != nullptr ? first + k : log_number);
-        if (result != 0) return result;
-    }
+    check_batch(out, batch, count, progress != nullptr ? first : log_number);
+    const int result = write_batch(out, batch, count, n);
+    if (result != 0) return result;
+    if (progress != nullptr)
+        for (int k = 0; k < count; ++k) progress->block_done(first + k);
     return stopped;
 }
 
@@ -153,9 +162,8 @@ int decode_streams(const char* path, const char* key) {
     if (!holds_first_header(path)) return ERR_READ;
 
     gen_kmatrix(key);
-    // A buffer of two header chunks: it is empty when the first batch is
-    // read, so each batch's read goes mostly straight into the batch.
-    Stream in = Stream::reader(path, 2 * BLOCK_SIZE);
+    // No buffer: each batch is read straight into the batch in one call.
+    Stream in = Stream::reader(path, 0);
     if (!in) return ERR_READ;
     static HeaderBlock copy1, copy2;
     if ((result = read_header_copies(in.get(), copy1, copy2, ERR_IO_STOPPED)) != 0) return result;
