@@ -1,15 +1,20 @@
 #!/usr/bin/env bash
-# Times the whole program against the tools a user might pick instead, on
-# one file of random bytes, and prints each median time and its ratio to
-# md5sum of the same plain file.
+# Times the whole program against md5sum of the same plain file, the write
+# floor and the tools a user might pick instead, on one file of random bytes.
 #
-#   bench/whole_program.sh [build/bin] [size in MiB, default 256] [runs, default 5]
+# Every timed command runs once per round, and the rounds are interleaved,
+# so that a change in the machine's load falls on all commands alike. Each
+# line shows the median wall time, its spread (fastest and slowest run), the
+# median processor time (user + system) and the median's ratio to md5sum's.
+#
+#   bench/whole_program.sh [build/bin] [size in MiB, default 256] [rounds, default 5]
 set -euo pipefail
 
 bin=$(cd "${1:-$(dirname "$0")/../build/bin}" && pwd)
 mib=${2:-256}
-runs=${3:-5}
-kestrav3="$bin/kestrav3"
+rounds=${3:-5}
+export kestrav3="$bin/kestrav3"
+export key="bench key 0123456789"
 [ -x "$kestrav3" ] || { echo "no $kestrav3: build first (cmake --workflow --preset default)"; exit 1; }
 
 work=$(mktemp -d)
@@ -17,67 +22,86 @@ trap 'rm -rf "$work"' EXIT
 cd "$work"
 head -c $((mib * 1024 * 1024)) /dev/urandom > plain.bin
 head -c 3145727 /dev/urandom > dense.bin
-key="bench key 0123456789"
+# The coded file the decoder runs restore, in a folder of its own, so that
+# they restore "d/plain.bin" beside it.
+mkdir d
+cp plain.bin d/plain.bin
+"$kestrav3" -c d/plain.bin "$key" >/dev/null
+rm d/plain.bin
 
-# Median wall time in seconds of running "$@" runs times; a setup command in
-# $before runs untimed before each run.
-median() {
-  local times=()
-  for _ in $(seq "$runs"); do
-    [ -n "${before:-}" ] && eval "$before"
-    local t0 t1
-    t0=$(date +%s.%N)
-    "$@" >/dev/null 2>&1
-    t1=$(date +%s.%N)
-    times+=("$(echo "$t1 - $t0" | bc -l)")
+# The timed commands of a group, one line each: a name, a setup that runs
+# untimed before every run, and the command. The first line of a group is
+# the reference the others are compared with. A line timing a fresh run
+# removes the output in its setup, as a user's first run finds it; a line
+# timing a run over an existing output makes sure there is one.
+names=() setups=() commands=()
+timed() { names+=("$1"); setups+=("$2"); commands+=("$3"); }
+
+median() { printf '%s\n' "$@" | sort -g | sed -n "$((($# + 1) / 2))p"; }
+
+# Runs the rounds of the group's commands and prints one line for each.
+run_group() {
+  local -a walls cpus
+  local round i t0 t1 user system
+  for ((i = 0; i < ${#names[@]}; i++)); do walls[i]="" cpus[i]=""; done
+  for ((round = 0; round < rounds; round++)); do
+    for ((i = 0; i < ${#names[@]}; i++)); do
+      eval "${setups[i]}"
+      t0=$(date +%s.%N)
+      /usr/bin/time -f '%U %S' -o cpu.txt bash -c "${commands[i]}" >/dev/null 2>&1
+      t1=$(date +%s.%N)
+      read -r user system < <(tail -n 1 cpu.txt)
+      walls[i]+=" $(echo "$t1 - $t0" | bc -l)"
+      cpus[i]+=" $(echo "$user + $system" | bc -l)"
+    done
   done
-  printf '%s\n' "${times[@]}" | sort -g | sed -n "$(((runs + 1) / 2))p"
+  local reference wall
+  printf '%-40s %8s  %-15s %7s  %s\n' "" "median" "spread" "cpu" "ratio"
+  for ((i = 0; i < ${#names[@]}; i++)); do
+    # shellcheck disable=SC2086
+    wall=$(median ${walls[i]})
+    [ "$i" -eq 0 ] && reference=$wall
+    # shellcheck disable=SC2086
+    printf '%-40s %7.3fs  %6.3f - %6.3fs %6.2fs  %5.2fx\n' "${names[i]}" "$wall" \
+      "$(printf '%s\n' ${walls[i]} | sort -g | head -n 1)" "$(printf '%s\n' ${walls[i]} | sort -g | tail -n 1)" \
+      "$(median ${cpus[i]})" "$(echo "$wall / $reference" | bc -l)"
+  done
+  names=() setups=() commands=()
 }
 
-report() {  # name seconds reference
-  printf '%-40s %8.3f s  %6.2fx md5sum\n' "$1" "$2" "$(echo "$2 / $3" | bc -l)"
-}
-
-echo "file: $mib MiB of random bytes, median of $runs runs"
-md5=$(before="" median md5sum plain.bin)
-report "md5sum" "$md5" "$md5"
-# The coder must write twice the file, 4 KiB at a time with a flush after
-# each write: this much of its time goes to the system whatever it computes.
-floor=$(before="rm -f floor.bin" median dd if=/dev/zero of=floor.bin bs=4096 count=$((2 * mib * 256)))
-rm -f floor.bin
-report "writing 2x the file in 4 KiB writes (dd)" "$floor" "$md5"
-code=$(before="rm -f plain.bin.archi" median "$kestrav3" -c plain.bin "$key")
-report "kestrav3 -c" "$code" "$md5"
-mv plain.bin plain.keep
-decode=$(before="rm -f plain.bin" median "$kestrav3" -d plain.bin.archi "$key")
-report "kestrav3 -d" "$decode" "$md5"
-cmp -s plain.bin plain.keep || { echo "restored file differs"; exit 1; }
-# Testing reads and hashes the coded file and writes nothing: it must take at
-# most 0.35x the time md5sum takes on the plain file.
-check=$(before="" median "$kestrav3" -t plain.bin.archi "$key")
-report "kestrav3 -t" "$check" "$md5"
-mv plain.keep plain.bin
-rm -f plain.bin.archi
-ssl=$(before="rm -f plain.enc" median openssl enc -aes-256-ctr -pbkdf2 -pass pass:"$key" -in plain.bin -out plain.enc)
-report "openssl enc -aes-256-ctr -pbkdf2" "$ssl" "$md5"
-rm -f plain.enc
+echo "file: $mib MiB of random bytes, medians of $rounds interleaved rounds"
+echo "load before: $(uptime | sed 's/.*load average: //')"
+timed "md5sum" "" 'md5sum plain.bin'
+# What the coder must write at least: twice the file, through the file cache.
+timed "write floor: cat plain plain > out" "rm -f out.bin" 'cat plain.bin plain.bin > out.bin'
+timed "kestrav3 -c" "rm -f plain.bin.archi" '"$kestrav3" -c plain.bin "$key"'
+timed "kestrav3 -c over an existing output" "[ -e plain.bin.archi ] || cp d/plain.bin.archi ." \
+  '"$kestrav3" -c plain.bin "$key"'
+timed "kestrav3 -d" "rm -f d/plain.bin" '"$kestrav3" -d d/plain.bin.archi "$key"'
+timed "kestrav3 -d over an existing output" "[ -e d/plain.bin ] || cp plain.bin d/" \
+  '"$kestrav3" -d d/plain.bin.archi "$key"'
+# Testing reads and hashes the coded file and writes nothing.
+timed "kestrav3 -t" "" '"$kestrav3" -t d/plain.bin.archi "$key"'
+timed "openssl enc -aes-256-ctr -pbkdf2" "rm -f plain.enc" \
+  'openssl enc -aes-256-ctr -pbkdf2 -pass pass:"$key" -in plain.bin -out plain.enc'
 if command -v ccrypt >/dev/null; then
-  cc=$(before="rm -f plain.bin.cpt; cp plain.bin c.bin" median ccrypt -f -K "$key" -e -S .cpt c.bin)
-  report "ccrypt -e" "$cc" "$md5"
-else
-  echo "ccrypt: not installed (apt-get install ccrypt)"
+  timed "ccrypt -e" "rm -f c.bin.cpt; cp plain.bin c.bin" 'ccrypt -f -K "$key" -e -S .cpt c.bin'
 fi
+run_group
+echo "load after:  $(uptime | sed 's/.*load average: //')"
+cmp -s d/plain.bin plain.bin || { echo "restored file differs"; exit 1; }
+command -v ccrypt >/dev/null || echo "ccrypt: not installed (apt-get install ccrypt)"
+rm -f out.bin plain.enc c.bin c.bin.cpt
 
 # Peak memory of one coding and one decoding run of the large file.
-rm -f plain.bin.archi
+rm -f plain.bin.archi d/plain.bin
 code_kib=$(/usr/bin/time -f %M "$kestrav3" -c plain.bin "$key" 2>&1 >/dev/null | tail -n 1)
-mv plain.bin plain.keep
-decode_kib=$(/usr/bin/time -f %M "$kestrav3" -d plain.bin.archi "$key" 2>&1 >/dev/null | tail -n 1)
+decode_kib=$(/usr/bin/time -f %M "$kestrav3" -d d/plain.bin.archi "$key" 2>&1 >/dev/null | tail -n 1)
 printf '%-40s %8s KiB\n' "peak memory, kestrav3 -c" "$code_kib" "peak memory, kestrav3 -d" "$decode_kib"
-rm -f plain.bin plain.bin.archi
+rm -f plain.bin plain.bin.archi d/plain.bin
 
+echo
 echo "file: 3,145,727 bytes (dense noise), process start included"
-md5d=$(before="" median md5sum dense.bin)
-report "md5sum" "$md5d" "$md5d"
-dense=$(before="rm -f dense.bin.archi" median "$kestrav3" -c dense.bin "$key")
-report "kestrav3 -c (dense noise)" "$dense" "$md5d"
+timed "md5sum" "" 'md5sum dense.bin'
+timed "kestrav3 -c (dense noise)" "rm -f dense.bin.archi" '"$kestrav3" -c dense.bin "$key"'
+run_group

@@ -20,10 +20,10 @@ std::vector<std::uint8_t> random_bytes(std::mt19937& rng, int n) {
 }  // namespace
 
 // The one-pass coding gives the bytes and the masked noise of the plain
-// steps for every length (odd ones leave their last byte unswapped), and
-// decoding with the stored noise, stepwise or in one pass (from vizard or
-// from a buffer), gives the plain bytes back; with the wide steps and
-// with the narrow ones alone.
+// steps for every length (odd ones leave their last byte unswapped), also
+// with the noise masked in place, and decoding with the stored noise,
+// stepwise or in one pass (from vizard or from a buffer), gives the plain
+// bytes back; with the wide steps and with the narrow ones alone.
 TEST(Transform, OnePassCodingEqualsThePlainStepsAndDecodes) {
     std::mt19937 rng(11);
     gen_kmatrix("transform key");
@@ -50,6 +50,17 @@ TEST(Transform, OnePassCodingEqualsThePlainStepsAndDecodes) {
         ASSERT_TRUE(std::equal(want_noise.begin(), want_noise.end(), vizard.begin()));
         ASSERT_TRUE(std::all_of(vizard.begin() + n, vizard.end(), [](std::uint8_t b) { return b == 0xA5; }))
             << "only the chunk's own noise is stored";
+
+        // Coded in a batch, the chunk keeps its noise: masked in place in
+        // the noise it was given, with vizard and the bytes past n untouched.
+        auto kept_noise = noise;
+        auto batched = plain;
+        vizard.fill(0x5A);
+        code_and_swap_with_noise(batched.data(), n, kept_noise.data(), kept_noise.data());
+        ASSERT_EQ(batched, want);
+        ASSERT_TRUE(std::equal(want_noise.begin(), want_noise.end(), kept_noise.begin()));
+        ASSERT_TRUE(std::equal(kept_noise.begin() + n, kept_noise.end(), noise.begin() + n));
+        ASSERT_TRUE(std::all_of(vizard.begin(), vizard.end(), [](std::uint8_t b) { return b == 0x5A; }));
 
         // Both ways of decoding restore the plain bytes and the noise.
         auto stepwise = got;

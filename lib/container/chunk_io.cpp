@@ -18,8 +18,12 @@ Stream::Stream(const char* path, const char* mode)
 
 Stream Stream::reader(const char* path, std::size_t input_buffer) {
     Stream in(path, "rb");
-    // The C library may ignore the size unless it is given the buffer too.
     if (!in) return in;
+    if (input_buffer == 0) {
+        std::setvbuf(in.file_, nullptr, _IONBF, 0);
+        return in;
+    }
+    // The C library may ignore the size unless it is given the buffer too.
     in.buffer_.reset(new (std::nothrow) char[input_buffer]);
     if (in.buffer_ && std::setvbuf(in.file_, in.buffer_.get(), _IOFBF, input_buffer) != 0) in.buffer_.reset();
     return in;
@@ -146,9 +150,8 @@ int code_chunk(std::uint8_t* data, int n, bool dense) {
 
 int write_chunk(std::FILE* out, const std::uint8_t* data, int n) {
     const auto size = static_cast<std::size_t>(n);
-    if (!platform::write_through(out, vizard.data(), size) || !platform::write_through(out, data, size))
-        return ERR_IO_STOPPED;
-    return 0;
+    const platform::WritePiece pieces[] = {{vizard.data(), size}, {data, size}};
+    return platform::write_gathered(out, pieces, 2) ? 0 : ERR_IO_STOPPED;
 }
 
 int read_chunk(std::FILE* in, std::uint8_t* data, int n, int error_result, int short_read_result) {

@@ -15,7 +15,8 @@ public:
     Stream(const char* path, const char* mode);
     // An input read front to back with a buffer of the given size. Reads of
     // at least the buffer's size go straight into the caller's memory,
-    // without a copy through the buffer.
+    // without a copy through the buffer; with a size of 0 every read does,
+    // in one call of the size asked for.
     static Stream reader(const char* path, std::size_t buffer_size);
     // Owns a stream opened elsewhere (by the platform layer); null is allowed.
     explicit Stream(std::FILE* file) : file_(file) {}
@@ -89,7 +90,7 @@ bool holds_first_header(const char* path);
 // Codes n bytes in place with fresh noise (dense, falling back to fast per
 // chunk, or fast) and swaps the pairs; vizard then holds the masked noise.
 int code_chunk(std::uint8_t* data, int n, bool dense);
-// Writes the masked noise and the coded bytes, each flushed and checked.
+// Writes the masked noise and the coded bytes in one call, and checks it.
 int write_chunk(std::FILE* out, const std::uint8_t* data, int n);
 // Reads a stored noise and data pair and decodes the data in place.
 // short_read is the result for a file that ends inside the pair.

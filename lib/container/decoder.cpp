@@ -1,4 +1,5 @@
 // The decoder: restores the plain file and checks every block's digest.
+#include <array>
 #include <cstdio>
 #include <string>
 
@@ -16,12 +17,17 @@ namespace kestrav3 {
 
 namespace {
 
-// Writes every block in order; a block whose digest differs from its record
-// is logged and still written. A file that ends early stops the restore.
+// Writes every block in order, each batch in one call; a block whose digest
+// differs from its record is logged and still written. A file that ends
+// early stops the restore.
 int restore_blocks(std::FILE* in, PartialOutput& out, const HeaderRecord& record) {
-    const int result = walk_groups(in, record, [&](const std::uint8_t* block, int n, bool intact, long long number) {
-        if (!intact) write_hash_error_to_file(out.path(), number);
-        return platform::write_through(out.get(), block, static_cast<std::size_t>(n)) ? 0 : ERR_IO_STOPPED;
+    const int result = walk_groups(in, record, [&](const GroupBatch& batch, int count, int n, long long first) {
+        std::array<platform::WritePiece, batch_size> pieces{};
+        for (int k = 0; k < count; ++k) {
+            if (!batch.intact(k)) write_hash_error_to_file(out.path(), first + k);
+            pieces[k] = {batch.blocks[k], static_cast<std::size_t>(n)};
+        }
+        return platform::write_gathered(out.get(), pieces.data(), static_cast<std::size_t>(count)) ? 0 : ERR_IO_STOPPED;
     });
     return result == groups_ended ? ERR_IO_STOPPED : result;
 }

@@ -102,14 +102,18 @@ int write_headers(std::FILE* out, const HeaderBlock& header, bool dense) {
 
 // Block groups are prepared a batch at a time: their digests and their fast
 // noise are independent of each other, and computing them side by side keeps
-// the processor busy. They are still coded and written one by one, in order.
+// the processor busy. The coded groups then go to the file in one gathering
+// write, in order.
 constexpr int batch_size = max_noise_blocks;
 
 struct Batch {
     std::array<HeaderBlock, batch_size> blocks;
+    std::uint8_t records[batch_size][record_size];
+    // The fresh noise of each chunk, masked in place as the chunk is coded:
+    // what the file stores before the chunk. A record uses only the first 40
+    // bytes of its noise refill, so only those are made: the same first
+    // draws of the same two seeded passes.
     std::array<HeaderBlock, batch_size> block_noise;
-    // A record uses only the first 40 bytes of its noise refill, so only
-    // those are made: the same first draws of the same two seeded passes.
     std::uint8_t record_noise[batch_size][record_size];
     char digests[batch_size][33];
 };
@@ -138,23 +142,47 @@ void prepare_batch(Batch& batch, int count, bool dense) {
     noise_gen_unix_many(true, noise.data(), count);
 }
 
-// Codes a chunk with the prepared fast noise, or with fresh dense noise.
-int code_prepared(std::uint8_t* data, int n, bool dense, const std::uint8_t* noise) {
-    if (dense) return code_chunk(data, n, true);
-    code_and_swap_with_noise(data, n, noise);
-    return 0;
+// Codes a chunk with its prepared fast noise, or with fresh dense noise;
+// noise then holds the masked noise stored before the chunk.
+int code_prepared(std::uint8_t* data, int n, bool dense, std::uint8_t* noise) {
+    if (!dense) {
+        code_and_swap_with_noise(data, n, noise, noise);
+        return 0;
+    }
+    const int result = code_chunk(data, n, true);
+    std::memcpy(noise, vizard.data(), static_cast<std::size_t>(n));
+    return result;
 }
 
 // Block group k of the batch: its digest record, then the block.
-int write_group(std::FILE* out, Batch& batch, int k, bool dense, ProgressSteps& progress, long long i) {
-    std::uint8_t record[record_size] = {};
+int code_group(Batch& batch, int k, bool dense) {
+    std::uint8_t* record = batch.records[k];
+    std::memset(record, 0, record_size);
     std::memcpy(record, batch.digests[k], sizeof batch.digests[k]);
-    int result = code_prepared(record, record_size, dense, batch.record_noise[k]);
-    if (result == 0) result = write_chunk(out, record, record_size);
-    if (result == 0) result = code_prepared(batch.blocks[k].data(), BLOCK_SIZE, dense, batch.block_noise[k].data());
-    if (result != 0) return result;
-    progress.block_done(i);
-    return write_chunk(out, batch.blocks[k].data(), BLOCK_SIZE);
+    const int result = code_prepared(record, record_size, dense, batch.record_noise[k]);
+    return result != 0 ? result : code_prepared(batch.blocks[k].data(), BLOCK_SIZE, dense, batch.block_noise[k].data());
+}
+
+// Codes the groups in order; coded is how many are ready when one fails.
+int code_batch(Batch& batch, int count, bool dense, int& coded) {
+    for (coded = 0; coded < count; ++coded) {
+        const int result = code_group(batch, coded, dense);
+        if (result != 0) return result;
+    }
+    return 0;
+}
+
+// The first count coded groups in one call, each as the file stores it:
+// record noise, record, block noise, block.
+int write_batch(std::FILE* out, const Batch& batch, int count) {
+    std::array<platform::WritePiece, 4 * batch_size> pieces{};
+    for (int k = 0; k < count; ++k) {
+        pieces[4 * k] = {batch.record_noise[k], record_size};
+        pieces[4 * k + 1] = {batch.records[k], record_size};
+        pieces[4 * k + 2] = {batch.block_noise[k].data(), BLOCK_SIZE};
+        pieces[4 * k + 3] = {batch.blocks[k].data(), BLOCK_SIZE};
+    }
+    return platform::write_gathered(out, pieces.data(), 4 * static_cast<std::size_t>(count)) ? 0 : ERR_IO_STOPPED;
 }
 
 int write_blocks(std::FILE* in, std::FILE* out, const Plan& plan) {
@@ -165,10 +193,12 @@ int write_blocks(std::FILE* in, std::FILE* out, const Plan& plan) {
         const int want = static_cast<int>(std::min<long long>(batch_size, plan.nblocks - first));
         const int count = read_batch(in, batch, want);
         prepare_batch(batch, count, plan.dense);
-        for (int k = 0; k < count; ++k) {
-            const int result = write_group(out, batch, k, plan.dense, progress, first + k);
-            if (result != 0) return result;
-        }
+        int coded = 0;
+        const int result = code_batch(batch, count, plan.dense, coded);
+        // The groups coded before a failure still reach the file.
+        if (write_batch(out, batch, coded) != 0) return ERR_IO_STOPPED;
+        for (int k = 0; k < coded; ++k) progress.block_done(first + k);
+        if (result != 0) return result;
         // The groups read whole are written before a short read ends the run.
         if (count < want) return ERR_IO_STOPPED;
     }

@@ -44,23 +44,25 @@ GroupBatch& group_batch();
 // walk_groups' result when the file ended before its last group was whole.
 constexpr int groups_ended = 1;
 
-// Visits, in file order, every whole group that the record describes:
-// visit(block, n, intact, number) with the block's number in the log's
-// numbering (full blocks from 0, the rest block NBLOCKS + 1). A visit that
-// returns non-zero ends the walk with that result. The console progress line
-// (and the window, when asked for) advances per full block. Returns 0 when
-// every group was visited, groups_ended when the file ended early, or
-// ERR_IO_STOPPED on a read error.
+// Visits, in file order, every batch of whole groups that the record
+// describes: visit(batch, count, n, first), where the batch's first count
+// groups hold n-byte blocks numbered from first in the log's numbering (full
+// blocks from 0, the rest block NBLOCKS + 1). A visit that returns non-zero
+// ends the walk with that result. The console progress line (and the
+// window, when asked for) advances per full block once its batch has been
+// visited. Returns 0 when every group was visited, groups_ended when the
+// file ended early, or ERR_IO_STOPPED on a read error.
 template <typename Visit>
 int walk_groups(std::FILE* in, const HeaderRecord& record, Visit&& visit) {
     GroupBatch& batch = group_batch();
     const auto walk_batch = [&](int want, int n, long long first, ProgressSteps* progress) {
         const int count = read_groups(in, batch, want, n);
-        for (int k = 0; k < count; ++k) {
-            if (progress != nullptr) progress->block_done(first + k);
-            const int result = visit(batch.blocks[k], n, batch.intact(k), first + k);
+        if (count > 0) {
+            const int result = visit(static_cast<const GroupBatch&>(batch), count, n, first);
             if (result != 0) return result;
         }
+        if (progress != nullptr)
+            for (int k = 0; k < count; ++k) progress->block_done(first + k);
         if (count == want) return 0;
         return std::ferror(in) ? static_cast<int>(ERR_IO_STOPPED) : groups_ended;
     };

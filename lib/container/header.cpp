@@ -113,9 +113,9 @@ int open_coded_file(const char* path, const char* key, RecordUse use, int short_
     if (!holds_first_header(path)) return ERR_READ;
 
     gen_kmatrix(key);
-    // A buffer of two header chunks: it is empty when the first batch of
-    // groups is read, so each batch's read goes mostly straight into it.
-    in = Stream::reader(path, 2 * BLOCK_SIZE);
+    // No buffer: each batch of groups is read straight into the batch, in
+    // one call of its own size.
+    in = Stream::reader(path, 0);
     if (!in) return ERR_READ;
     static HeaderBlock copy1, copy2;
     if ((result = read_header_copies(in.get(), copy1, copy2, short_read_result)) != 0) return result;

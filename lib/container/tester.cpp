@@ -92,9 +92,10 @@ int test_streams(const char* path, const char* key, TestOutcome& outcome) {
     int result = open_coded_file(path, key, RecordUse::blocks, ERR_IO_STOPPED, in, outcome.record);
     if (result != 0) return result;
 
-    result = walk_groups(in.get(), outcome.record, [&](const std::uint8_t*, int, bool intact, long long number) {
-        ++outcome.complete;
-        if (!intact) outcome.damaged.add(number);
+    result = walk_groups(in.get(), outcome.record, [&](const GroupBatch& batch, int count, int, long long first) {
+        outcome.complete += count;
+        for (int k = 0; k < count; ++k)
+            if (!batch.intact(k)) outcome.damaged.add(first + k);
         return 0;
     });
     if (result == groups_ended) outcome.ended_early = true;

@@ -20,10 +20,19 @@ struct PathInfo {
 
 PathInfo path_info(const char* path);
 
-// Hands n bytes to the system at once, through the descriptor of an
-// unbuffered stream where the platform has one, so nothing is left waiting
-// in a buffer; false when not all of them could be written.
-bool write_through(std::FILE* out, const void* data, std::size_t n);
+// One piece of a gathering write.
+struct WritePiece {
+    const void* data;
+    std::size_t size;
+};
+
+// Hands the pieces, in order, to the system behind an unbuffered stream:
+// one gathering call for a batch where the platform has one, so nothing is
+// left waiting in a buffer. A call the system completes only in part is
+// continued from the first byte it did not take. False when the system
+// refuses the rest (full disk, size limit); everything it took before then
+// is in the file, in order, and nothing after it.
+bool write_gathered(std::FILE* out, const WritePiece* pieces, std::size_t count);
 
 // True when c separates directories in a path on this platform.
 bool is_separator(char c);

@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -236,17 +237,49 @@ std::string progress_program_command() {
     return shell_quoted(installed);
 }
 
-bool write_through(std::FILE* out, const void* data, std::size_t n) {
+namespace {
+
+// Pieces not yet written: the first one from offset on, then the rest whole.
+struct PendingPieces {
+    const WritePiece* pieces;
+    std::size_t count;
+    std::size_t offset;
+
+    // Moves past n written bytes, and past pieces with nothing left in them.
+    void advance(std::size_t n) {
+        offset += n;
+        while (count > 0 && offset >= pieces->size) {
+            offset -= pieces->size;
+            ++pieces;
+            --count;
+        }
+    }
+};
+
+// Pieces handed over per call; well below any system's IOV_MAX.
+constexpr std::size_t pieces_per_call = 64;
+
+}  // namespace
+
+bool write_gathered(std::FILE* out, const WritePiece* pieces, std::size_t count) {
     const int fd = fileno(out);
-    const auto* bytes = static_cast<const unsigned char*>(data);
-    while (n > 0) {
-        const ssize_t done = ::write(fd, bytes, n);
+    PendingPieces pending{pieces, count, 0};
+    pending.advance(0);
+    while (pending.count > 0) {
+        iovec vectors[pieces_per_call];
+        const std::size_t n = pending.count < pieces_per_call ? pending.count : pieces_per_call;
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::size_t skip = i == 0 ? pending.offset : 0;
+            const auto* bytes = static_cast<const unsigned char*>(pending.pieces[i].data);
+            vectors[i].iov_base = const_cast<unsigned char*>(bytes + skip);
+            vectors[i].iov_len = pending.pieces[i].size - skip;
+        }
+        const ssize_t done = ::writev(fd, vectors, static_cast<int>(n));
         if (done < 0 && errno == EINTR) continue;
         // A file that takes no more bytes (full disk, size limit) fails on
         // the next call, after the part that fitted has been written.
         if (done <= 0) return false;
-        bytes += done;
-        n -= static_cast<std::size_t>(done);
+        pending.advance(static_cast<std::size_t>(done));
     }
     return true;
 }

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 namespace kestrav3::platform {
@@ -321,11 +322,47 @@ std::string progress_program_command() {
     return "\"\"" + path + "\"\"";
 }
 
-// The runtime's unbuffered fwrite already goes straight to the system.
-bool write_through(std::FILE* out, const void* data, std::size_t n) {
-    std::fwrite(data, n, 1, out);
-    std::fflush(out);
-    return std::ferror(out) == 0;
+namespace {
+
+// WriteFile takes one buffer: a batch's pieces are gathered here first, so
+// that the batch still costs one call. The largest batch fits whole.
+constexpr std::size_t gather_size = 256 * 1024;
+unsigned char gathered[gather_size];
+
+// Writes n bytes, continuing a call the system completes only in part.
+bool write_all(HANDLE file, const unsigned char* bytes, std::size_t n) {
+    while (n > 0) {
+        DWORD done = 0;
+        if (!WriteFile(file, bytes, static_cast<DWORD>(n), &done, nullptr) || done == 0) return false;
+        bytes += done;
+        n -= done;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool write_gathered(std::FILE* out, const WritePiece* pieces, std::size_t count) {
+    // The stream is unbuffered, so nothing of it waits in the runtime.
+    const auto file = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(out)));
+    if (file == INVALID_HANDLE_VALUE) return false;
+    std::size_t used = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const auto* bytes = static_cast<const unsigned char*>(pieces[i].data);
+        std::size_t left = pieces[i].size;
+        while (left > 0) {
+            if (used == gather_size) {
+                if (!write_all(file, gathered, used)) return false;
+                used = 0;
+            }
+            const std::size_t part = left < gather_size - used ? left : gather_size - used;
+            std::memcpy(gathered + used, bytes, part);
+            used += part;
+            bytes += part;
+            left -= part;
+        }
+    }
+    return write_all(file, gathered, used);
 }
 
 std::FILE* child_open(const char* command) {

@@ -95,7 +95,8 @@ constexpr int wide_size = sizeof(Wide);
 
 // Whole 64-byte steps of code_and_swap_with_noise; returns the bytes done.
 __attribute__((target("avx512f,avx512bw"))) int code_and_swap_wide(std::uint8_t* data, int n,
-                                                                  const std::uint8_t* noise) {
+                                                                  const std::uint8_t* noise,
+                                                                  std::uint8_t* masked_noise) {
     int i = 0;
     for (; i + wide_size <= n; i += wide_size) {
         Wide fresh, plain, key;
@@ -106,7 +107,7 @@ __attribute__((target("avx512f,avx512bw"))) int code_and_swap_wide(std::uint8_t*
         const Wide coded = (mixed << 8) | (mixed >> 8);
         const Wide masked = fresh ^ key;
         std::memcpy(data + i, &coded, sizeof coded);
-        std::memcpy(&vizard[i], &masked, sizeof masked);
+        std::memcpy(masked_noise + i, &masked, sizeof masked);
     }
     return i;
 }
@@ -127,7 +128,7 @@ __attribute__((target("avx512f,avx512bw"))) int swap_and_decode_wide(std::uint8_
 }
 
 #else
-int code_and_swap_wide(std::uint8_t*, int, const std::uint8_t*) { return 0; }
+int code_and_swap_wide(std::uint8_t*, int, const std::uint8_t*, std::uint8_t*) { return 0; }
 int swap_and_decode_wide(std::uint8_t*, int, const std::uint8_t*) { return 0; }
 #endif
 
@@ -139,22 +140,24 @@ bool use_wide() {
 
 }  // namespace
 
-void code_and_swap_with_noise(std::uint8_t* data, int n, const std::uint8_t* noise) {
-    int i = use_wide() ? code_and_swap_wide(data, n, noise) : 0;
+void code_and_swap_with_noise(std::uint8_t* data, int n, const std::uint8_t* noise, std::uint8_t* masked_noise) {
+    // Each step reads its noise before it stores the masked noise, so the
+    // two may be the same bytes.
+    int i = use_wide() ? code_and_swap_wide(data, n, noise, masked_noise) : 0;
     for (; i + lanes_size <= n; i += lanes_size) {
         const Lanes fresh = load<Lanes>(noise + i);
         const Lanes mixed = load<Lanes>(data + i) ^ fresh;
         store(data + i, (mixed << 8) | (mixed >> 8));
-        store(&vizard[i], fresh ^ load<Lanes>(&kmatrix[i]));
+        store(masked_noise + i, fresh ^ load<Lanes>(&kmatrix[i]));
     }
     for (; i + word_size <= n; i += word_size) {
         const Word fresh = load(noise + i);
         store(data + i, swap_pairs(load(data + i) ^ fresh));
-        store(&vizard[i], fresh ^ load(&kmatrix[i]));
+        store(masked_noise + i, fresh ^ load(&kmatrix[i]));
     }
     for (int j = i; j < n; ++j) {
         data[j] ^= noise[j];
-        vizard[j] = noise[j] ^ kmatrix[j];
+        masked_noise[j] = noise[j] ^ kmatrix[j];
     }
     for (; i + 1 < n; i += 2) std::swap(data[i], data[i + 1]);
 }

@@ -399,9 +399,11 @@ TEST_F(WithKestrav3, AFailedWriteEndsTheWindowToo) {
     write_file(coding / "big.bin", pattern_bytes(big_size));
     ASSERT_EQ(fs::file_size(coding / "big.bin"), big_size);
 
-    // Files may not grow past 20000 KiB: the coded copy's write fails part
-    // way, with SIGXFSZ ignored so that the write reports the error.
-    constexpr long long limit_kib = 20000;
+    // Files may not grow past 120000 KiB: the coded copy's write fails near
+    // its end (late enough for the window to be up, now that whole batches
+    // are written in one call), with SIGXFSZ ignored so that the write
+    // reports the error.
+    constexpr long long limit_kib = 120000;
     const std::string script = "trap '' XFSZ; ulimit -f " + std::to_string(limit_kib) +
                                "; exec \"$0\" -cg big.bin window-test-key";
     Outcome failed = run_graphical(coding, {"bash", "-c", script, kestrav3});
