@@ -32,7 +32,7 @@ BENCHMARK(BM_gen_kmatrix)->Unit(benchmark::kMicrosecond);
 // Fast noise for one chunk: two clock seeds and all 4096 bytes, no zeros.
 void BM_noise_gen_unix(benchmark::State& state) {
     for (auto _ : state) {
-        noise_gen_unix(true);
+        noise_gen_unix(true, vizard.data());
         benchmark::DoNotOptimize(vizard.data());
         benchmark::ClobberMemory();
     }
@@ -118,7 +118,7 @@ BENCHMARK(BM_first_rands_after_32);
 void BM_noise_gen_dense(benchmark::State& state) {
     int failures = 0;
     for (auto _ : state) {
-        failures += noise_gen_dense(BLOCK_SIZE) < 0;
+        failures += noise_gen_dense(vizard.data(), BLOCK_SIZE) < 0;
         benchmark::DoNotOptimize(vizard.data());
         benchmark::ClobberMemory();
     }

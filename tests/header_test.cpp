@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "cli_support.h"
-#include "container/chunk_io.h"
+#include "container/chunks.h"
 #include "container/container.h"
 #include "container/header.h"
 #include "transform/transform.h"

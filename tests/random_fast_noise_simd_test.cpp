@@ -172,7 +172,7 @@ TEST(RandomFastNoisePaths, PublicFunctionsOnEachPath) {
         const std::int64_t last = unix_seed;
         srng48(last);  // the state after the last byte continues that pass
         EXPECT_NE(rngen48(), last);
-        noise_gen_unix(true);
+        noise_gen_unix(true, vizard.data());
         EXPECT_EQ(std::count(vizard.begin(), vizard.end(), 0), 0);
     }
     EXPECT_TRUE(platform::choose_path(FastUnit::fast_noise, FastPath::automatic));

@@ -7,7 +7,7 @@
 #include <map>
 
 #include "cli_support.h"
-#include "container/chunk_io.h"
+#include "container/chunks.h"
 #include "container/header.h"
 #include "container/tester.h"
 #include "kestrav3lib.h"

@@ -3,7 +3,8 @@
 #include <cstdio>
 #include <string>
 
-#include "container/chunk_io.h"
+#include "container/files.h"
+#include "container/names.h"
 #include "container/container.h"
 #include "container/groups.h"
 #include "container/header.h"

@@ -6,7 +6,10 @@
 #include <cstring>
 #include <string>
 
-#include "container/chunk_io.h"
+#include "container/files.h"
+#include "container/names.h"
+#include "container/chunks.h"
+#include "container/progress_steps.h"
 #include "container/container.h"
 #include "container/header.h"
 #include "transform/transform.h"
@@ -107,13 +110,13 @@ int write_headers(std::FILE* out, const HeaderBlock& header, bool dense) {
 constexpr int batch_size = max_noise_blocks;
 
 struct Batch {
-    std::array<HeaderBlock, batch_size> blocks;
+    std::array<Block, batch_size> blocks;
     std::uint8_t records[batch_size][record_size];
     // The fresh noise of each chunk, masked in place as the chunk is coded:
     // what the file stores before the chunk. A record uses only the first 40
     // bytes of its noise refill, so only those are made: the same first
     // draws of the same two seeded passes.
-    std::array<HeaderBlock, batch_size> block_noise;
+    std::array<Block, batch_size> block_noise;
     std::uint8_t record_noise[batch_size][record_size];
     char digests[batch_size][33];
 };
@@ -205,7 +208,8 @@ int write_blocks(std::FILE* in, std::FILE* out, const Plan& plan) {
     return 0;
 }
 
-int write_rest(std::FILE* in, std::FILE* out, const Plan& plan, HeaderBlock& block) {
+int write_rest(std::FILE* in, std::FILE* out, const Plan& plan) {
+    static Block block;
     if (plan.rest == 0) return 0;
     if (!read_plain(in, block.data(), plan.rest)) return ERR_IO_STOPPED;
     const int result = write_record(out, block.data(), plan.rest, plan.dense);
@@ -240,7 +244,7 @@ int code_file(const char* path, const std::string& out_path, const char* key, co
     if (result != 0) return result;
     std::puts("\nStart coder:");
     if (plan.nblocks > 0 && (result = write_blocks(in.get(), out.get(), plan)) != 0) return result;
-    if ((result = write_rest(in.get(), out.get(), plan, header)) != 0) return result;
+    if ((result = write_rest(in.get(), out.get(), plan)) != 0) return result;
     return out.close() ? 0 : ERR_IO_STOPPED;
 }
 
@@ -261,8 +265,15 @@ int combine_streams(const char* path, const char* key) {
     const std::string_view base = base_name(path);
     std::string name;
     if ((result = stored_name(base, name)) != 0) return result;
-    static HeaderBlock header;  // the plain header, then each plain block
-    build_header_block(header, name, plan.nblocks, plan.rest, metadata);
+    static HeaderBlock header;
+    HeaderRecord record;
+    record.name = name;
+    record.blocksize = BLOCK_SIZE;
+    record.nblocks = plan.nblocks;
+    record.rest = plan.rest;
+    record.lenmet = static_cast<long long>(metadata.size());
+    record.metadata = metadata;
+    build_header_block(header, record);
 
     const std::string out_name = safe_ascii_name(std::string(base) + ".archi");
     std::setlocale(LC_ALL, "");

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "container/chunk_io.h"
+#include "container/progress_steps.h"
 #include "container/header.h"
 #include "transform/transform.h"
 #include "shared/options.h"

@@ -6,7 +6,9 @@
 #include <ctime>
 #include <limits>
 
-#include "container/chunk_io.h"
+#include "container/files.h"
+#include "container/names.h"
+#include "container/chunks.h"
 #include "container/container.h"
 #include "platform/platform.h"
 #include "shared/options.h"
@@ -106,6 +108,18 @@ int read_metadata_length(FieldReader& fields, const HeaderBlock& copy1, HeaderRe
 
 }  // namespace
 
+int check_key(const char* key) {
+    const std::size_t length = std::strlen(key);
+    if (length > 40) return ERR_KEY_TOO_LONG;
+    if (length <= 3) return ERR_KEY_TOO_SHORT;
+    return 0;
+}
+
+bool holds_first_header(const char* path) {
+    const platform::PathInfo info = platform::path_info(path);
+    return info.kind == platform::PathKind::regular && info.size >= 2 * BLOCK_SIZE;
+}
+
 int open_coded_file(const char* path, const char* key, RecordUse use, int short_read_result, Stream& in,
                     HeaderRecord& record) {
     int result = check_key(key);
@@ -139,19 +153,18 @@ long long parse_number(std::string_view text) {
     return negative ? -value : value;
 }
 
-void build_header_block(HeaderBlock& block, std::string_view stored_name, long long nblocks, int rest,
-                        std::string_view metadata) {
+void build_header_block(HeaderBlock& block, const HeaderRecord& record) {
     std::srand(static_cast<unsigned>(std::time(nullptr)));
     for (auto& byte : block) byte = static_cast<std::uint8_t>(std::rand() & 0xFF);
 
     char numbers[96];
-    std::snprintf(numbers, sizeof numbers, "&BLOCKSIZE=%d&NBLOCKS=%lld&REST=%d&LENMET=%d&", BLOCK_SIZE, nblocks,
-                  rest, static_cast<int>(metadata.size()));
-    const std::string record = "FN=" + std::string(stored_name) + numbers;
-    std::memcpy(block.data(), record.c_str(), record.size() + 1);
-    if (!metadata.empty()) {
-        std::memcpy(block.data() + metadata_offset, metadata.data(), metadata.size());
-        block[metadata_offset + metadata.size()] = 0;
+    std::snprintf(numbers, sizeof numbers, "&BLOCKSIZE=%lld&NBLOCKS=%lld&REST=%lld&LENMET=%lld&", record.blocksize,
+                  record.nblocks, record.rest, record.lenmet);
+    const std::string text = "FN=" + record.name + numbers;
+    std::memcpy(block.data(), text.c_str(), text.size() + 1);
+    if (!record.metadata.empty()) {
+        std::memcpy(block.data() + metadata_offset, record.metadata.data(), record.metadata.size());
+        block[metadata_offset + record.metadata.size()] = 0;
     }
 }
 

@@ -9,13 +9,20 @@
 #include <string_view>
 #include <vector>
 
-#include "container/chunk_io.h"
+#include "container/files.h"
+#include "shared/buffers.h"
 #include "shared/sizes.h"
 #include "transform/transform.h"
 
 namespace kestrav3 {
 
-using HeaderBlock = std::array<std::uint8_t, BLOCK_SIZE>;
+// ERR_KEY_TOO_LONG above 40 bytes, ERR_KEY_TOO_SHORT below 4, else 0.
+int check_key(const char* key);
+// A coded file is a regular file at least as long as its first header copy.
+bool holds_first_header(const char* path);
+
+// A header copy, plain or decoded.
+using HeaderBlock = Block;
 
 // The record text of a decoded copy: up to its first NUL, never past the block.
 std::string_view record_text(const HeaderBlock& copy);
@@ -33,15 +40,17 @@ std::optional<std::string> lookup_field(const HeaderBlock& copy1, const HeaderBl
 // first other character, none gives 0), saturated to the range of long long.
 long long parse_number(std::string_view text);
 
-// What a reader takes from the header record of a coded file.
+// The header record of a coded file: what the coder writes, and what a
+// reader takes from it.
 struct HeaderRecord {
-    std::string name;  // FN, in native text
+    std::string name;  // FN: as stored when written, in native text once read
     long long blocksize = 0;
     long long nblocks = 0;
     long long rest = 0;
     long long lenmet = 0;
-    // The metadata reader's bytes from offset 800 of copy 1: the text and
-    // the byte after it (a conversion may pair that byte with the last).
+    // The metadata as the coder stores it at offset 800; for the metadata
+    // reader, the bytes from offset 800 of copy 1: the text and the byte
+    // after it (a conversion may pair that byte with the last).
     std::string metadata;
     // Fields copy 1 lacked and copy 2 gave, in the order they were looked up.
     std::vector<std::string_view> from_copy2;
@@ -62,9 +71,8 @@ enum class RecordUse { blocks, metadata };
 int open_coded_file(const char* path, const char* key, RecordUse use, int short_read_result, Stream& in,
                     HeaderRecord& record);
 
-// Random filler, then the record text at offset 0 and the metadata (if any)
-// with its NUL at offset 800.
-void build_header_block(HeaderBlock& block, std::string_view stored_name, long long nblocks, int rest,
-                        std::string_view metadata);
+// Random filler, then the record's text (FN, BLOCKSIZE, NBLOCKS, REST and
+// LENMET) at offset 0 and its metadata (if any) with a NUL at offset 800.
+void build_header_block(HeaderBlock& block, const HeaderRecord& record);
 
 }  // namespace kestrav3

@@ -2,7 +2,7 @@
 #include <cstring>
 #include <string>
 
-#include "container/chunk_io.h"
+#include "container/files.h"
 #include "container/container.h"
 #include "container/header.h"
 #include "transform/transform.h"

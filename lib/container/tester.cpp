@@ -3,7 +3,7 @@
 #include <climits>
 #include <cstdio>
 
-#include "container/chunk_io.h"
+#include "container/files.h"
 #include "container/groups.h"
 #include "shared/options.h"
 #include "shared/results.h"

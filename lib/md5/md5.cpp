@@ -14,10 +14,10 @@
 
 namespace kestrav3 {
 
-std::uint32_t h0 = 0x67452301u;
-std::uint32_t h1 = 0xefcdab89u;
-std::uint32_t h2 = 0x98badcfeu;
-std::uint32_t h3 = 0x10325476u;
+std::uint32_t h0 = md5_rounds::kInit[0];
+std::uint32_t h1 = md5_rounds::kInit[1];
+std::uint32_t h2 = md5_rounds::kInit[2];
+std::uint32_t h3 = md5_rounds::kInit[3];
 
 namespace {
 
@@ -163,10 +163,10 @@ constexpr char kNoDigest[] = "null";
 }  // namespace
 
 void md5(const std::uint8_t* data, std::uint64_t length) {
-  h0 = 0x67452301u;
-  h1 = 0xefcdab89u;
-  h2 = 0x98badcfeu;
-  h3 = 0x10325476u;
+  h0 = md5_rounds::kInit[0];
+  h1 = md5_rounds::kInit[1];
+  h2 = md5_rounds::kInit[2];
+  h3 = md5_rounds::kInit[3];
 
   const std::uint64_t full = length / kChunk;
   if (full > 0) compress(data, static_cast<std::size_t>(full));

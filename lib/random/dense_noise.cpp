@@ -3,7 +3,7 @@
 #include <array>
 #include <cstdio>
 
-#include "shared/buffers.h"
+#include "shared/sizes.h"
 #include "platform/platform.h"
 #include "random/decimal.h"
 #include "random/mersenne.h"
@@ -52,9 +52,9 @@ inline std::uint64_t step(std::uint64_t& x1, std::uint64_t& x2) {
 
 }  // namespace
 
-int noise_gen_dense(int n) {
+int noise_gen_dense(std::uint8_t* block, int n) {
     if (n > BLOCK_SIZE) return -1;
-    return random_block(vizard.data(), n) < 0 ? -1 : 0;
+    return random_block(block, n) < 0 ? -1 : 0;
 }
 
 int random_block(std::uint8_t* buf, int n) {

@@ -8,8 +8,8 @@ namespace kestrav3 {
 extern std::uint64_t xrnd1, xrnd2, m62;
 extern const char* gen_ver;
 
-// Fresh noise into vizard[0..n-1]; -1 when n > 4096 or seeding failed.
-int noise_gen_dense(int n);
+// Fresh noise into block[0..n-1]; -1 when n > 4096 or seeding failed.
+int noise_gen_dense(std::uint8_t* block, int n);
 int random_block(std::uint8_t* buf, int n);
 int init_rnd_true();
 int seed_creation(std::uint64_t* s1, std::uint64_t* s2);

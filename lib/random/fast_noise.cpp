@@ -12,7 +12,7 @@
 #include <ctime>
 #include <utility>
 
-#include "shared/buffers.h"
+#include "shared/sizes.h"
 #include "md5/md5.h"
 #include "platform/platform.h"
 #include "random/mersenne.h"
@@ -273,9 +273,8 @@ void noise_prefix_from_seeds(bool skip_zero_bytes, const std::int64_t* seeds, st
     scalar_from_seeds(skip_zero_bytes, seeds, blocks, count, length + length % 2);
 }
 
-void noise_gen_unix(bool skip_zero_bytes) {
+void noise_gen_unix(bool skip_zero_bytes, std::uint8_t* block) {
     const std::array<std::int64_t, 2> seeds = {seeded_pass(), seeded_pass()};
-    std::uint8_t* const block = vizard.data();
     noise_from_seeds(skip_zero_bytes, seeds.data(), &block, 1, platform::chosen_path(FastUnit::fast_noise));
 }
 

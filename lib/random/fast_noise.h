@@ -1,5 +1,5 @@
 // Fast noise: a 48-bit congruential generator, two clock-seeded passes per
-// call, refilling all 4096 bytes of vizard.
+// call, refilling all 4096 bytes of the block it is given.
 #pragma once
 #include <cstdint>
 
@@ -9,8 +9,8 @@ extern std::int64_t unix_seed, m48;
 
 // skip_zero_bytes: draws whose low byte is zero are passed over, so the
 // noise holds no zero byte.
-void noise_gen_unix(bool skip_zero_bytes);
-// count noise blocks, each as one noise_gen_unix call would leave vizard,
+void noise_gen_unix(bool skip_zero_bytes, std::uint8_t* block);
+// count noise blocks, each as one noise_gen_unix call would fill its block,
 // computed side by side for speed. With length below 4096 only the first
 // length bytes (rounded up to even) are made: the same first draws of the
 // same two passes, for a chunk that uses no more of its refill.

@@ -2,7 +2,7 @@
 
 namespace kestrav3 {
 
-std::array<std::uint8_t, BLOCK_SIZE> kmatrix{};
-std::array<std::uint8_t, BLOCK_SIZE> vizard{};
+Block kmatrix{};
+Block vizard{};
 
 }  // namespace kestrav3

@@ -8,9 +8,12 @@
 
 namespace kestrav3 {
 
+// 4096 bytes: a data block, a header copy, a noise block, the key matrix.
+using Block = std::array<std::uint8_t, BLOCK_SIZE>;
+
 // 4096 bytes derived from the key; a chunk of n bytes uses the first n.
-extern std::array<std::uint8_t, BLOCK_SIZE> kmatrix;
+extern Block kmatrix;
 // The noise block: masked noise after coding, stored noise before decoding.
-extern std::array<std::uint8_t, BLOCK_SIZE> vizard;
+extern Block vizard;
 
 }  // namespace kestrav3

@@ -56,13 +56,13 @@ void gen_kmatrix(const char* key) {
 }
 
 int code_block(std::uint8_t* data, int n) {
-    if (noise_gen_dense(n) < 0) return -1;
+    if (noise_gen_dense(vizard.data(), n) < 0) return -1;
     mix_and_mask(data, n);
     return 0;
 }
 
 void code_block_fast(std::uint8_t* data, int n) {
-    noise_gen_unix(true);
+    noise_gen_unix(true, vizard.data());
     mix_and_mask(data, n);
 }
 

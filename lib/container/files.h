@@ -1,7 +1,6 @@
-// Shared steps of the pipelines: owning streams, coding and writing one
-// chunk, reading and decoding one chunk, progress steps, path pieces.
+// The files a run owns: open streams closed on every way out, and a
+// restore's output, written under a hidden name and renamed when complete.
 #pragma once
-#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -76,47 +75,5 @@ private:
 // The hidden name a restore writes first: in the restored name's folder,
 // a dot, the name (cut to leave room), a dot and six random letters or digits.
 std::string temporary_name(std::string_view path, std::string_view suffix);
-
-// True for a name the decoder restores, so the coder accepts it: a plain
-// file name in the coded file's folder, without control characters or DEL,
-// that this platform's file system can hold.
-bool restorable_name(std::string_view name);
-
-// ERR_KEY_TOO_LONG above 40 bytes, ERR_KEY_TOO_SHORT below 4, else 0.
-int check_key(const char* key);
-// A coded file is a regular file at least as long as its first header copy.
-bool holds_first_header(const char* path);
-
-// Codes n bytes in place with fresh noise (dense, falling back to fast per
-// chunk, or fast) and swaps the pairs; vizard then holds the masked noise.
-int code_chunk(std::uint8_t* data, int n, bool dense);
-// Writes the masked noise and the coded bytes in one call, and checks it.
-int write_chunk(std::FILE* out, const std::uint8_t* data, int n);
-// Reads a stored noise and data pair and decodes the data in place.
-// short_read is the result for a file that ends inside the pair.
-int read_chunk(std::FILE* in, std::uint8_t* data, int n, int error_result, int short_read_result);
-
-// Percent steps of the block loop, reported to the console line and, when
-// the window runs, to the progress channel.
-class ProgressSteps {
-public:
-    explicit ProgressSteps(long long nblocks) : nblocks_(nblocks) {}
-    // Starts the window program when the graphical form asked for it.
-    void open_window(bool wanted);
-    // Reports block index i as done, when its percentage is a new step.
-    void block_done(long long i);
-    void close_window();
-    ~ProgressSteps() { close_window(); }
-
-private:
-    long long nblocks_;
-    int shown_ = 1;
-    bool window_ = false;
-};
-
-// Everything up to and including the last directory separator ("" if none).
-std::string_view directory_part(std::string_view path);
-// Everything after the last directory separator.
-std::string_view base_name(std::string_view path);
 
 }  // namespace kestrav3

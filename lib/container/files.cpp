@@ -1,15 +1,13 @@
-#include "container/chunk_io.h"
+#include "container/files.h"
 
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <new>
-#include <string_view>
+#include <string>
 
-#include "transform/transform.h"
-#include "shared/results.h"
+#include "container/names.h"
 #include "platform/platform.h"
-#include "progress/progress.h"
+#include "shared/results.h"
 
 namespace kestrav3 {
 
@@ -121,76 +119,5 @@ int PartialOutput::keep() {
     kept_ = true;
     return 0;
 }
-
-bool restorable_name(std::string_view name) {
-    if (name.empty() || name == "." || name == "..") return false;
-    for (const char c : name) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F) return false;
-    }
-    return platform::holdable_name(name);
-}
-
-int check_key(const char* key) {
-    const std::size_t length = std::strlen(key);
-    if (length > 40) return ERR_KEY_TOO_LONG;
-    if (length <= 3) return ERR_KEY_TOO_SHORT;
-    return 0;
-}
-
-bool holds_first_header(const char* path) {
-    const platform::PathInfo info = platform::path_info(path);
-    return info.kind == platform::PathKind::regular && info.size >= 2 * BLOCK_SIZE;
-}
-
-int code_chunk(std::uint8_t* data, int n, bool dense) {
-    if (!dense || code_block(data, n) == -1) code_block_fast(data, n);
-    return permut(data, n) < 0 ? ERR_NOMEM : 0;
-}
-
-int write_chunk(std::FILE* out, const std::uint8_t* data, int n) {
-    const auto size = static_cast<std::size_t>(n);
-    const platform::WritePiece pieces[] = {{vizard.data(), size}, {data, size}};
-    return platform::write_gathered(out, pieces, 2) ? 0 : ERR_IO_STOPPED;
-}
-
-int read_chunk(std::FILE* in, std::uint8_t* data, int n, int error_result, int short_read_result) {
-    const auto wanted = static_cast<std::size_t>(n);
-    const std::size_t noise = std::fread(vizard.data(), 1, wanted, in);
-    const std::size_t bytes = noise == wanted ? std::fread(data, 1, wanted, in) : 0;
-    if (std::ferror(in)) return error_result;
-    if (bytes != wanted) return short_read_result;
-    swap_and_decode(data, n);
-    return 0;
-}
-
-void ProgressSteps::open_window(bool wanted) { window_ = wanted && open_win_progress_bar() == 1; }
-
-void ProgressSteps::block_done(long long i) {
-    const auto percent = static_cast<int>((i + 1) * 100 / nblocks_);
-    if (percent <= shown_) return;
-    progress_bar(percent);
-    ++shown_;
-    if (window_) shmem_sender_gprg(percent);
-}
-
-void ProgressSteps::close_window() {
-    if (window_) close_win_progress_bar();
-    window_ = false;
-}
-
-namespace {
-
-std::size_t after_last_separator(std::string_view path) {
-    for (std::size_t i = path.size(); i > 0; --i)
-        if (platform::is_separator(path[i - 1])) return i;
-    return 0;
-}
-
-}  // namespace
-
-std::string_view directory_part(std::string_view path) { return path.substr(0, after_last_separator(path)); }
-
-std::string_view base_name(std::string_view path) { return path.substr(after_last_separator(path)); }
 
 }  // namespace kestrav3
