@@ -22,72 +22,72 @@ constexpr int kBlock = 4096;
 constexpr int kBlocks = 64;  // 256 KiB: stays in L2, like the coder's buffers
 
 const std::vector<std::uint8_t>& blocks() {
-  static const std::vector<std::uint8_t> data = [] {
-    std::vector<std::uint8_t> v(static_cast<std::size_t>(kBlock) * kBlocks);
-    std::mt19937 rng(4096);
-    for (auto& b : v) b = static_cast<std::uint8_t>(rng());
-    return v;
-  }();
-  return data;
+    static const std::vector<std::uint8_t> data = [] {
+        std::vector<std::uint8_t> v(static_cast<std::size_t>(kBlock) * kBlocks);
+        std::mt19937 rng(4096);
+        for (auto& b : v) b = static_cast<std::uint8_t>(rng());
+        return v;
+    }();
+    return data;
 }
 
 void BM_md5cnt_4096(benchmark::State& state) {
-  const auto& data = blocks();
-  std::array<char, 33> text{};
-  int seed = 0;
-  std::size_t i = 0;
-  for (auto _ : state) {
-    kestrav3::md5cnt(data.data() + i * kBlock, kBlock, text.data(), &seed);
-    benchmark::DoNotOptimize(text);
-    benchmark::DoNotOptimize(seed);
-    i = (i + 1) % kBlocks;
-  }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kBlock);
+    const auto& data = blocks();
+    std::array<char, 33> text{};
+    int seed = 0;
+    std::size_t i = 0;
+    for (auto _ : state) {
+        kestrav3::md5cnt(data.data() + i * kBlock, kBlock, text.data(), &seed);
+        benchmark::DoNotOptimize(text);
+        benchmark::DoNotOptimize(seed);
+        i = (i + 1) % kBlocks;
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kBlock);
 }
 
 void BM_openssl_md5_4096(benchmark::State& state) {
-  const auto& data = blocks();
-  std::array<unsigned char, MD5_DIGEST_LENGTH> digest{};
-  std::size_t i = 0;
-  for (auto _ : state) {
-    MD5_CTX ctx;
-    MD5_Init(&ctx);
-    MD5_Update(&ctx, data.data() + i * kBlock, kBlock);
-    MD5_Final(digest.data(), &ctx);
-    benchmark::DoNotOptimize(digest);
-    i = (i + 1) % kBlocks;
-  }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kBlock);
+    const auto& data = blocks();
+    std::array<unsigned char, MD5_DIGEST_LENGTH> digest{};
+    std::size_t i = 0;
+    for (auto _ : state) {
+        MD5_CTX ctx;
+        MD5_Init(&ctx);
+        MD5_Update(&ctx, data.data() + i * kBlock, kBlock);
+        MD5_Final(digest.data(), &ctx);
+        benchmark::DoNotOptimize(digest);
+        i = (i + 1) % kBlocks;
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kBlock);
 }
 
 // md5_blocks on one pinned path, count blocks per call as the coder batches
 // them; range(0) is the path, range(1) the count.
 void BM_md5_blocks(benchmark::State& state) {
-  const auto path = static_cast<FastPath>(state.range(0));
-  const int count = static_cast<int>(state.range(1));
-  if (!kestrav3::platform::choose_path(FastUnit::md5_lanes, path)) {
-    state.SkipWithError("path not supported on this processor");
-    return;
-  }
-  const auto& data = blocks();
-  char texts[kestrav3::max_md5_lanes][33];
-  std::size_t i = 0;
-  for (auto _ : state) {
-    const std::uint8_t* batch[kestrav3::max_md5_lanes];
-    for (int l = 0; l < count; ++l) batch[l] = data.data() + ((i + l) % kBlocks) * kBlock;
-    kestrav3::md5_blocks(batch, count, texts);
-    benchmark::DoNotOptimize(texts);
-    i = (i + count) % kBlocks;
-  }
-  kestrav3::platform::choose_path(FastUnit::md5_lanes, FastPath::automatic);
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * count * kBlock);
+    const auto path = static_cast<FastPath>(state.range(0));
+    const int count = static_cast<int>(state.range(1));
+    if (!kestrav3::platform::choose_path(FastUnit::md5_lanes, path)) {
+        state.SkipWithError("path not supported on this processor");
+        return;
+    }
+    const auto& data = blocks();
+    char texts[kestrav3::max_md5_lanes][33];
+    std::size_t i = 0;
+    for (auto _ : state) {
+        const std::uint8_t* batch[kestrav3::max_md5_lanes];
+        for (int l = 0; l < count; ++l) batch[l] = data.data() + ((i + l) % kBlocks) * kBlock;
+        kestrav3::md5_blocks(batch, count, texts);
+        benchmark::DoNotOptimize(texts);
+        i = (i + count) % kBlocks;
+    }
+    kestrav3::platform::choose_path(FastUnit::md5_lanes, FastPath::automatic);
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * count * kBlock);
 }
 
 void md5_blocks_args(benchmark::internal::Benchmark* b) {
-  using P = FastPath;
-  b->ArgNames({"path", "count"});
-  for (P path : {P::automatic, P::reference, P::sse2, P::avx2, P::avx512_128, P::avx512_256, P::avx512})
-    for (int count : {4, 8, 16}) b->Args({static_cast<int>(path), count});
+    using P = FastPath;
+    b->ArgNames({"path", "count"});
+    for (P path : {P::automatic, P::reference, P::sse2, P::avx2, P::avx512_128, P::avx512_256, P::avx512})
+        for (int count : {4, 8, 16}) b->Args({static_cast<int>(path), count});
 }
 
 // Repeated, so the medians of both can be compared within one run.

@@ -6,12 +6,12 @@
 #include <array>
 #include <cstdint>
 
-#include "transform/transform.h"
 #include "random/dense_noise.h"
 #include "random/fast_noise.h"
 #include "random/fast_noise_paths.h"
 #include "random/first_rand.h"
 #include "random/keystream.h"
+#include "transform/transform.h"
 
 using namespace kestrav3;
 using platform::FastPath;
@@ -84,7 +84,8 @@ void BM_noise_from_seeds(benchmark::State& state) {
 }
 
 void noise_paths(benchmark::internal::Benchmark* b) {
-    for (FastPath p : {FastPath::reference, FastPath::avx2, FastPath::avx512, FastPath::avx512_ifma}) b->Arg(static_cast<int>(p));
+    for (FastPath p : {FastPath::reference, FastPath::avx2, FastPath::avx512, FastPath::avx512_ifma})
+        b->Arg(static_cast<int>(p));
 }
 void noise_paths_counts(benchmark::internal::Benchmark* b) {
     for (FastPath p : {FastPath::reference, FastPath::avx2, FastPath::avx512, FastPath::avx512_ifma})

@@ -75,9 +75,7 @@ bool is_operation(const char* option) {
     return false;
 }
 
-bool is_version_option(const char* option) {
-    return std::strcmp(option, "-v") == 0 || std::strcmp(option, "-vg") == 0;
-}
+bool is_version_option(const char* option) { return std::strcmp(option, "-v") == 0 || std::strcmp(option, "-vg") == 0; }
 
 // What --help adds after the library's help text, in its layout.
 constexpr const char* help_additions =

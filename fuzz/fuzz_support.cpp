@@ -36,8 +36,8 @@ std::string stage_input(const std::uint8_t* data, std::size_t size) {
     runlevel = -1;
     win_progress_onoff = 0;
     const fs::path path = sandbox().root / "in.archi";
-    std::ofstream(path, std::ios::binary | std::ios::trunc).write(reinterpret_cast<const char*>(data),
-                                                                   static_cast<std::streamsize>(size));
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     return path.string();
 }
 

@@ -58,8 +58,7 @@ PercentText percent_text(int percent) {
 
 Layout layout_window(int width, int height, int percent, TextExtent text) {
     const int text_height = text.ascent + text.descent;
-    const int bar_height =
-        std::clamp(height - 2 * margin - text_gap - text_height, bar_min_height, bar_max_height);
+    const int bar_height = std::clamp(height - 2 * margin - text_gap - text_height, bar_min_height, bar_max_height);
     const int top = std::max(0, (height - (bar_height + text_gap + text_height)) / 2);
 
     Layout layout;
@@ -67,8 +66,7 @@ Layout layout_window(int width, int height, int percent, TextExtent text) {
     // The fill lies inside the one-pixel outline and grows from the left.
     const int inner_width = layout.track.width - 2;
     const int done = std::clamp(percent, 0, 100);
-    layout.fill = {layout.track.x + 1, layout.track.y + 1, inner_width * done / 100,
-                   layout.track.height - 2};
+    layout.fill = {layout.track.x + 1, layout.track.y + 1, inner_width * done / 100, layout.track.height - 2};
     layout.text_x = (width - text.width) / 2;
     layout.text_baseline = top + bar_height + text_gap + text.ascent;
     return layout;

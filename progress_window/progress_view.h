@@ -36,8 +36,8 @@ int parse_message(const unsigned char* bytes, std::size_t size);
 // bar lags one read behind, and 100 % needs two reads in a row. The value
 // shown never goes down.
 struct Reading {
-    int shown = 0;       // percentage on screen
-    int previous = -1;   // the last read, -1 when it was unparsable
+    int shown = 0;      // percentage on screen
+    int previous = -1;  // the last read, -1 when it was unparsable
 };
 
 // Feeds the result of one read; true when the shown value changed.
@@ -56,7 +56,7 @@ PercentText percent_text(int percent);
 
 // Window geometry, in pixels.
 inline constexpr int margin = 16;
-inline constexpr int text_gap = 10;        // between the bar and the text
+inline constexpr int text_gap = 10;  // between the bar and the text
 inline constexpr int bar_min_height = 10;
 inline constexpr int bar_max_height = 28;
 inline constexpr int initial_width = 360;
@@ -78,9 +78,9 @@ struct TextExtent {
 };
 
 struct Layout {
-    Rect track;          // the whole bar, outlined
-    Rect fill;           // the done part, inside the outline
-    int text_x = 0;      // left end of the text
+    Rect track;      // the whole bar, outlined
+    Rect fill;       // the done part, inside the outline
+    int text_x = 0;  // left end of the text
     int text_baseline = 0;
 };
 

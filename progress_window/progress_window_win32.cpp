@@ -124,9 +124,9 @@ Layout layout_for(const View& v, HDC dc, const PercentText& text) {
     TEXTMETRICA metrics{};
     GetTextMetricsA(dc, &metrics);
     SelectObject(dc, old);
-    return layout_window(client.right, client.bottom, v.watch.reading.shown,
-                         {static_cast<int>(size.cx), static_cast<int>(metrics.tmAscent),
-                          static_cast<int>(metrics.tmDescent)});
+    return layout_window(
+        client.right, client.bottom, v.watch.reading.shown,
+        {static_cast<int>(size.cx), static_cast<int>(metrics.tmAscent), static_cast<int>(metrics.tmDescent)});
 }
 
 // Places the bar where the layout puts the track, and shows the value.
@@ -159,18 +159,14 @@ void paint(View& v) {
 
 void on_poll(View& v) {
     switch (poll(v.watch)) {
-    case Step::go_on:
-        update_bar(v);
-        break;
+    case Step::go_on: update_bar(v); break;
     case Step::finished:
         // Let the full bar be seen before the window goes.
         update_bar(v);
         KillTimer(v.window, poll_timer);
         SetTimer(v.window, linger_timer, final_linger_ms, nullptr);
         break;
-    case Step::over:
-        DestroyWindow(v.window);
-        break;
+    case Step::over: DestroyWindow(v.window); break;
     }
 }
 
@@ -192,18 +188,13 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
             InvalidateRect(window, nullptr, TRUE);
         }
         return 0;
-    case WM_GETMINMAXINFO:
-        reinterpret_cast<MINMAXINFO*>(lparam)->ptMinTrackSize = {min_width, min_height};
-        return 0;
+    case WM_GETMINMAXINFO: reinterpret_cast<MINMAXINFO*>(lparam)->ptMinTrackSize = {min_width, min_height}; return 0;
     case WM_PAINT:
         if (v == nullptr) break;
         paint(*v);
         return 0;
-    case WM_DESTROY:
-        PostQuitMessage(0);
-        return 0;
-    default:
-        break;
+    case WM_DESTROY: PostQuitMessage(0); return 0;
+    default: break;
     }
     return DefWindowProcA(window, message, wparam, lparam);
 }
@@ -284,6 +275,4 @@ int run(const char* name) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    return run(argc > 1 ? argv[1] : block_name);
-}
+int main(int argc, char** argv) { return run(argc > 1 ? argv[1] : block_name); }

@@ -45,8 +45,7 @@ struct Block {
 };
 
 bool open_block(const char* name, Block& block) {
-    if (std::snprintf(block.name, sizeof block.name, "/%s", name) >= static_cast<int>(sizeof block.name))
-        return false;
+    if (std::snprintf(block.name, sizeof block.name, "/%s", name) >= static_cast<int>(sizeof block.name)) return false;
     const int fd = shm_open(block.name, O_RDONLY, 0);
     if (fd < 0) return false;
     struct stat st {};
@@ -262,8 +261,8 @@ void draw(const View& view, int percent) {
     fill_rect(view, ink_track, {t.x + 1, t.y + 1, t.width - 2, t.height - 2});
     fill_rect(view, ink_fill, layout.fill);
     XSetForeground(view.display, view.gc, view.inks[ink_text]);
-    XDrawString(view.display, view.buffer, view.gc, layout.text_x, layout.text_baseline,
-                text.chars.data(), text.length);
+    XDrawString(view.display, view.buffer, view.gc, layout.text_x, layout.text_baseline, text.chars.data(),
+                text.length);
     XCopyArea(view.display, view.buffer, view.window, view.gc, 0, 0, static_cast<unsigned>(view.width),
               static_cast<unsigned>(view.height), 0, 0);
     XFlush(view.display);
@@ -279,8 +278,7 @@ void handle_event(View& view, const XEvent& event, int percent) {
         view.height = c.height;
         make_buffer(view);
         draw(view, percent);
-    } else if (event.type == ClientMessage &&
-               static_cast<Atom>(event.xclient.data.l[0]) == view.delete_atom) {
+    } else if (event.type == ClientMessage && static_cast<Atom>(event.xclient.data.l[0]) == view.delete_atom) {
         view.closed = true;
     }
 }
@@ -371,6 +369,4 @@ int run(const char* name) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    return run(argc > 1 ? argv[1] : block_name);
-}
+int main(int argc, char** argv) { return run(argc > 1 ? argv[1] : block_name); }

@@ -37,9 +37,9 @@ TempDir::TempDir() {
     static std::atomic<unsigned> counter{0};
     std::mt19937 gen(static_cast<std::uint32_t>(GetCurrentProcessId() * 7919u + GetTickCount()));
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const fs::path candidate = fs::temp_directory_path() /
-                                   ("kestrav3-test-" + std::to_string(GetCurrentProcessId()) + "-" +
-                                    std::to_string(counter++) + "-" + std::to_string(gen() % 100000));
+        const fs::path candidate =
+            fs::temp_directory_path() / ("kestrav3-test-" + std::to_string(GetCurrentProcessId()) + "-" +
+                                         std::to_string(counter++) + "-" + std::to_string(gen() % 100000));
         std::error_code ec;
         if (fs::create_directory(candidate, ec)) {
             path_ = candidate;
@@ -117,8 +117,8 @@ RunResult run_program(const std::vector<std::string>& args, const fs::path& cwd,
     for (const auto& a : args) command += " " + quoted(a);
     PROCESS_INFORMATION pi{};
     const std::string folder = cwd.string();
-    const BOOL started = CreateProcessA(KESTRAV3_CLI, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                        folder.c_str(), &si, &pi);
+    const BOOL started =
+        CreateProcessA(KESTRAV3_CLI, command.data(), nullptr, nullptr, TRUE, 0, nullptr, folder.c_str(), &si, &pi);
     CloseHandle(out_w);
     CloseHandle(err_w);
     CloseHandle(in_r);
@@ -126,7 +126,8 @@ RunResult run_program(const std::vector<std::string>& args, const fs::path& cwd,
     std::thread out_reader(read_all, out_r, &result.out), err_reader(read_all, err_r, &result.err);
     if (in_w != nullptr) {
         DWORD written = 0;
-        if (started && !input->empty()) WriteFile(in_w, input->data(), static_cast<DWORD>(input->size()), &written, nullptr);
+        if (started && !input->empty())
+            WriteFile(in_w, input->data(), static_cast<DWORD>(input->size()), &written, nullptr);
         CloseHandle(in_w);
     }
     out_reader.join();
@@ -405,7 +406,8 @@ RunResult run_cli_on_terminal(const std::vector<std::string>& args, const fs::pa
         if (n <= 0) break;  // the program has ended
         result.out.append(buf, static_cast<std::size_t>(n));
         std::size_t prompts = 0;
-        for (std::size_t at = result.out.find(" Key: "); at != std::string::npos; at = result.out.find(" Key: ", at + 1))
+        for (std::size_t at = result.out.find(" Key: "); at != std::string::npos;
+             at = result.out.find(" Key: ", at + 1))
             ++prompts;
         for (; typed < prompts && typed < lines.size(); ++typed) {
             const std::string line = lines[typed] + "\n";
@@ -430,7 +432,8 @@ RunResult run_cli_when_ready(const std::vector<std::string>& args, const fs::pat
 
 RunResult run_cli_when(const std::vector<std::string>& args, const fs::path& cwd, const fs::path& watched,
                        const std::function<void(int pid)>& action) {
-    return run_cli_when_ready(args, cwd, [&] { return fs::exists(watched); }, action);
+    return run_cli_when_ready(
+        args, cwd, [&] { return fs::exists(watched); }, action);
 }
 
 RunResult run_cli_signalled(const std::vector<std::string>& args, const fs::path& cwd, const fs::path& watched,
@@ -461,11 +464,12 @@ std::string read_text_file(const fs::path& path) { return as_text(read_file(path
 
 std::string native(const std::string& utf8) {
     std::wstring wide(utf8.size() + 1, L'\0');
-    wide.resize(static_cast<std::size_t>(
-        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), static_cast<int>(wide.size()))));
+    wide.resize(static_cast<std::size_t>(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
+                                                             wide.data(), static_cast<int>(wide.size()))));
     std::string out(2 * wide.size() + 1, '\0');
-    out.resize(static_cast<std::size_t>(WideCharToMultiByte(1250, 0, wide.data(), static_cast<int>(wide.size()), out.data(),
-                                                            static_cast<int>(out.size()), nullptr, nullptr)));
+    out.resize(
+        static_cast<std::size_t>(WideCharToMultiByte(1250, 0, wide.data(), static_cast<int>(wide.size()), out.data(),
+                                                     static_cast<int>(out.size()), nullptr, nullptr)));
     return out;
 }
 

@@ -62,18 +62,18 @@ using std::chrono::milliseconds;
 
 // How a child process is started.
 struct Launch {
-    std::vector<std::string> args;       // args[0] is looked up on the search path
-    fs::path folder;                     // working folder; empty for the current one
-    std::optional<std::string> display;  // DISPLAY for the child; empty optional removes it
-    int stdout_fd = -1;                  // -1: stdout_file, or else /dev/null
-    std::string stdout_file;             // when set (and stdout_fd is -1), output goes there
-    bool quiet = false;                  // standard error to /dev/null (when stderr_fd is -1)
-    int inherited_fd = -1;               // left open in the child, as a caller's open file is
-    int stdin_fd = -1;                   // -1: /dev/null
-    int stderr_fd = -1;                  // -1: this process's standard error
-    std::uint64_t file_size_limit = 0;   // bytes the child may write to a file; 0 for no limit
+    std::vector<std::string> args;                 // args[0] is looked up on the search path
+    fs::path folder;                               // working folder; empty for the current one
+    std::optional<std::string> display;            // DISPLAY for the child; empty optional removes it
+    int stdout_fd = -1;                            // -1: stdout_file, or else /dev/null
+    std::string stdout_file;                       // when set (and stdout_fd is -1), output goes there
+    bool quiet = false;                            // standard error to /dev/null (when stderr_fd is -1)
+    int inherited_fd = -1;                         // left open in the child, as a caller's open file is
+    int stdin_fd = -1;                             // -1: /dev/null
+    int stderr_fd = -1;                            // -1: this process's standard error
+    std::uint64_t file_size_limit = 0;             // bytes the child may write to a file; 0 for no limit
     SizeSignal size_signal = SizeSignal::ignored;  // SIGXFSZ in the child, with a file size limit
-    bool default_sigpipe = false;        // SIGPIPE at its default action, as a shell starts a program
+    bool default_sigpipe = false;                  // SIGPIPE at its default action, as a shell starts a program
 };
 
 // A child process, killed and reaped when the object goes.

@@ -42,11 +42,28 @@ protected:
 
 TEST_F(Cli, CommandLinesNotUnderstoodPrintHelpWithStatus2) {
     const std::vector<std::vector<std::string>> cases = {
-        {}, {"-c"}, {"-c", "file"}, {"-c", "file", "key1", "extra"}, {"-C", "file", "key1"},
-        {"-v", "file", "key1"}, {"-x"}, {"file.txt"}, {"-c"}, {"-V"}, {"-v "}, {""},
+        {},
+        {"-c"},
+        {"-c", "file"},
+        {"-c", "file", "key1", "extra"},
+        {"-C", "file", "key1"},
+        {"-v", "file", "key1"},
+        {"-x"},
+        {"file.txt"},
+        {"-c"},
+        {"-V"},
+        {"-v "},
+        {""},
         // Only the two long options alone are understood.
-        {"--help", "x"}, {"--version", "x"}, {"--help", "file", "key1"}, {"--HELP"}, {"--help "},
-        {"-help"}, {"--"}, {"-h"}, {"--versio"},
+        {"--help", "x"},
+        {"--version", "x"},
+        {"--help", "file", "key1"},
+        {"--HELP"},
+        {"--help "},
+        {"-help"},
+        {"--"},
+        {"-h"},
+        {"--versio"},
     };
     for (const auto& args : cases) {
         const RunResult r = run(args);
@@ -72,9 +89,9 @@ TEST_F(Cli, HelpAndVersionOptionsSucceed) {
     ASSERT_GT(r.out.size(), help_text.size());
     EXPECT_EQ(r.out.substr(0, help_text.size()), help_text) << "--help starts with the fixed help text";
     const std::string additions = r.out.substr(help_text.size());
-    for (const std::string expected : {"kestrav3 -t <file> <key>", "a key given as - ", "0 - done",
-                                       "1 - the operation failed", "2 - the command line was not understood",
-                                       "3 - -t found damaged or missing blocks", "man kestrav3"})
+    for (const std::string expected :
+         {"kestrav3 -t <file> <key>", "a key given as - ", "0 - done", "1 - the operation failed",
+          "2 - the command line was not understood", "3 - -t found damaged or missing blocks", "man kestrav3"})
         EXPECT_NE(additions.find(expected), std::string::npos) << expected << " missing from:\n" << additions;
     EXPECT_EQ(additions.back(), '\n');
 
@@ -159,8 +176,9 @@ TEST_F(Cli, DecodingPrintsOnlyTheProgressLine) {
 TEST_F(Cli, SmallFilesShowNoProgressLine) {
     write_file(dir / "tiny.txt", "abc");
     RunResult r = run({"-c", "tiny.txt", "abcd"});
-    EXPECT_EQ(r.out, "Size:    3 B\nSblock:  4096 B\nNblocks: 0\nRest:    3 B\nNoise:   dense\nMeta:    0 chars\n"
-                     "\nSave: tiny.txt.archi\n\nStart coder:\n");
+    EXPECT_EQ(r.out,
+              "Size:    3 B\nSblock:  4096 B\nNblocks: 0\nRest:    3 B\nNoise:   dense\nMeta:    0 chars\n"
+              "\nSave: tiny.txt.archi\n\nStart coder:\n");
     fs::remove(dir / "tiny.txt");
     r = run({"-d", "tiny.txt.archi", "abcd"});
     EXPECT_EQ(r.out, "");

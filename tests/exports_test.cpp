@@ -14,23 +14,15 @@ using Names = std::set<std::string>;
 
 // The operations, one per line.
 const Names operations = {
-    "kestrav3code",
-    "kestrav3code_g",
-    "kestrav3decode",
-    "kestrav3decode_g",
-    "kestrav3desc",
-    "kestrav3test",
-    "kestrav3ver",
-    "print_help",
-    "switch_utf_converting",
+    "kestrav3code", "kestrav3code_g", "kestrav3decode", "kestrav3decode_g",      "kestrav3desc",
+    "kestrav3test", "kestrav3ver",    "print_help",     "switch_utf_converting",
 };
 
 std::string source(const char* name) { return std::string(KESTRAV3_LIB_SOURCE) + "/" + name; }
 
 std::string trimmed(const std::string& line) {
     const auto first = line.find_first_not_of(" \t\r");
-    if (first == std::string::npos)
-        return "";
+    if (first == std::string::npos) return "";
     return line.substr(first, line.find_last_not_of(" \t\r") - first + 1);
 }
 
@@ -42,8 +34,7 @@ Names declared_in_header() {
     for (std::string line; std::getline(header, line);) {
         line = trimmed(line);
         const auto open = line.find('(');
-        if (line.rfind("KESTRAV3_API ", 0) != 0 || open == std::string::npos)
-            continue;
+        if (line.rfind("KESTRAV3_API ", 0) != 0 || open == std::string::npos) continue;
         const auto start = line.find_last_of(" *", open);
         names.insert(line.substr(start + 1, open - start - 1));
     }
@@ -74,10 +65,8 @@ Names listed_in_module_definition() {
     bool exports = false;
     for (std::string line; std::getline(def, line);) {
         line = trimmed(line);
-        if (line.empty() || line[0] == ';')
-            continue;
-        if (exports)
-            names.insert(line);
+        if (line.empty() || line[0] == ';') continue;
+        if (exports) names.insert(line);
         exports = exports || line == "EXPORTS";
     }
     return names;

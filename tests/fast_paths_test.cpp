@@ -7,8 +7,8 @@
 
 #include "cli_support.h"
 #include "container/container.h"
-#include "transform/transform.h"
 #include "platform/fast_paths.h"
+#include "transform/transform.h"
 
 namespace kestrav3::testing {
 namespace {
@@ -17,11 +17,9 @@ using platform::choose_path;
 using platform::FastPath;
 using platform::FastUnit;
 
-constexpr FastUnit units[] = {FastUnit::md5_lanes, FastUnit::fast_noise, FastUnit::transforms,
-                              FastUnit::first_rand};
-constexpr FastPath all_paths[] = {FastPath::automatic, FastPath::reference,  FastPath::sse2,
-                                  FastPath::avx2,      FastPath::avx512_128, FastPath::avx512_256,
-                                  FastPath::avx512,    FastPath::avx512_ifma};
+constexpr FastUnit units[] = {FastUnit::md5_lanes, FastUnit::fast_noise, FastUnit::transforms, FastUnit::first_rand};
+constexpr FastPath all_paths[] = {FastPath::automatic,  FastPath::reference,  FastPath::sse2,   FastPath::avx2,
+                                  FastPath::avx512_128, FastPath::avx512_256, FastPath::avx512, FastPath::avx512_ifma};
 
 // The unit's paths this machine can run, the reference first; automatic
 // is left out.

@@ -45,11 +45,10 @@ TEST_F(Faults, AFullDiskAtEveryStageOfCoding) {
     fs::rename(dir / "f.orig", dir / "f.bin");
     // Inside header copy 1, header copy 2, a record's noise, a record, a
     // block's noise, a block, and the rest group.
-    for (const std::uint64_t limit : {std::uint64_t{100}, std::uint64_t{4096 + 10}, std::uint64_t{8192 + 5000},
-                                      std::uint64_t{header_end + 10}, std::uint64_t{header_end + 50},
-                                      std::uint64_t{header_end + 80 + 9}, std::uint64_t{header_end + 4176 + 2000},
-                                      std::uint64_t{header_end + 2 * group + 4000},
-                                      std::uint64_t{header_end + nblocks * group + 90}}) {
+    for (const std::uint64_t limit :
+         {std::uint64_t{100}, std::uint64_t{4096 + 10}, std::uint64_t{8192 + 5000}, std::uint64_t{header_end + 10},
+          std::uint64_t{header_end + 50}, std::uint64_t{header_end + 80 + 9}, std::uint64_t{header_end + 4176 + 2000},
+          std::uint64_t{header_end + 2 * group + 4000}, std::uint64_t{header_end + nblocks * group + 90}}) {
         const RunResult r = run_cli({"-c", "f.bin", "fault key"}, dir.path(), limit);
         EXPECT_EQ(r.status, 1) << limit;
         EXPECT_TRUE(ends_with(r.out, io_stopped)) << limit << ": " << r.out;
@@ -62,8 +61,8 @@ TEST_F(Faults, AFullDiskAtEveryStageOfCoding) {
 }
 
 TEST_F(Faults, AFullDiskWhileRestoringLeavesNoPartialOutput) {
-    for (const std::uint64_t limit : {std::uint64_t{1}, std::uint64_t{4095}, std::uint64_t{4096 + 10},
-                                      std::uint64_t{3 * 4096 + 50}}) {
+    for (const std::uint64_t limit :
+         {std::uint64_t{1}, std::uint64_t{4095}, std::uint64_t{4096 + 10}, std::uint64_t{3 * 4096 + 50}}) {
         const RunResult r = decode(limit);
         EXPECT_EQ(r.status, 1) << limit;
         EXPECT_TRUE(ends_with(r.out, io_stopped)) << limit << ": " << r.out;
@@ -79,9 +78,9 @@ TEST_F(Faults, TruncationAtEveryBoundaryAndInsideEveryChunk) {
     for (std::size_t k = 0; k <= nblocks; ++k) {
         const std::size_t start = header_end + k * group;
         const std::size_t size = k < nblocks ? 4096 : rest;
-        for (const std::size_t offset : {std::size_t{0}, std::size_t{1}, std::size_t{39}, std::size_t{40},
-                                         std::size_t{79}, std::size_t{80}, 80 + size / 2, 80 + size,
-                                         80 + size + size / 2, 80 + 2 * size - 1})
+        for (const std::size_t offset :
+             {std::size_t{0}, std::size_t{1}, std::size_t{39}, std::size_t{40}, std::size_t{79}, std::size_t{80},
+              80 + size / 2, 80 + size, 80 + size + size / 2, 80 + 2 * size - 1})
             lengths.push_back(start + offset);
     }
     for (const std::size_t length : lengths) {
@@ -101,7 +100,7 @@ TEST_F(Faults, DamageInEveryDataRegionIsLoggedAgainstItsBlock) {
     const std::size_t b1 = header_end + group, r0 = header_end + nblocks * group;
     const std::vector<std::pair<std::size_t, std::string>> regions = {
         {b1 + 5, "1\n"}, {b1 + 45, "1\n"}, {b1 + 80 + 700, "1\n"}, {b1 + 4176 + 3000, "1\n"},
-        {r0 + 5, "4\n"}, {r0 + 45, "4\n"}, {r0 + 80 + 50, "4\n"}, {r0 + 80 + rest + 99, "4\n"},
+        {r0 + 5, "4\n"}, {r0 + 45, "4\n"}, {r0 + 80 + 50, "4\n"},  {r0 + 80 + rest + 99, "4\n"},
     };
     for (const auto& [offset, logged] : regions) {
         std::string bytes = coded;
@@ -117,8 +116,8 @@ TEST_F(Faults, DamageInEveryDataRegionIsLoggedAgainstItsBlock) {
 
 TEST_F(Faults, DamageInTheHeadersFallsBackOrRefuses) {
     // Filler of either copy (and its noise) carries nothing.
-    for (const std::size_t offset : {std::size_t{3000}, std::size_t{4096 + 3000}, std::size_t{8192 + 10},
-                                     std::size_t{12288 + 3000}}) {
+    for (const std::size_t offset :
+         {std::size_t{3000}, std::size_t{4096 + 3000}, std::size_t{8192 + 10}, std::size_t{12288 + 3000}}) {
         std::string bytes = coded;
         bytes[offset] ^= 0x01;
         write_file(dir / "f.bin.archi", bytes);

@@ -118,7 +118,8 @@ TEST(GatheredWrite, CallsInterruptedPartWayAreContinued) {
     std::setvbuf(out, nullptr, _IONBF, 0);
 
     // No SA_RESTART: an interrupted call returns to the writer.
-    struct sigaction action {}, previous {};
+    struct sigaction action {
+    }, previous{};
     action.sa_handler = on_tick;
     sigemptyset(&action.sa_mask);
     sigaction(SIGALRM, &action, &previous);

@@ -10,8 +10,8 @@
 #include "container/chunks.h"
 #include "container/container.h"
 #include "container/header.h"
-#include "transform/transform.h"
 #include "shared/results.h"
+#include "transform/transform.h"
 
 namespace kestrav3::testing {
 namespace {
@@ -57,8 +57,7 @@ TEST(ParseNumber, FollowsTheAtoiRule) {
 
 // Writes a coded file whose two header copies hold record (and, at offset
 // 800, meta), followed by trailing coded bytes of plain data.
-void write_crafted(const fs::path& path, const std::string& record, const std::string& meta = "",
-                   int data_chunks = 2) {
+void write_crafted(const fs::path& path, const std::string& record, const std::string& meta = "", int data_chunks = 2) {
     gen_kmatrix("craft key");
     HeaderBlock header{};
     std::memcpy(header.data(), record.c_str(), record.size() + 1);
@@ -109,8 +108,8 @@ TEST(CraftedHeader, UnsafeOrImpossibleHeadersAreRefusedBeforeAnyFileExists) {
     // folder), a stream of a file, the coded file under another case, names
     // Windows cannot hold or gives to a device. On POSIX a backslash is an
     // ordinary character.
-    for (const char* name : {"back\\slash", "C:x.bin", "x.bin:hidden", "C.ARCHI", "a?b", "a*b", "a|b", "dot.", "nul",
-                             "Com1.txt"})
+    for (const char* name :
+         {"back\\slash", "C:x.bin", "x.bin:hidden", "C.ARCHI", "a?b", "a*b", "a|b", "dot.", "nul", "Com1.txt"})
         records.push_back("FN=" + std::string(name) + rest);
 #endif
     for (const auto& record : records) {
@@ -182,13 +181,16 @@ TEST(CraftedHeader, NamesAndMetadataFromTheOtherSystemKeepTheirLetters) {
 #else
     // The Windows coder stores the Windows-1250 bytes 80..9F as the table's
     // pairs C2 80..C2 9F, which are control characters in UTF-8.
-    const std::string name = "\xC2\x9A\xC2\x9D" "astn\xC3\xBD \xC2\x9Eralok.txt";
-    const std::string meta = "Popis: \xC2\x9A\xC2\x9D" "astn\xC3\xBD \xC2\x9Eralok za 5 \xC2\x80\n";
+    const std::string name =
+        "\xC2\x9A\xC2\x9D"
+        "astn\xC3\xBD \xC2\x9Eralok.txt";
+    const std::string meta =
+        "Popis: \xC2\x9A\xC2\x9D"
+        "astn\xC3\xBD \xC2\x9Eralok za 5 \xC2\x80\n";
 #endif
     TempDir dir;
     const fs::path coded = dir / "c.archi";
-    write_crafted(coded,
-                  "FN=" + name + "&BLOCKSIZE=4096&NBLOCKS=0&REST=0&LENMET=" + std::to_string(meta.size()) + "&",
+    write_crafted(coded, "FN=" + name + "&BLOCKSIZE=4096&NBLOCKS=0&REST=0&LENMET=" + std::to_string(meta.size()) + "&",
                   meta, 0);
     ASSERT_EQ(decode_streams(coded.string().c_str(), "craft key"), 0);
     EXPECT_TRUE(fs::exists(dir.path() / native_name(native("šťastný Žralok.txt"))));

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <random>
 
-#include "transform/transform.h"
 #include "random/dense_noise.h"
+#include "transform/transform.h"
 
 using namespace kestrav3;
 

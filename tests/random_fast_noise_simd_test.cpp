@@ -5,9 +5,9 @@
 #include <random>
 #include <vector>
 
-#include "transform/transform.h"
 #include "random/fast_noise.h"
 #include "random/fast_noise_paths.h"
+#include "transform/transform.h"
 
 using namespace kestrav3;
 using platform::FastPath;
@@ -50,8 +50,8 @@ Noise path_noise(bool skip_zero_bytes, const std::vector<std::int64_t>& seeds, i
 
 std::vector<FastPath> supported_paths() {
     std::vector<FastPath> paths;
-    for (FastPath p : {FastPath::reference, FastPath::avx2, FastPath::avx512, FastPath::avx512_ifma,
-                       FastPath::automatic})
+    for (FastPath p :
+         {FastPath::reference, FastPath::avx2, FastPath::avx512, FastPath::avx512_ifma, FastPath::automatic})
         if (platform::path_possible(FastUnit::fast_noise, p)) paths.push_back(p);
     return paths;
 }
@@ -60,8 +60,8 @@ std::vector<FastPath> supported_paths() {
 // skip 24 and 21 zero bytes in a pass; after the 2048th byte of the two
 // after them comes a zero draw, which must not move the final state; the
 // last one has four zero bytes among its first 64 draws.
-const std::vector<std::int64_t> awkward = {169, -44265260560608, 21362561245200533, -61237100783118158,
-                                           -13256688488861, -2915121323514953377};
+const std::vector<std::int64_t> awkward = {
+    169, -44265260560608, 21362561245200533, -61237100783118158, -13256688488861, -2915121323514953377};
 
 std::vector<std::int64_t> seed_set(std::uint64_t salt) {
     std::vector<std::int64_t> seeds = awkward;
@@ -79,7 +79,8 @@ std::vector<std::int64_t> seed_set(std::uint64_t salt) {
 }
 
 void expect_same(const Noise& got, const Noise& want, const char* what) {
-    for (std::size_t k = 0; k < want.blocks.size(); ++k) ASSERT_EQ(got.blocks[k], want.blocks[k]) << what << " block " << k;
+    for (std::size_t k = 0; k < want.blocks.size(); ++k)
+        ASSERT_EQ(got.blocks[k], want.blocks[k]) << what << " block " << k;
     EXPECT_EQ(got.last_state, want.last_state) << what;
 }
 

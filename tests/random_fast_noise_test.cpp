@@ -8,9 +8,9 @@
 #include <random>
 #include <vector>
 
-#include "transform/transform.h"
 #include "random/fast_noise.h"
 #include "random/fast_noise_paths.h"
+#include "transform/transform.h"
 
 using namespace kestrav3;
 
@@ -110,11 +110,14 @@ TEST(RandomFastNoise, NoZeroBytesWhenAskedAndFreshBlocks) {
 // past 2038 and ones too long for the text, which are cut the same way.
 TEST(RandomFastNoise, ClockTextIsThePrintedReading) {
     std::mt19937_64 rng(5);
-    std::vector<std::pair<std::uint64_t, long>> readings = {
-        {0, 0}, {1733630000, 5}, {1733630000, 999999999}, {4294967296ULL, 100}, {UINT64_MAX, 999999999},
-        {UINT64_MAX, LONG_MIN}, {12, -7}};
-    for (int i = 0; i < 2000; ++i)
-        readings.emplace_back(rng() >> (rng() % 64), static_cast<long>(rng() % 1000000000));
+    std::vector<std::pair<std::uint64_t, long>> readings = {{0, 0},
+                                                            {1733630000, 5},
+                                                            {1733630000, 999999999},
+                                                            {4294967296ULL, 100},
+                                                            {UINT64_MAX, 999999999},
+                                                            {UINT64_MAX, LONG_MIN},
+                                                            {12, -7}};
+    for (int i = 0; i < 2000; ++i) readings.emplace_back(rng() >> (rng() % 64), static_cast<long>(rng() % 1000000000));
     for (const auto& [seconds, nanoseconds] : readings) {
         std::array<char, 32> want{}, got{};
         std::snprintf(want.data(), want.size(), "%llu%ld", static_cast<unsigned long long>(seconds), nanoseconds);

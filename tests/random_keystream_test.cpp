@@ -3,8 +3,8 @@
 #include <random>
 #include <vector>
 
-#include "transform/transform.h"
 #include "random/keystream.h"
+#include "transform/transform.h"
 
 using namespace kestrav3;
 

@@ -138,7 +138,9 @@ TEST(Concurrent, TwoRestoresUnderOneNameEachWriteAWholeFile) {
     RunResult later;
     const RunResult earlier = run_cli_when_ready(
         {"-d", "one.archi", "both key"}, dir.path(), [&] { return listing(dir.path()).size() > 2; },
-        [&](int) { later = run_cli({"-d", "two.archi", "both key"}, dir.path()); });
+        [&](int) {
+            later = run_cli({"-d", "two.archi", "both key"}, dir.path());
+        });
     EXPECT_EQ(earlier.status, 0);
     EXPECT_EQ(later.status, 0);
     const std::string restored = read_file(dir / "same.bin");
@@ -183,8 +185,8 @@ TEST(CodedName, ALinkUnderTheCodedNameIsRemovedNotWrittenThrough) {
     const auto hard = [&] { fs::create_hard_link(dir / "x", dir / "x.archi"); };
     const auto soft = [&] { fs::create_symlink("x", dir / "x.archi"); };
     const auto outside = [&] { fs::create_symlink(elsewhere / "target", dir / "x.archi"); };
-    for (const auto& make_link : {std::function<void()>(hard), std::function<void()>(soft),
-                                  std::function<void()>(outside)}) {
+    for (const auto& make_link :
+         {std::function<void()>(hard), std::function<void()>(soft), std::function<void()>(outside)}) {
         fs::remove(dir / "x.archi");
         write_file(dir / "x", plain);
         make_link();
@@ -223,8 +225,8 @@ TEST(Names, WhatTheCoderAcceptsTheDecoderRestores) {
     EXPECT_TRUE(read_file(dir / "a\\b.bin") == plain);
 
     // Control characters and DEL are refused before anything is printed or created.
-    for (const std::string& name : {std::string("tab\there"), std::string("new\nline"), std::string("one\x01"),
-                                   std::string("del\x7f")}) {
+    for (const std::string& name :
+         {std::string("tab\there"), std::string("new\nline"), std::string("one\x01"), std::string("del\x7f")}) {
         write_file(dir / name, plain);
         const auto before = listing(dir.path());
         const RunResult r = run_cli({"-c", name, "name key"}, dir.path());

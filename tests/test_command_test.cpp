@@ -67,14 +67,13 @@ TEST_F(TestCommand, AnIntactFileFromTheCoderGivesTheFullReport) {
     const RunResult r = test(coded);
     EXPECT_EQ(r.status, 0);
     // The progress line as -d shows it, then the report.
-    EXPECT_EQ(r.out,
-              std::string(13, '\b') + "progress: 33%" + std::string(13, '\b') + "progress: 66%" +
-                  std::string(14, '\b') + "progress: 100%\n" +
-              " Name:      t.bin\n"
-              " Size:      12388 bytes\n"
-              " Blocks:    4 (full blocks 0-2 of 4096 bytes, rest block 4 of 100 bytes)\n"
-              " Damaged:   none\n"
-              " Result:    intact\n");
+    EXPECT_EQ(r.out, std::string(13, '\b') + "progress: 33%" + std::string(13, '\b') + "progress: 66%" +
+                         std::string(14, '\b') + "progress: 100%\n" +
+                         " Name:      t.bin\n"
+                         " Size:      12388 bytes\n"
+                         " Blocks:    4 (full blocks 0-2 of 4096 bytes, rest block 4 of 100 bytes)\n"
+                         " Damaged:   none\n"
+                         " Result:    intact\n");
 }
 
 TEST_F(TestCommand, TheProgressLineIsTheSameBytesAsTheRestores) {
@@ -122,12 +121,13 @@ TEST_F(TestCommand, AFileThatEndsEarlyNamesItsMissingBlocks) {
         std::size_t length;
         const char* missing;
     };
-    for (const Case c : {Case{header_end, " Missing:   0-4 6 (the coded file ends after 0 complete blocks)"},
-                         Case{header_end + 2 * group + 60, " Missing:   2-4 6 (the coded file ends after 2 complete blocks)"},
-                         Case{header_end + 3 * group + 5000, " Missing:   3 4 6 (the coded file ends after 3 complete blocks)"},
-                         Case{header_end + 4 * group, " Missing:   4 6 (the coded file ends after 4 complete blocks)"},
-                         Case{header_end + 5 * group, " Missing:   6 (the coded file ends after 5 complete blocks)"},
-                         Case{coded.size() - 1, " Missing:   6 (the coded file ends after 5 complete blocks)"}}) {
+    for (const Case c :
+         {Case{header_end, " Missing:   0-4 6 (the coded file ends after 0 complete blocks)"},
+          Case{header_end + 2 * group + 60, " Missing:   2-4 6 (the coded file ends after 2 complete blocks)"},
+          Case{header_end + 3 * group + 5000, " Missing:   3 4 6 (the coded file ends after 3 complete blocks)"},
+          Case{header_end + 4 * group, " Missing:   4 6 (the coded file ends after 4 complete blocks)"},
+          Case{header_end + 5 * group, " Missing:   6 (the coded file ends after 5 complete blocks)"},
+          Case{coded.size() - 1, " Missing:   6 (the coded file ends after 5 complete blocks)"}}) {
         std::string bytes = coded.substr(0, c.length);
         if (c.length > header_end) bytes[header_end + 40 + 3] ^= 1;  // block 0's record
         const RunResult r = test(bytes);

@@ -12,8 +12,8 @@ namespace {
 // Runs the program under valgrind with file writes limited to limit_kib
 // KiB; returns valgrind's report.
 std::string under_valgrind(const TempDir& dir, const std::string& args, int limit_kib) {
-    const std::string command = "cd '" + dir.path().string() + "' && bash -c '(ulimit -f " +
-                                std::to_string(limit_kib) + "; trap \"\" XFSZ; valgrind -q --leak-check=full " +
+    const std::string command = "cd '" + dir.path().string() + "' && bash -c '(ulimit -f " + std::to_string(limit_kib) +
+                                "; trap \"\" XFSZ; valgrind -q --leak-check=full " +
                                 "--errors-for-leak-kinds=definite,indirect --track-fds=yes --error-exitcode=99 " +
                                 KESTRAV3_CLI + " " + args + " >/dev/null; echo exit=$? >&2) 2>&1 | cat > vg.log'";
     EXPECT_EQ(std::system(command.c_str()), 0);

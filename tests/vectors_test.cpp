@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "cli_support.h"
-#include "transform/transform.h"
 #include "md5/md5.h"
+#include "transform/transform.h"
 
 namespace kestrav3::testing {
 namespace {

@@ -3,16 +3,16 @@
 #include <cstdio>
 #include <string>
 
-#include "container/files.h"
-#include "container/names.h"
 #include "container/container.h"
+#include "container/files.h"
 #include "container/groups.h"
 #include "container/header.h"
-#include "transform/transform.h"
-#include "shared/options.h"
-#include "shared/results.h"
+#include "container/names.h"
 #include "md5/md5.h"
 #include "platform/platform.h"
+#include "shared/options.h"
+#include "shared/results.h"
+#include "transform/transform.h"
 
 namespace kestrav3 {
 

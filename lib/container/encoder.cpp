@@ -6,19 +6,19 @@
 #include <cstring>
 #include <string>
 
-#include "container/files.h"
-#include "container/names.h"
 #include "container/chunks.h"
-#include "container/progress_steps.h"
 #include "container/container.h"
+#include "container/files.h"
 #include "container/header.h"
-#include "transform/transform.h"
-#include "shared/options.h"
-#include "shared/results.h"
+#include "container/names.h"
+#include "container/progress_steps.h"
 #include "md5/md5.h"
 #include "platform/platform.h"
 #include "random/fast_noise.h"
+#include "shared/options.h"
+#include "shared/results.h"
 #include "textconv/native_text.h"
+#include "transform/transform.h"
 
 namespace kestrav3 {
 
@@ -230,8 +230,7 @@ int clear_output_name(const char* path, const std::string& out_path) {
 }
 
 // Opens both files and writes everything; the output stays on failure.
-int code_file(const char* path, const std::string& out_path, const char* key, const Plan& plan,
-              HeaderBlock& header) {
+int code_file(const char* path, const std::string& out_path, const char* key, const Plan& plan, HeaderBlock& header) {
     Stream in = Stream::reader(path, batch_bytes);
     if (!in) return ERR_READ;
     int result = clear_output_name(path, out_path);

@@ -9,12 +9,12 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "container/progress_steps.h"
 #include "container/header.h"
-#include "transform/transform.h"
+#include "container/progress_steps.h"
+#include "md5/md5.h"
 #include "shared/options.h"
 #include "shared/results.h"
-#include "md5/md5.h"
+#include "transform/transform.h"
 
 namespace kestrav3 {
 

@@ -6,10 +6,10 @@
 #include <ctime>
 #include <limits>
 
-#include "container/files.h"
-#include "container/names.h"
 #include "container/chunks.h"
 #include "container/container.h"
+#include "container/files.h"
+#include "container/names.h"
 #include "platform/platform.h"
 #include "shared/options.h"
 #include "shared/results.h"

@@ -2,14 +2,14 @@
 #include <cstring>
 #include <string>
 
-#include "container/files.h"
 #include "container/container.h"
+#include "container/files.h"
 #include "container/header.h"
-#include "transform/transform.h"
+#include "platform/platform.h"
 #include "shared/options.h"
 #include "shared/results.h"
-#include "platform/platform.h"
 #include "textconv/native_text.h"
+#include "transform/transform.h"
 
 namespace kestrav3 {
 

@@ -5,10 +5,10 @@
 
 #include "container/files.h"
 #include "container/groups.h"
-#include "shared/options.h"
-#include "shared/results.h"
 #include "platform/terminal.h"
 #include "progress/progress.h"
+#include "shared/options.h"
+#include "shared/results.h"
 #include "textconv/visible_text.h"
 
 namespace kestrav3 {
@@ -80,8 +80,7 @@ std::string copy2_note(const HeaderRecord& record) {
         if (!fields.empty()) fields += ", ";
         fields += field;
     }
-    return fields + " taken from header copy 2 (copy 1 lacks " + (record.from_copy2.size() == 1 ? "it" : "them") +
-           ")";
+    return fields + " taken from header copy 2 (copy 1 lacks " + (record.from_copy2.size() == 1 ? "it" : "them") + ")";
 }
 
 }  // namespace
@@ -98,8 +97,10 @@ int test_streams(const char* path, const char* key, TestOutcome& outcome) {
             if (!batch.intact(k)) outcome.damaged.add(first + k);
         return 0;
     });
-    if (result == groups_ended) outcome.ended_early = true;
-    else if (result != 0) return result;
+    if (result == groups_ended)
+        outcome.ended_early = true;
+    else if (result != 0)
+        return result;
     if (!outcome.ended_early && (result = count_trailing(in.get(), outcome.trailing)) != 0) return result;
     return outcome.result();
 }

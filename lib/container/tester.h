@@ -27,10 +27,10 @@ private:
 
 struct TestOutcome {
     HeaderRecord record;
-    BlockList damaged;           // blocks whose digest differs from their record
-    long long complete = 0;      // groups read whole
-    bool ended_early = false;    // the file ends before the last group is whole
-    long long trailing = 0;      // bytes after the last group
+    BlockList damaged;         // blocks whose digest differs from their record
+    long long complete = 0;    // groups read whole
+    bool ended_early = false;  // the file ends before the last group is whole
+    long long trailing = 0;    // bytes after the last group
 
     // The blocks the file ends before, in the log's numbering.
     BlockList missing() const;

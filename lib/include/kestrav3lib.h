@@ -11,13 +11,13 @@
 #define KESTRAV3LIB_H
 
 #if defined(_WIN32)
-#  if defined(KESTRAV3LIB_BUILD)
-#    define KESTRAV3_API __declspec(dllexport)
-#  else
-#    define KESTRAV3_API __declspec(dllimport)
-#  endif
+#if defined(KESTRAV3LIB_BUILD)
+#define KESTRAV3_API __declspec(dllexport)
 #else
-#  define KESTRAV3_API __attribute__((visibility("default")))
+#define KESTRAV3_API __declspec(dllimport)
+#endif
+#else
+#define KESTRAV3_API __attribute__((visibility("default")))
 #endif
 
 #ifdef __cplusplus
@@ -25,25 +25,25 @@ extern "C" {
 #endif
 
 /* Codes file into <name>.archi beside it; the _g form also feeds the progress window. */
-KESTRAV3_API int kestrav3code(const char *file, const char *key, int report);
-KESTRAV3_API int kestrav3code_g(const char *file, const char *key, int report);
+KESTRAV3_API int kestrav3code(const char* file, const char* key, int report);
+KESTRAV3_API int kestrav3code_g(const char* file, const char* key, int report);
 
 /* Restores the plain file from a coded file into the coded file's folder. */
-KESTRAV3_API int kestrav3decode(const char *file, const char *key, int report);
-KESTRAV3_API int kestrav3decode_g(const char *file, const char *key, int report);
+KESTRAV3_API int kestrav3decode(const char* file, const char* key, int report);
+KESTRAV3_API int kestrav3decode_g(const char* file, const char* key, int report);
 
 /* Fills text (at least 3000 bytes) with the metadata of a coded file. */
-KESTRAV3_API int kestrav3desc(const char *file, const char *key, char *text, int report);
+KESTRAV3_API int kestrav3desc(const char* file, const char* key, char* text, int report);
 
 /* Checks every block of a coded file against its digest without restoring
  * it; writes no file. Returns 0 when the file is intact, a negative error
  * code when it cannot be read, or a positive count: the damaged and missing
  * blocks, plus one when bytes follow the last group. With report 1 it shows
  * the progress line and prints a report (or the framed message of a failure). */
-KESTRAV3_API int kestrav3test(const char *file, const char *key, int report);
+KESTRAV3_API int kestrav3test(const char* file, const char* key, int report);
 
 /* Prints the program version for "-v", the noise generator version for "-vg". */
-KESTRAV3_API void kestrav3ver(const char *option);
+KESTRAV3_API void kestrav3ver(const char* option);
 
 /* Prints the command-line help. */
 KESTRAV3_API void print_help(void);

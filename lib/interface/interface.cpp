@@ -6,10 +6,10 @@
 
 #include "container/container.h"
 #include "container/tester.h"
-#include "shared/options.h"
-#include "shared/results.h"
 #include "kestrav3lib.h"
 #include "random/dense_noise.h"
+#include "shared/options.h"
+#include "shared/results.h"
 
 namespace kestrav3 {
 

@@ -27,135 +27,128 @@ using md5_rounds::kAdd;
 using md5_rounds::kShift;
 using md5_rounds::word_index;
 
-constexpr std::uint32_t rotl(std::uint32_t v, int s) {
-  return (v << s) | (v >> (32 - s));
-}
+constexpr std::uint32_t rotl(std::uint32_t v, int s) { return (v << s) | (v >> (32 - s)); }
 
 constexpr std::uint32_t bswap32(std::uint32_t v) {
-  return (v >> 24) | ((v >> 8) & 0x0000ff00u) | ((v << 8) & 0x00ff0000u) |
-         (v << 24);
+    return (v >> 24) | ((v >> 8) & 0x0000ff00u) | ((v << 8) & 0x00ff0000u) | (v << 24);
 }
 
 inline std::uint32_t load_le32(const std::uint8_t* p) {
-  std::uint32_t v;
-  std::memcpy(&v, p, sizeof v);
+    std::uint32_t v;
+    std::memcpy(&v, p, sizeof v);
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-  v = bswap32(v);
+    v = bswap32(v);
 #endif
-  return v;
+    return v;
 }
 
 // One step of the compression function. The round function is picked by the
 // step number; G's two terms never share a bit, so it is summed term by term,
 // which lets the (~d & c) half start before b is known.
 template <int I>
-inline void step(std::uint32_t& a, std::uint32_t b, std::uint32_t c,
-                 std::uint32_t d, const std::uint32_t* x) {
-  a += x[word_index(I)] + kAdd[I];
-  if constexpr (I < 16) {
-    a += d ^ (b & (c ^ d));
-  } else if constexpr (I < 32) {
-    a += ~d & c;
-    a += d & b;
-  } else if constexpr (I < 48) {
-    a += b ^ c ^ d;
-  } else {
-    a += (~d | b) ^ c;
-  }
-  a = b + rotl(a, kShift[I]);
+inline void step(std::uint32_t& a, std::uint32_t b, std::uint32_t c, std::uint32_t d, const std::uint32_t* x) {
+    a += x[word_index(I)] + kAdd[I];
+    if constexpr (I < 16) {
+        a += d ^ (b & (c ^ d));
+    } else if constexpr (I < 32) {
+        a += ~d & c;
+        a += d & b;
+    } else if constexpr (I < 48) {
+        a += b ^ c ^ d;
+    } else {
+        a += (~d | b) ^ c;
+    }
+    a = b + rotl(a, kShift[I]);
 }
 
 template <int I>
-inline void four_steps(std::uint32_t& a, std::uint32_t& b, std::uint32_t& c,
-                       std::uint32_t& d, const std::uint32_t* x) {
-  step<I>(a, b, c, d, x);
-  step<I + 1>(d, a, b, c, x);
-  step<I + 2>(c, d, a, b, x);
-  step<I + 3>(b, c, d, a, x);
+inline void four_steps(std::uint32_t& a, std::uint32_t& b, std::uint32_t& c, std::uint32_t& d, const std::uint32_t* x) {
+    step<I>(a, b, c, d, x);
+    step<I + 1>(d, a, b, c, x);
+    step<I + 2>(c, d, a, b, x);
+    step<I + 3>(b, c, d, a, x);
 }
 
 // Compresses count consecutive 64-byte chunks into h0..h3.
 void compress(const std::uint8_t* p, std::size_t count) {
-  std::uint32_t a = h0, b = h1, c = h2, d = h3;
-  for (; count > 0; --count, p += kChunk) {
-    std::array<std::uint32_t, 16> x;
-    for (std::size_t i = 0; i < 16; ++i) x[i] = load_le32(p + 4 * i);
-    const std::uint32_t a0 = a, b0 = b, c0 = c, d0 = d;
-    four_steps<0>(a, b, c, d, x.data());
-    four_steps<4>(a, b, c, d, x.data());
-    four_steps<8>(a, b, c, d, x.data());
-    four_steps<12>(a, b, c, d, x.data());
-    four_steps<16>(a, b, c, d, x.data());
-    four_steps<20>(a, b, c, d, x.data());
-    four_steps<24>(a, b, c, d, x.data());
-    four_steps<28>(a, b, c, d, x.data());
-    four_steps<32>(a, b, c, d, x.data());
-    four_steps<36>(a, b, c, d, x.data());
-    four_steps<40>(a, b, c, d, x.data());
-    four_steps<44>(a, b, c, d, x.data());
-    four_steps<48>(a, b, c, d, x.data());
-    four_steps<52>(a, b, c, d, x.data());
-    four_steps<56>(a, b, c, d, x.data());
-    four_steps<60>(a, b, c, d, x.data());
-    a += a0;
-    b += b0;
-    c += c0;
-    d += d0;
-  }
-  h0 = a;
-  h1 = b;
-  h2 = c;
-  h3 = d;
+    std::uint32_t a = h0, b = h1, c = h2, d = h3;
+    for (; count > 0; --count, p += kChunk) {
+        std::array<std::uint32_t, 16> x;
+        for (std::size_t i = 0; i < 16; ++i) x[i] = load_le32(p + 4 * i);
+        const std::uint32_t a0 = a, b0 = b, c0 = c, d0 = d;
+        four_steps<0>(a, b, c, d, x.data());
+        four_steps<4>(a, b, c, d, x.data());
+        four_steps<8>(a, b, c, d, x.data());
+        four_steps<12>(a, b, c, d, x.data());
+        four_steps<16>(a, b, c, d, x.data());
+        four_steps<20>(a, b, c, d, x.data());
+        four_steps<24>(a, b, c, d, x.data());
+        four_steps<28>(a, b, c, d, x.data());
+        four_steps<32>(a, b, c, d, x.data());
+        four_steps<36>(a, b, c, d, x.data());
+        four_steps<40>(a, b, c, d, x.data());
+        four_steps<44>(a, b, c, d, x.data());
+        four_steps<48>(a, b, c, d, x.data());
+        four_steps<52>(a, b, c, d, x.data());
+        four_steps<56>(a, b, c, d, x.data());
+        four_steps<60>(a, b, c, d, x.data());
+        a += a0;
+        b += b0;
+        c += c0;
+        d += d0;
+    }
+    h0 = a;
+    h1 = b;
+    h2 = c;
+    h3 = d;
 }
 
-constexpr std::array<char, 16> kHexDigits = {'0', '1', '2', '3', '4', '5',
-                                             '6', '7', '8', '9', 'a', 'b',
-                                             'c', 'd', 'e', 'f'};
+constexpr std::array<char, 16> kHexDigits = {'0', '1', '2', '3', '4', '5', '6', '7',
+                                             '8', '9', 'a', 'b', 'c', 'd', 'e', 'f'};
 
 // Writes the word's bytes, least significant first, as 8 hex digits.
 char* put_word_hex(char* out, std::uint32_t w) {
-  for (int i = 0; i < 4; ++i, w >>= 8) {
-    *out++ = kHexDigits[(w >> 4) & 0xfu];
-    *out++ = kHexDigits[w & 0xfu];
-  }
-  return out;
+    for (int i = 0; i < 4; ++i, w >>= 8) {
+        *out++ = kHexDigits[(w >> 4) & 0xfu];
+        *out++ = kHexDigits[w & 0xfu];
+    }
+    return out;
 }
 
 // Digest text of h0..h3 and the seed: each 8-digit group read as a
 // hexadecimal number is the byte-swapped word, so the XOR of the groups is
 // the byte-swapped XOR of the words.
 int seed_of(std::uint32_t a, std::uint32_t b, std::uint32_t c, std::uint32_t d) {
-  return static_cast<int>(bswap32(a ^ b ^ c ^ d));
+    return static_cast<int>(bswap32(a ^ b ^ c ^ d));
 }
 
 void finish_digest(char* digest_text, int* seed) {
-  char* out = digest_text;
-  for (std::uint32_t w : {h0, h1, h2, h3}) out = put_word_hex(out, w);
-  *out = '\0';
-  *seed = seed_of(h0, h1, h2, h3);
+    char* out = digest_text;
+    for (std::uint32_t w : {h0, h1, h2, h3}) out = put_word_hex(out, w);
+    *out = '\0';
+    *seed = seed_of(h0, h1, h2, h3);
 }
 
 // The last message of a batch hashed side by side leaves the chaining state
 // as hashing the messages one after another would.
 void keep_chaining_state(const std::uint32_t (&words)[4]) {
-  h0 = words[0];
-  h1 = words[1];
-  h2 = words[2];
-  h3 = words[3];
+    h0 = words[0];
+    h1 = words[1];
+    h2 = words[2];
+    h3 = words[3];
 }
 
 // The tail of a message of length bytes: its last rest (< 64) bytes, 0x80,
 // zeros and the bit length as a 64-bit little-endian number, written into
 // the zeroed tail; returns the chunks it fills, 1 or 2.
-std::size_t pad_tail(const std::uint8_t* rest_bytes, std::size_t rest, std::uint64_t length,
-                     std::uint8_t* tail) {
-  if (rest > 0) std::memcpy(tail, rest_bytes, rest);
-  tail[rest] = 0x80;
-  const std::size_t chunks = rest < kChunk - 8 ? 1 : 2;
-  std::uint64_t bits = length << 3;
-  for (std::size_t i = chunks * kChunk - 8; i < chunks * kChunk; ++i, bits >>= 8)
-    tail[i] = static_cast<std::uint8_t>(bits);
-  return chunks;
+std::size_t pad_tail(const std::uint8_t* rest_bytes, std::size_t rest, std::uint64_t length, std::uint8_t* tail) {
+    if (rest > 0) std::memcpy(tail, rest_bytes, rest);
+    tail[rest] = 0x80;
+    const std::size_t chunks = rest < kChunk - 8 ? 1 : 2;
+    std::uint64_t bits = length << 3;
+    for (std::size_t i = chunks * kChunk - 8; i < chunks * kChunk; ++i, bits >>= 8)
+        tail[i] = static_cast<std::uint8_t>(bits);
+    return chunks;
 }
 
 constexpr char kNoDigest[] = "null";
@@ -163,83 +156,83 @@ constexpr char kNoDigest[] = "null";
 }  // namespace
 
 void md5(const std::uint8_t* data, std::uint64_t length) {
-  h0 = md5_rounds::kInit[0];
-  h1 = md5_rounds::kInit[1];
-  h2 = md5_rounds::kInit[2];
-  h3 = md5_rounds::kInit[3];
+    h0 = md5_rounds::kInit[0];
+    h1 = md5_rounds::kInit[1];
+    h2 = md5_rounds::kInit[2];
+    h3 = md5_rounds::kInit[3];
 
-  const std::uint64_t full = length / kChunk;
-  if (full > 0) compress(data, static_cast<std::size_t>(full));
+    const std::uint64_t full = length / kChunk;
+    if (full > 0) compress(data, static_cast<std::size_t>(full));
 
-  std::array<std::uint8_t, 2 * kChunk> tail{};
-  const std::size_t rest = static_cast<std::size_t>(length % kChunk);
-  compress(tail.data(), pad_tail(data + full * kChunk, rest, length, tail.data()));
+    std::array<std::uint8_t, 2 * kChunk> tail{};
+    const std::size_t rest = static_cast<std::size_t>(length % kChunk);
+    compress(tail.data(), pad_tail(data + full * kChunk, rest, length, tail.data()));
 }
 
 int md5lib(const char* text, char* digest_text, int* seed) {
-  std::memcpy(digest_text, kNoDigest, sizeof kNoDigest);
-  if (text == nullptr) return -1;
-  md5(reinterpret_cast<const std::uint8_t*>(text), std::strlen(text));
-  finish_digest(digest_text, seed);
-  return 0;
+    std::memcpy(digest_text, kNoDigest, sizeof kNoDigest);
+    if (text == nullptr) return -1;
+    md5(reinterpret_cast<const std::uint8_t*>(text), std::strlen(text));
+    finish_digest(digest_text, seed);
+    return 0;
 }
 
 int md5cnt(const void* block, int size, char* digest_text, int* seed) {
-  std::memcpy(digest_text, kNoDigest, sizeof kNoDigest);
-  // A negative size or a missing block has no digest.
-  if (size < 0 || (block == nullptr && size > 0)) return -1;
-  md5(static_cast<const std::uint8_t*>(block), static_cast<std::uint64_t>(size));
-  finish_digest(digest_text, seed);
-  return 0;
+    std::memcpy(digest_text, kNoDigest, sizeof kNoDigest);
+    // A negative size or a missing block has no digest.
+    if (size < 0 || (block == nullptr && size > 0)) return -1;
+    md5(static_cast<const std::uint8_t*>(block), static_cast<std::uint64_t>(size));
+    finish_digest(digest_text, seed);
+    return 0;
 }
 
 namespace {
 
 // Digest texts of 1 to max_md5_lanes blocks.
 void hash_batch(const std::uint8_t* const blocks[], int count, char digest_texts[][33]) {
-  std::uint32_t words[max_md5_lanes][4];
-  if (md5_lanes_words(blocks, count, words) != 0) {
-    int seed = 0;
-    for (int i = 0; i < count; ++i) md5cnt(blocks[i], 4096, digest_texts[i], &seed);
-    return;
-  }
-  for (int i = 0; i < count; ++i) {
-    char* out = digest_texts[i];
-    for (std::uint32_t w : words[i]) out = put_word_hex(out, w);
-    *out = '\0';
-  }
-  keep_chaining_state(words[count - 1]);
+    std::uint32_t words[max_md5_lanes][4];
+    if (md5_lanes_words(blocks, count, words) != 0) {
+        int seed = 0;
+        for (int i = 0; i < count; ++i) md5cnt(blocks[i], 4096, digest_texts[i], &seed);
+        return;
+    }
+    for (int i = 0; i < count; ++i) {
+        char* out = digest_texts[i];
+        for (std::uint32_t w : words[i]) out = put_word_hex(out, w);
+        *out = '\0';
+    }
+    keep_chaining_state(words[count - 1]);
 }
 
 }  // namespace
 
 void md5_text_seeds(const char* const texts[], int count, int seeds[]) {
-  std::array<std::array<std::uint8_t, kChunk>, max_text_seeds> chunks{};
-  std::array<const std::uint8_t*, max_text_seeds> inputs{};
-  std::uint32_t words[max_text_seeds][4];
-  bool short_texts = count >= 1 && count <= max_text_seeds;
-  for (int i = 0; short_texts && i < count; ++i) {
-    const std::size_t length = std::strlen(texts[i]);
-    short_texts = length <= max_seed_text;
-    if (!short_texts) break;
-    auto& chunk = chunks[static_cast<std::size_t>(i)];
-    pad_tail(reinterpret_cast<const std::uint8_t*>(texts[i]), length, length, chunk.data());
-    inputs[static_cast<std::size_t>(i)] = chunk.data();
-  }
-  if (!short_texts || md5_lanes_chunk_words(inputs.data(), count, words) != 0) {
-    char digest_text[33];
-    for (int i = 0; i < count; ++i) md5lib(texts[i], digest_text, &seeds[i]);
-    return;
-  }
-  for (int i = 0; i < count; ++i) seeds[i] = seed_of(words[i][0], words[i][1], words[i][2], words[i][3]);
-  keep_chaining_state(words[count - 1]);
+    std::array<std::array<std::uint8_t, kChunk>, max_text_seeds> chunks{};
+    std::array<const std::uint8_t*, max_text_seeds> inputs{};
+    std::uint32_t words[max_text_seeds][4];
+    bool short_texts = count >= 1 && count <= max_text_seeds;
+    for (int i = 0; short_texts && i < count; ++i) {
+        const std::size_t length = std::strlen(texts[i]);
+        short_texts = length <= max_seed_text;
+        if (!short_texts) break;
+        auto& chunk = chunks[static_cast<std::size_t>(i)];
+        pad_tail(reinterpret_cast<const std::uint8_t*>(texts[i]), length, length, chunk.data());
+        inputs[static_cast<std::size_t>(i)] = chunk.data();
+    }
+    if (!short_texts || md5_lanes_chunk_words(inputs.data(), count, words) != 0) {
+        char digest_text[33];
+        for (int i = 0; i < count; ++i) md5lib(texts[i], digest_text, &seeds[i]);
+        return;
+    }
+    for (int i = 0; i < count; ++i) seeds[i] = seed_of(words[i][0], words[i][1], words[i][2], words[i][3]);
+    keep_chaining_state(words[count - 1]);
 }
 
 void md5_blocks(const std::uint8_t* const blocks[], int count, char digest_texts[][33]) {
-  for (int first = 0; first < count; first += max_md5_lanes) {
-    const int n = count - first < max_md5_lanes ? count - first : max_md5_lanes;
-    hash_batch(blocks + first, n, digest_texts + first);
-  }
+    for (int first = 0; first < count; first += max_md5_lanes) {
+        const int n = count - first < max_md5_lanes ? count - first : max_md5_lanes;
+        hash_batch(blocks + first, n, digest_texts + first);
+    }
 }
 
 }  // namespace kestrav3

@@ -23,27 +23,26 @@ bool processor_runs(FastUnit unit, FastPath path) {
     const CpuFeatures& cpu = cpu_features();
     const bool avx512_with_vl = cpu.avx512f && cpu.avx512vl;
     switch (unit) {
-        case FastUnit::md5_lanes:
-            switch (path) {
-                case FastPath::sse2: return true;
-                case FastPath::avx2: return cpu.avx2;
-                case FastPath::avx512_128:
-                case FastPath::avx512_256:
-                case FastPath::avx512: return cpu.avx2 && avx512_with_vl;
-                default: return false;
-            }
-        case FastUnit::fast_noise: {
-            const bool avx512 = avx512_with_vl && cpu.avx512dq && cpu.avx512bw;
-            switch (path) {
-                case FastPath::avx2: return cpu.avx2;
-                case FastPath::avx512: return avx512;
-                case FastPath::avx512_ifma:
-                    return avx512 && cpu.avx512ifma && cpu.avx512vbmi2 && cpu.bmi2 && cpu.popcnt;
-                default: return false;
-            }
+    case FastUnit::md5_lanes:
+        switch (path) {
+        case FastPath::sse2: return true;
+        case FastPath::avx2: return cpu.avx2;
+        case FastPath::avx512_128:
+        case FastPath::avx512_256:
+        case FastPath::avx512: return cpu.avx2 && avx512_with_vl;
+        default: return false;
         }
-        case FastUnit::transforms: return path == FastPath::avx512 && cpu.avx512f && cpu.avx512bw;
-        case FastUnit::first_rand: return path == FastPath::avx512 && avx512_with_vl && cpu.avx512dq;
+    case FastUnit::fast_noise: {
+        const bool avx512 = avx512_with_vl && cpu.avx512dq && cpu.avx512bw;
+        switch (path) {
+        case FastPath::avx2: return cpu.avx2;
+        case FastPath::avx512: return avx512;
+        case FastPath::avx512_ifma: return avx512 && cpu.avx512ifma && cpu.avx512vbmi2 && cpu.bmi2 && cpu.popcnt;
+        default: return false;
+        }
+    }
+    case FastUnit::transforms: return path == FastPath::avx512 && cpu.avx512f && cpu.avx512bw;
+    case FastUnit::first_rand: return path == FastPath::avx512 && avx512_with_vl && cpu.avx512dq;
     }
     return false;
 }

@@ -123,10 +123,10 @@ bool c_library_is_glibc();
 // Shared memory and the progress window program --------------------------------
 
 struct SharedBlock {
-    void* handle = nullptr;          // mapping object (Windows)
-    unsigned char* view = nullptr;   // the mapped bytes
+    void* handle = nullptr;         // mapping object (Windows)
+    unsigned char* view = nullptr;  // the mapped bytes
     std::size_t size = 0;
-    char name[64] = {};              // the name the block was opened under
+    char name[64] = {};  // the name the block was opened under
 };
 
 // Creates (or opens) the named block of size bytes and maps it read-write.

@@ -43,7 +43,8 @@ std::uint32_t cp1250_code_point(unsigned char byte) {
 }
 
 bool same_file(const char* a, const char* b) {
-    struct stat sa {}, sb {};
+    struct stat sa {
+    }, sb{};
     if (stat(a, &sa) != 0 || stat(b, &sb) != 0) return false;
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
@@ -57,7 +58,8 @@ EntryKind entry_kind(const char* path) {
 }
 
 bool only_name_of(const char* name, const char* file) {
-    struct stat sn {}, sf {};
+    struct stat sn {
+    }, sf{};
     if (lstat(name, &sn) != 0 || S_ISLNK(sn.st_mode) || stat(file, &sf) != 0) return false;
     return sn.st_dev == sf.st_dev && sn.st_ino == sf.st_ino && sn.st_nlink == 1;
 }
@@ -115,7 +117,7 @@ std::FILE* create_temporary(const char* path) {
     arm_handlers();
     // A signal that comes while the file is created waits until it is
     // armed, and then removes it.
-    sigset_t held {}, previous {};
+    sigset_t held{}, previous{};
     sigemptyset(&held);
     for (const int sig : cleanup_signals) sigaddset(&held, sig);
     sigprocmask(SIG_BLOCK, &held, &previous);
@@ -151,7 +153,7 @@ std::FILE* open_append_no_link(const char* path) {
 }
 
 bool realtime_clock(std::int64_t* seconds, long* nanoseconds) {
-    timespec ts {};
+    timespec ts{};
     if (clock_gettime(CLOCK_REALTIME, &ts) < 0) return false;
     *seconds = static_cast<std::int64_t>(ts.tv_sec);
     *nanoseconds = ts.tv_nsec;
@@ -169,8 +171,7 @@ bool c_library_is_glibc() {
 bool shared_block_open(const char* name, std::size_t size, SharedBlock* block) {
     // POSIX names start with a slash; the block is private to this user.
     char posix_name[sizeof block->name];
-    if (std::snprintf(posix_name, sizeof posix_name, "/%s", name) >= static_cast<int>(sizeof posix_name))
-        return false;
+    if (std::snprintf(posix_name, sizeof posix_name, "/%s", name) >= static_cast<int>(sizeof posix_name)) return false;
     // Armed before the block exists: a run ended by a signal must not leave
     // it behind, whenever the signal comes.
     std::snprintf(interrupted_block, sizeof interrupted_block, "%s", posix_name);
@@ -211,7 +212,7 @@ constexpr char progress_program_name[] = "Kestrav_progress_bar.exe";
 // program's when the code is linked into it. Empty when unknown.
 std::string own_folder() {
     static const char marker = 0;
-    Dl_info info {};
+    Dl_info info{};
     if (dladdr(&marker, &info) == 0 || info.dli_fname == nullptr || info.dli_fname[0] == '\0') return {};
     const std::string path = info.dli_fname;
     const std::size_t slash = path.rfind('/');

@@ -98,8 +98,8 @@ std::FILE* stream_of(HANDLE h, int flags, const char* mode) {
 // CREATE_NEW fails on any existing name, a link included. Deleting is
 // shared, so an interrupt can remove the file while it is open.
 std::FILE* open_new(const char* path, DWORD attributes) {
-    HANDLE h = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW, attributes,
-                           nullptr);
+    HANDLE h =
+        CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW, attributes, nullptr);
     if (h == INVALID_HANDLE_VALUE) return nullptr;
     std::FILE* file = stream_of(h, 0, "wb");
     if (file == nullptr) {
@@ -121,7 +121,7 @@ EntryKind entry_kind(const char* path) {
 }
 
 bool only_name_of(const char* name, const char* file) {
-    BY_HANDLE_FILE_INFORMATION in {}, entry {};
+    BY_HANDLE_FILE_INFORMATION in{}, entry{};
     if (entry_kind(name) != EntryKind::file || !entry_identity(name, &entry) || !file_identity(file, &in)) return false;
     return same_identity(entry, in) && entry.nNumberOfLinks == 1;
 }
@@ -151,7 +151,7 @@ std::FILE* open_append_no_link(const char* path) {
     HANDLE h = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (h == INVALID_HANDLE_VALUE) return nullptr;
-    BY_HANDLE_FILE_INFORMATION info {};
+    BY_HANDLE_FILE_INFORMATION info{};
     if (!GetFileInformationByHandle(h, &info) ||
         (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0 ||
         GetFileType(h) != FILE_TYPE_DISK) {
@@ -162,7 +162,7 @@ std::FILE* open_append_no_link(const char* path) {
 }
 
 bool same_file(const char* a, const char* b) {
-    BY_HANDLE_FILE_INFORMATION ia {}, ib {};
+    BY_HANDLE_FILE_INFORMATION ia{}, ib{};
     if (!file_identity(a, &ia) || !file_identity(b, &ib)) return false;
     return ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber && ia.nFileIndexHigh == ib.nFileIndexHigh &&
            ia.nFileIndexLow == ib.nFileIndexLow;
@@ -183,12 +183,12 @@ HANDLE main_thread = nullptr;
 // ends at once, without the runtime's exit work (which could wait for a
 // lock the stopped thread holds).
 void close_descriptors_of(const char* path) {
-    BY_HANDLE_FILE_INFORMATION target {};
+    BY_HANDLE_FILE_INFORMATION target{};
     if (!file_identity(path, &target)) return;
     for (int fd = 3; fd < 2048; ++fd) {
         const intptr_t os = _get_osfhandle(fd);
         if (os == -1 || os == -2) continue;
-        BY_HANDLE_FILE_INFORMATION info {};
+        BY_HANDLE_FILE_INFORMATION info{};
         const HANDLE h = reinterpret_cast<HANDLE>(os);
         if (GetFileInformationByHandle(h, &info) && info.dwVolumeSerialNumber == target.dwVolumeSerialNumber &&
             info.nFileIndexHigh == target.nFileIndexHigh && info.nFileIndexLow == target.nFileIndexLow)
@@ -230,7 +230,7 @@ void keep_on_interrupt() { output_armed = 0; }
 bool realtime_clock(std::int64_t* seconds, long* nanoseconds) {
     // 100-nanosecond intervals since 1601-01-01, moved to the Unix epoch.
     constexpr std::uint64_t unix_epoch = 116444736000000000ULL;
-    FILETIME ft {};
+    FILETIME ft{};
     GetSystemTimePreciseAsFileTime(&ft);
     const std::uint64_t ticks = (static_cast<std::uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
     if (ticks < unix_epoch) return false;
@@ -245,7 +245,8 @@ bool c_library_is_glibc() { return false; }
 
 bool shared_block_open(const char* name, std::size_t size, SharedBlock* block) {
     // Backed by the paging file; an existing object of the name is opened.
-    HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, static_cast<DWORD>(size), name);
+    HANDLE mapping =
+        CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, static_cast<DWORD>(size), name);
     if (mapping == nullptr) return false;
     void* view = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, size);
     if (view == nullptr) {

@@ -13,7 +13,7 @@ namespace kestrav3::platform {
 namespace {
 
 int tty_fd = -1;
-termios saved {};
+termios saved{};
 
 // An interrupt at the prompt must not leave the terminal without echo.
 extern "C" void restore_and_end(int sig) {
@@ -46,7 +46,8 @@ bool read_hidden_line(const char* prompt, std::string& line) {
     }
     termios quiet = saved;
     quiet.c_lflag &= static_cast<tcflag_t>(~(ECHO | ECHONL));
-    struct sigaction action {}, old_int {}, old_term {};
+    struct sigaction action {
+    }, old_int{}, old_term{};
     action.sa_handler = restore_and_end;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, &old_int);

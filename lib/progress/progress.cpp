@@ -3,8 +3,8 @@
 #include <cstring>
 #include <string>
 
-#include "shared/options.h"
 #include "platform/platform.h"
+#include "shared/options.h"
 
 namespace kestrav3 {
 

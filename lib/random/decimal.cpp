@@ -19,14 +19,10 @@ using Result = std::array<char, result_capacity>;
 
 // Entries of the row store needed for operands of a and b digits: each row
 // holds a digits, the row's final carry and r + 1 trailing zeros.
-constexpr std::size_t row_entries(std::size_t a, std::size_t b) {
-    return b * (a + 2) + b * (b - (b > 0 ? 1 : 0)) / 2;
-}
+constexpr std::size_t row_entries(std::size_t a, std::size_t b) { return b * (a + 2) + b * (b - (b > 0 ? 1 : 0)) / 2; }
 
 // Offset of row r in the row store.
-constexpr std::size_t row_start(std::size_t a, std::size_t r) {
-    return r * (a + 2) + r * (r - (r > 0 ? 1 : 0)) / 2;
-}
+constexpr std::size_t row_start(std::size_t a, std::size_t r) { return r * (a + 2) + r * (r - (r > 0 ? 1 : 0)) / 2; }
 
 static_assert(row_entries(20, 20) == 630 && row_entries(50, 10) == 565);
 static_assert(row_start(3, 2) == 11);  // rows of 3+1+1 and 3+1+2 entries before it
@@ -38,8 +34,7 @@ void to_digit_values(char* s, std::size_t len) {
 
 // Pass one: the partial products of a by each digit of b, least significant
 // digit of b first, each row least significant entry first.
-void partial_products(const char* a, std::size_t la, const char* b, std::size_t lb,
-                      signed char* rows) {
+void partial_products(const char* a, std::size_t la, const char* b, std::size_t lb, signed char* rows) {
     std::size_t at = 0;
     for (std::size_t r = 0; r < lb; ++r) {
         const int bd = b[lb - 1 - r];
@@ -62,8 +57,8 @@ void column_sums(std::size_t la, std::size_t lb, const signed char* rows, signed
         int total = carry;
         for (std::size_t r = 0; r < lb; ++r) {
             if (k > r + la) continue;
-            const std::ptrdiff_t pos = static_cast<std::ptrdiff_t>(row_start(la, r)) +
-                                       static_cast<std::ptrdiff_t>(k) - static_cast<std::ptrdiff_t>(r);
+            const std::ptrdiff_t pos = static_cast<std::ptrdiff_t>(row_start(la, r)) + static_cast<std::ptrdiff_t>(k) -
+                                       static_cast<std::ptrdiff_t>(r);
             total += rows[pos];
         }
         columns[k] = static_cast<signed char>(total % 10);

@@ -3,10 +3,10 @@
 #include <array>
 #include <cstdio>
 
-#include "shared/sizes.h"
 #include "platform/platform.h"
 #include "random/decimal.h"
 #include "random/mersenne.h"
+#include "shared/sizes.h"
 
 namespace kestrav3 {
 

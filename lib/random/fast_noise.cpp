@@ -12,10 +12,10 @@
 #include <ctime>
 #include <utility>
 
-#include "shared/sizes.h"
 #include "md5/md5.h"
 #include "platform/platform.h"
 #include "random/mersenne.h"
+#include "shared/sizes.h"
 
 namespace kestrav3 {
 
@@ -43,7 +43,7 @@ constexpr std::int64_t as_signed(std::uint64_t bits) {
 constexpr std::int64_t truncating_rem48(std::int64_t t) {
     constexpr std::int64_t modulus = (std::int64_t{1} << 48) - 1;
     const std::int64_t negative = -static_cast<std::int64_t>(t < 0);  // all ones or zero
-    const std::int64_t hi = t >> 48;  // arithmetic shift: the signed high 16 bits
+    const std::int64_t hi = t >> 48;                                  // arithmetic shift: the signed high 16 bits
     const std::int64_t v = hi + (t & modulus);
     // Without branches: the threshold is m for t >= 0 and 1 for t < 0.
     const std::int64_t threshold = modulus ^ ((modulus ^ 1) & negative);
@@ -57,7 +57,8 @@ constexpr std::int64_t step48(std::int64_t s) {
 
 static_assert(step48(1) == 25214903928 && step48(step48(1)) == 206026503514243);
 static_assert(truncating_rem48(INT64_MIN) == -32768 && truncating_rem48(-281474976710655) == 0);
-static_assert(truncating_rem48(INT64_MAX) == 32767 && truncating_rem48(-1) == -1 && truncating_rem48(281474976710655) == 0);
+static_assert(truncating_rem48(INT64_MAX) == 32767 && truncating_rem48(-1) == -1 &&
+              truncating_rem48(281474976710655) == 0);
 
 constexpr std::uint8_t low_byte(std::int64_t v) { return static_cast<std::uint8_t>(static_cast<std::uint64_t>(v)); }
 

@@ -35,8 +35,8 @@ KESTRAV3_AVX512 inline __m512i step8(__m512i s) {
     const __m512i v = _mm512_add_epi64(_mm512_srai_epi64(t, 48), _mm512_and_si512(t, m));
     // The sign is tested with a compare, which runs beside the shifts and
     // multiplies instead of queueing behind them for the same unit.
-    const __m512i threshold = _mm512_mask_blend_epi64(_mm512_cmplt_epi64_mask(t, _mm512_setzero_si512()), m,
-                                                      _mm512_set1_epi64(1));
+    const __m512i threshold =
+        _mm512_mask_blend_epi64(_mm512_cmplt_epi64_mask(t, _mm512_setzero_si512()), m, _mm512_set1_epi64(1));
     return _mm512_mask_sub_epi64(v, _mm512_cmpge_epi64_mask(v, threshold), v, m);
 }
 
@@ -53,7 +53,7 @@ template <int NV, bool Keep>
 KESTRAV3_AVX512 inline void group8(__m512i (&s)[NV], Bytes* bytes, int g, States* kept) {
     __m512i acc[NV];
     for (int v = 0; v < NV; ++v) acc[v] = _mm512_setzero_si512();
-    // Fully unrolled, so that the states and bytes stay in registers.
+        // Fully unrolled, so that the states and bytes stay in registers.
 #pragma GCC unroll 8
     for (int u = 0; u < 8; ++u) {
 #pragma GCC unroll 4
@@ -97,8 +97,9 @@ KESTRAV3_AVX512_IFMA inline __m512i step8_offset(__m512i s) {
     // (t & m) | 2^48 in one instruction: A & B | C is the table 0xEA.
     const __m512i low = _mm512_ternarylogic_epi64(t, m, _mm512_set1_epi64(offset), 0xEA);
     const __m512i v = _mm512_add_epi64(_mm512_srai_epi64(t, 48), low);
-    const __m512i threshold = _mm512_mask_blend_epi64(_mm512_cmplt_epi64_mask(t, _mm512_setzero_si512()),
-                                                      _mm512_set1_epi64(modulus + offset), _mm512_set1_epi64(1 + offset));
+    const __m512i threshold =
+        _mm512_mask_blend_epi64(_mm512_cmplt_epi64_mask(t, _mm512_setzero_si512()), _mm512_set1_epi64(modulus + offset),
+                                _mm512_set1_epi64(1 + offset));
     return _mm512_mask_sub_epi64(v, _mm512_cmpge_epi64_mask(v, threshold), v, m);
 }
 
@@ -160,7 +161,7 @@ template <int NV, bool Keep>
 KESTRAV3_AVX2 inline void group4(__m256i (&s)[NV], int first, Bytes* bytes, int g, States* kept) {
     __m256i acc[NV];
     for (int v = 0; v < NV; ++v) acc[v] = _mm256_setzero_si256();
-    // Fully unrolled, so that the states and bytes stay in registers.
+        // Fully unrolled, so that the states and bytes stay in registers.
 #pragma GCC unroll 8
     for (int u = 0; u < 8; ++u) {
 #pragma GCC unroll 4
@@ -180,8 +181,7 @@ KESTRAV3_AVX2 inline void group4(__m256i (&s)[NV], int first, Bytes* bytes, int 
 template <int NV>
 KESTRAV3_AVX2 void run256(const std::int64_t* start, int first, int groups, Bytes* bytes, States* kept) {
     __m256i s[NV];
-    for (int v = 0; v < NV; ++v)
-        s[v] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(start + first + 4 * v));
+    for (int v = 0; v < NV; ++v) s[v] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(start + first + 4 * v));
     constexpr int first_kept = kept_from / 8;
     int g = 0;
     for (; g < groups && g < first_kept; ++g) group4<NV, false>(s, first, bytes, g, nullptr);
@@ -193,11 +193,11 @@ KESTRAV3_AVX2 void run256(const std::int64_t* start, int first, int groups, Byte
 template <class Run>
 void with_vectors(int chains_used, int per_vector, Run run) {
     switch ((chains_used + per_vector - 1) / per_vector) {
-        case 0:
-        case 1: run(std::integral_constant<int, 1>{}); break;
-        case 2: run(std::integral_constant<int, 2>{}); break;
-        case 3: run(std::integral_constant<int, 3>{}); break;
-        default: run(std::integral_constant<int, 4>{}); break;
+    case 0:
+    case 1: run(std::integral_constant<int, 1>{}); break;
+    case 2: run(std::integral_constant<int, 2>{}); break;
+    case 3: run(std::integral_constant<int, 3>{}); break;
+    default: run(std::integral_constant<int, 4>{}); break;
     }
 }
 
@@ -218,8 +218,8 @@ void interleave(const std::uint8_t* even, const std::uint8_t* odd, int n, std::u
 }
 
 __attribute__((target("avx512f,avx512bw,avx512vbmi2,bmi2,popcnt"))) int compact_nonzero(const std::uint8_t* draws,
-                                                                                     int available, int want,
-                                                                                     std::uint8_t* out, int* used) {
+                                                                                        int available, int want,
+                                                                                        std::uint8_t* out, int* used) {
     int n = 0, d = 0;
     while (n < want && d < available) {
         const int chunk = std::min(64, available - d);

@@ -148,7 +148,7 @@ constexpr int batch = 8;
 
 #if defined(KESTRAV3_X86_VECTORS)
 __attribute__((target("avx512f,avx512dq,avx512vl"))) void first_outputs_avx512(const std::uint32_t* seeds,
-                                                                            std::uint32_t* out) {
+                                                                               std::uint32_t* out) {
     first_outputs_body<batch>(seeds, out);
 }
 #else
@@ -174,8 +174,7 @@ std::uint32_t glibc_first_rand(std::uint32_t seed) { return first_output(seed); 
 void glibc_first_rands(const std::uint32_t* seeds, int count, std::uint32_t* out) { first_outputs(seeds, count, out); }
 
 bool first_rand_direct_form_in_use() {
-    return platform::chosen_path(platform::FastUnit::first_rand) != platform::FastPath::reference &&
-           shortcut_usable();
+    return platform::chosen_path(platform::FastUnit::first_rand) != platform::FastPath::reference && shortcut_usable();
 }
 
 void first_rands_after(const std::uint32_t* seeds, int count, std::uint32_t* out) {

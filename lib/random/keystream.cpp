@@ -46,7 +46,8 @@ std::int32_t RSA_rand_decimal() {
     std::array<char, 11> seed_text{};
     std::array<char, 11> scratch{};
     std::array<char, 61> power{};
-    std::snprintf(seed_text.data(), seed_text.size(), "%u", static_cast<unsigned>(static_cast<std::uint32_t>(init_seed)));
+    std::snprintf(seed_text.data(), seed_text.size(), "%u",
+                  static_cast<unsigned>(static_cast<std::uint32_t>(init_seed)));
     std::memcpy(power.data(), seed_text.data(), seed_text.size());
     for (int i = 0; i < 5; ++i) {
         // The product consumes both operands, so the seed goes in as a copy.

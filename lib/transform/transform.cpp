@@ -94,9 +94,8 @@ using Wide = std::uint16_t __attribute__((vector_size(64)));
 constexpr int wide_size = sizeof(Wide);
 
 // Whole 64-byte steps of code_and_swap_with_noise; returns the bytes done.
-__attribute__((target("avx512f,avx512bw"))) int code_and_swap_wide(std::uint8_t* data, int n,
-                                                                  const std::uint8_t* noise,
-                                                                  std::uint8_t* masked_noise) {
+__attribute__((target("avx512f,avx512bw"))) int code_and_swap_wide(std::uint8_t* data, int n, const std::uint8_t* noise,
+                                                                   std::uint8_t* masked_noise) {
     int i = 0;
     for (; i + wide_size <= n; i += wide_size) {
         Wide fresh, plain, key;
@@ -114,7 +113,7 @@ __attribute__((target("avx512f,avx512bw"))) int code_and_swap_wide(std::uint8_t*
 
 // Whole 64-byte steps of swap_and_decode_with; returns the bytes done.
 __attribute__((target("avx512f,avx512bw"))) int swap_and_decode_wide(std::uint8_t* data, int n,
-                                                                    const std::uint8_t* stored_noise) {
+                                                                     const std::uint8_t* stored_noise) {
     int i = 0;
     for (; i + wide_size <= n; i += wide_size) {
         Wide stored, noise, key;

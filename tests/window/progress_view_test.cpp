@@ -24,15 +24,15 @@ TEST(ProgressMessage, ReadsPercentPlusOneUpToTheNewline) {
 }
 
 TEST(ProgressMessage, RejectsAnythingButAWholeMessage) {
-    EXPECT_EQ(parse(std::string(8, '\0')), -1);   // a new, empty block
+    EXPECT_EQ(parse(std::string(8, '\0')), -1);  // a new, empty block
     EXPECT_EQ(parse("\n"), -1);
-    EXPECT_EQ(parse("0\n"), -1);                   // below percent + 1 for 0
+    EXPECT_EQ(parse("0\n"), -1);  // below percent + 1 for 0
     EXPECT_EQ(parse("102\n"), -1);
-    EXPECT_EQ(parse("1010\n"), -1);                // longer than any message
-    EXPECT_EQ(parse(std::string("101\0", 4)), -1); // no newline yet
+    EXPECT_EQ(parse("1010\n"), -1);                 // longer than any message
+    EXPECT_EQ(parse(std::string("101\0", 4)), -1);  // no newline yet
     EXPECT_EQ(parse("-5\n"), -1);
     EXPECT_EQ(parse("4 \n"), -1);
-    EXPECT_EQ(parse("12"), -1);                    // cut short
+    EXPECT_EQ(parse("12"), -1);  // cut short
 }
 
 TEST(ProgressReading, TakesTheSmallerOfTwoReadsInARow) {
@@ -122,11 +122,10 @@ TEST(ProgressText, IsThePercentageWithItsSign) {
 
 TEST(ProgressLayout, BarAndTextStayInsideEveryAllowedWindow) {
     const TextExtent text{40, 13, 3};
-    for (const auto& [width, height] : {std::pair{min_width, min_height},
-                                        std::pair{initial_width, initial_height}, std::pair{800, 600}}) {
+    for (const auto& [width, height] :
+         {std::pair{min_width, min_height}, std::pair{initial_width, initial_height}, std::pair{800, 600}}) {
         for (int percent : {0, 49, 100}) {
-            SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height) + " at " +
-                         std::to_string(percent));
+            SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height) + " at " + std::to_string(percent));
             const Layout l = layout_window(width, height, percent, text);
             EXPECT_EQ(l.track.x, margin);
             EXPECT_EQ(l.track.x + l.track.width, width - margin);

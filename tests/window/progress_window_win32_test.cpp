@@ -22,7 +22,8 @@ class TestBlock {
 public:
     explicit TestBlock(const std::string& name) {
         mapping_ = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 256, name.c_str());
-        if (mapping_ != nullptr) view_ = static_cast<unsigned char*>(MapViewOfFile(mapping_, FILE_MAP_ALL_ACCESS, 0, 0, 256));
+        if (mapping_ != nullptr)
+            view_ = static_cast<unsigned char*>(MapViewOfFile(mapping_, FILE_MAP_ALL_ACCESS, 0, 0, 256));
     }
     ~TestBlock() { close(); }
     TestBlock(const TestBlock&) = delete;
@@ -63,8 +64,8 @@ public:
         si.hStdOutput = out_write;
         si.hStdError = nul;
         std::string command = std::string("\"") + KESTRAV3_PROGRESS_WINDOW + "\" " + block;
-        started_ = CreateProcessA(KESTRAV3_PROGRESS_WINDOW, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                  nullptr, &si, &pi_) != 0;
+        started_ = CreateProcessA(KESTRAV3_PROGRESS_WINDOW, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                  &si, &pi_) != 0;
         CloseHandle(out_write);
         CloseHandle(nul);
     }

@@ -3,6 +3,7 @@
 // command-line program for coding and decoding a large file.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
@@ -10,7 +11,6 @@
 #include <memory>
 #include <string>
 #include <thread>
-#include <unistd.h>
 
 #include "progress_view.h"
 #include "window/window_support.h"
@@ -404,8 +404,8 @@ TEST_F(WithKestrav3, AFailedWriteEndsTheWindowToo) {
     // are written in one call), with SIGXFSZ ignored so that the write
     // reports the error.
     constexpr long long limit_kib = 120000;
-    const std::string script = "trap '' XFSZ; ulimit -f " + std::to_string(limit_kib) +
-                               "; exec \"$0\" -cg big.bin window-test-key";
+    const std::string script =
+        "trap '' XFSZ; ulimit -f " + std::to_string(limit_kib) + "; exec \"$0\" -cg big.bin window-test-key";
     Outcome failed = run_graphical(coding, {"bash", "-c", script, kestrav3});
     ASSERT_TRUE(failed.status) << "kestrav3 -cg did not end";
     EXPECT_EQ(failed.windows_left, 0) << "the window outlived the failed run";

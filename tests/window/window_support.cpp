@@ -74,8 +74,8 @@ VirtualDisplay::VirtualDisplay() {
         const int null = open("/dev/null", O_RDWR);
         dup2(null, STDOUT_FILENO);
         dup2(null, STDERR_FILENO);
-        execlp("Xvfb", "Xvfb", "-displayfd", "3", "-screen", "0", "800x600x24", "-nolisten", "tcp",
-               "-noreset", static_cast<char*>(nullptr));
+        execlp("Xvfb", "Xvfb", "-displayfd", "3", "-screen", "0", "800x600x24", "-nolisten", "tcp", "-noreset",
+               static_cast<char*>(nullptr));
         _exit(127);
     }
     close(fds[1]);
@@ -94,8 +94,7 @@ void VirtualDisplay::stop() {
     if (pid_ <= 0) return;
     kill(pid_, SIGTERM);
     int status = 0;
-    for (int i = 0; i < 200 && waitpid(pid_, &status, WNOHANG) == 0; ++i)
-        std::this_thread::sleep_for(milliseconds(10));
+    for (int i = 0; i < 200 && waitpid(pid_, &status, WNOHANG) == 0; ++i) std::this_thread::sleep_for(milliseconds(10));
     if (waitpid(pid_, &status, WNOHANG) == 0) {
         kill(pid_, SIGKILL);
         waitpid(pid_, &status, 0);
