@@ -7,6 +7,7 @@
 
 #include "md5/md5_lanes.h"
 #include "md5/md5_rounds.h"
+#include "shared/sizes.h"
 
 #include <array>
 #include <cstddef>
@@ -193,7 +194,7 @@ void hash_batch(const std::uint8_t* const blocks[], int count, char digest_texts
     std::uint32_t words[max_md5_lanes][4];
     if (md5_lanes_words(blocks, count, words) != 0) {
         int seed = 0;
-        for (int i = 0; i < count; ++i) md5cnt(blocks[i], 4096, digest_texts[i], &seed);
+        for (int i = 0; i < count; ++i) md5cnt(blocks[i], BLOCK_SIZE, digest_texts[i], &seed);
         return;
     }
     for (int i = 0; i < count; ++i) {

@@ -3,6 +3,8 @@
 #pragma once
 #include <cstdint>
 
+#include "shared/sizes.h"
+
 namespace kestrav3 {
 
 extern std::int64_t unix_seed, m48;
@@ -15,7 +17,7 @@ void noise_gen_unix(bool skip_zero_bytes, std::uint8_t* block);
 // length bytes (rounded up to even) are made: the same first draws of the
 // same two passes, for a chunk that uses no more of its refill.
 constexpr int max_noise_blocks = 16;
-void noise_gen_unix_many(bool skip_zero_bytes, std::uint8_t* const blocks[], int count, int length = 4096);
+void noise_gen_unix_many(bool skip_zero_bytes, std::uint8_t* const blocks[], int count, int length = BLOCK_SIZE);
 std::uint32_t non_monotonic_time_function();
 void srng48(std::int64_t seed);
 // unix_seed = (unix_seed*25214903917 + 11, wrapping) rem (2^48-1), sign of t.
