@@ -230,7 +230,8 @@ int clear_output_name(const char* path, const std::string& out_path) {
 }
 
 // Opens both files and writes everything; the output stays on failure.
-int code_file(const char* path, const std::string& out_path, const char* key, const Plan& plan, HeaderBlock& header) {
+int code_file(const char* path, const std::string& out_path, const char* key, const Plan& plan,
+              const HeaderBlock& header) {
     Stream in = Stream::reader(path, batch_bytes);
     if (!in) return ERR_READ;
     int result = clear_output_name(path, out_path);

@@ -34,11 +34,25 @@ bool Stream::close() {
     return ok;
 }
 
+// Room left in a 255-byte name for the dot, a second dot and the six letters.
+constexpr std::size_t temporary_stem = 240;
+
+std::string temporary_name(std::string_view path, std::string_view suffix) {
+    std::string_view stem = base_name(path);
+    if (stem.size() > temporary_stem) {
+        // Not inside a UTF-8 sequence: back to the byte that starts one.
+        std::size_t cut = temporary_stem;
+        while (cut > 0 && (static_cast<unsigned char>(stem[cut]) & 0xC0) == 0x80) --cut;
+        stem = stem.substr(0, cut);
+    }
+    std::string name(directory_part(path));
+    name.append(".").append(stem).append(".").append(suffix);
+    return name;
+}
+
 namespace {
 
 constexpr int temporary_attempts = 16;
-// Room left in a 255-byte name for the dot, a second dot and the six letters.
-constexpr std::size_t temporary_stem = 240;
 
 // Six letters or digits, different between runs and processes: the clock,
 // a counter, and addresses that differ between processes.
@@ -64,23 +78,6 @@ std::string random_suffix() {
     }
     return suffix;
 }
-
-}  // namespace
-
-std::string temporary_name(std::string_view path, std::string_view suffix) {
-    std::string_view stem = base_name(path);
-    if (stem.size() > temporary_stem) {
-        // Not inside a UTF-8 sequence: back to the byte that starts one.
-        std::size_t cut = temporary_stem;
-        while (cut > 0 && (static_cast<unsigned char>(stem[cut]) & 0xC0) == 0x80) --cut;
-        stem = stem.substr(0, cut);
-    }
-    std::string name(directory_part(path));
-    name.append(".").append(stem).append(".").append(suffix);
-    return name;
-}
-
-namespace {
 
 // The clean-up is armed as the file is created, so no signal can fall
 // between its creation and the arming. A name that is taken (another run's

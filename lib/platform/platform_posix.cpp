@@ -43,8 +43,8 @@ std::uint32_t cp1250_code_point(unsigned char byte) {
 }
 
 bool same_file(const char* a, const char* b) {
-    struct stat sa {
-    }, sb{};
+    struct stat sa {};
+    struct stat sb {};
     if (stat(a, &sa) != 0 || stat(b, &sb) != 0) return false;
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
@@ -58,8 +58,8 @@ EntryKind entry_kind(const char* path) {
 }
 
 bool only_name_of(const char* name, const char* file) {
-    struct stat sn {
-    }, sf{};
+    struct stat sn {};
+    struct stat sf {};
     if (lstat(name, &sn) != 0 || S_ISLNK(sn.st_mode) || stat(file, &sf) != 0) return false;
     return sn.st_dev == sf.st_dev && sn.st_ino == sf.st_ino && sn.st_nlink == 1;
 }
@@ -90,9 +90,11 @@ void arm_handlers() {
     }
 }
 
+}  // namespace
+
 // O_EXCL with O_CREAT fails on any existing name, a dangling link included;
 // O_NOFOLLOW says the same once more. Permissions as a new file of fopen.
-std::FILE* open_new(const char* path) {
+std::FILE* create_new(const char* path) {
     const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0) return nullptr;
     std::FILE* file = fdopen(fd, "wb");
@@ -104,10 +106,6 @@ std::FILE* open_new(const char* path) {
     std::setvbuf(file, nullptr, _IONBF, 0);
     return file;
 }
-
-}  // namespace
-
-std::FILE* create_new(const char* path) { return open_new(path); }
 
 std::FILE* create_temporary(const char* path) {
     output_armed = 0;
@@ -121,7 +119,7 @@ std::FILE* create_temporary(const char* path) {
     sigemptyset(&held);
     for (const int sig : cleanup_signals) sigaddset(&held, sig);
     sigprocmask(SIG_BLOCK, &held, &previous);
-    std::FILE* file = open_new(path);
+    std::FILE* file = create_new(path);
     if (file != nullptr) output_armed = 1;
     sigprocmask(SIG_SETMASK, &previous, nullptr);
     return file;
