@@ -78,6 +78,7 @@ bool entry_identity(const char* path, BY_HANDLE_FILE_INFORMATION* info) {
     return ok != 0;
 }
 
+// One file: the same volume and the same file index on it.
 bool same_identity(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
     return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
            a.nFileIndexLow == b.nFileIndexLow;
@@ -164,8 +165,7 @@ std::FILE* open_append_no_link(const char* path) {
 bool same_file(const char* a, const char* b) {
     BY_HANDLE_FILE_INFORMATION ia{}, ib{};
     if (!file_identity(a, &ia) || !file_identity(b, &ib)) return false;
-    return ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber && ia.nFileIndexHigh == ib.nFileIndexHigh &&
-           ia.nFileIndexLow == ib.nFileIndexLow;
+    return same_identity(ia, ib);
 }
 
 namespace {
@@ -190,9 +190,7 @@ void close_descriptors_of(const char* path) {
         if (os == -1 || os == -2) continue;
         BY_HANDLE_FILE_INFORMATION info{};
         const HANDLE h = reinterpret_cast<HANDLE>(os);
-        if (GetFileInformationByHandle(h, &info) && info.dwVolumeSerialNumber == target.dwVolumeSerialNumber &&
-            info.nFileIndexHigh == target.nFileIndexHigh && info.nFileIndexLow == target.nFileIndexLow)
-            CloseHandle(h);
+        if (GetFileInformationByHandle(h, &info) && same_identity(info, target)) CloseHandle(h);
     }
 }
 

@@ -35,6 +35,13 @@ void progress_bar(int percent) {
     }
 }
 
+void reset_progress() {
+    close_win_progress_bar();
+    runlevel3 = 1;
+    line_open = false;
+    std::memset(szMsg, 0, sizeof szMsg);
+}
+
 void progress_line_end() {
     if (!line_open) return;
     std::putchar('\n');

@@ -5,7 +5,8 @@
 
 namespace kestrav3 {
 
-// 1 until the console line has been closed at 100; never set back.
+// Per-run state of this folder; reset_progress() puts all of it back.
+// 1 until the console line has been closed at 100 in this run.
 extern int runlevel3;
 
 // Rewrites the console line with "progress: <percent>%".
@@ -15,11 +16,19 @@ void progress_bar(int percent);
 // lacks, so that text printed next starts on a line of its own.
 void progress_line_end();
 
-// Channel state while the window program runs.
+// The shared block's handle while the channel is open, else null.
 extern void* hMapFile;
+// The shared block's bytes while the channel is open, else null.
 extern unsigned char* pBuf;
+// The last message written to the block.
 extern char szMsg[28];
+// The window program's pipe while it runs, else null.
 extern std::FILE* fp_windows_progress_bar;
+
+// Starts a run's progress from the state the library is loaded with: the
+// console line armed and closed, no window, no channel (a run that is still
+// holding them is closed first).
+void reset_progress();
 
 // Size and name of the shared-memory block the window program reads.
 constexpr int progress_block_size = 256;
