@@ -11,6 +11,7 @@
 #include "random/fast_noise_paths.h"
 #include "random/first_rand.h"
 #include "random/keystream.h"
+#include "reference/slow_generators.h"
 #include "transform/transform.h"
 
 using namespace kestrav3;

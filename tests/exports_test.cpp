@@ -97,6 +97,27 @@ TEST(Exports, LibraryDefinesOnlyTheHeaderFunctions) {
     ASSERT_EQ(pclose(nm), 0);
     EXPECT_EQ(symbols, operations);
 }
+
+// Code only the tests call (tests/reference) stays out of the product: the
+// library's full symbol table names none of it, and does name the fast
+// forms the tests compare it with, so the table was read at all.
+TEST(Exports, LibraryHoldsNoTestReferenceCode) {
+    const std::string command = std::string("nm -C --defined-only '") + KESTRAV3_LIBRARY + "'";
+    std::FILE* nm = popen(command.c_str(), "r");
+    ASSERT_NE(nm, nullptr);
+    std::string table;
+    char line[1024];
+    while (std::fgets(line, sizeof line, nm) != nullptr) table += line;
+    ASSERT_EQ(pclose(nm), 0);
+    for (const char* fast : {"kestrav3::RSA_rand()", "kestrav3::prand_true()", "kestrav3::clock_seed(",
+                             "kestrav3::first_rands_after(", "kestrav3::swap_and_decode("})
+        EXPECT_NE(table.find(fast), std::string::npos) << fast << " is missing: the symbol table was not read";
+    for (const char* reference : {"kestrav3::multiply(", "kestrav3::multiply_rnd(", "kestrav3::mod(",
+                                  "kestrav3::mod_rnd(", "kestrav3::RSA_rand_decimal(", "kestrav3::prand_true_decimal(",
+                                  "kestrav3::clock_seed_decimal(", "kestrav3::code_block_with_noise(",
+                                  "kestrav3::decode_block(", "glibc_first_rand", "kestrav3::reference_first_rand("})
+        EXPECT_EQ(table.find(reference), std::string::npos) << reference << " is in the library";
+}
 #endif
 
 }  // namespace

@@ -4,7 +4,7 @@
 #include <random>
 #include <string>
 
-#include "random/decimal.h"
+#include "reference/decimal.h"
 
 using namespace kestrav3;
 

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "random/keystream.h"
+#include "reference/slow_generators.h"
 #include "transform/transform.h"
 
 using namespace kestrav3;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/fast_paths.h"
+#include "reference/transform_steps.h"
 #include "transform/transform.h"
 
 using namespace kestrav3;

@@ -5,13 +5,16 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <type_traits>
 
+#include "container/batch_size.h"
 #include "container/chunks.h"
 #include "container/container.h"
 #include "container/files.h"
 #include "container/header.h"
 #include "container/names.h"
 #include "container/progress_steps.h"
+#include "container/run_buffers.h"
 #include "md5/md5.h"
 #include "platform/platform.h"
 #include "random/fast_noise.h"
@@ -107,8 +110,6 @@ int write_headers(std::FILE* out, const HeaderBlock& header, bool dense) {
 // noise are independent of each other, and computing them side by side keeps
 // the processor busy. The coded groups then go to the file in one gathering
 // write, in order.
-constexpr int batch_size = max_noise_blocks;
-
 struct Batch {
     std::array<Block, batch_size> blocks;
     std::uint8_t records[batch_size][record_size];
@@ -125,6 +126,13 @@ struct Batch {
 // the blocks in one call.
 constexpr std::size_t batch_bytes = static_cast<std::size_t>(batch_size) * BLOCK_SIZE;
 static_assert(sizeof(Batch::blocks) == batch_bytes, "the blocks of a batch lie end to end");
+static_assert(std::is_trivially_copyable_v<Batch>, "a batch is plain bytes");
+
+// The coder's per-run buffers: the batch of groups, the rest block, and the
+// plain header block.
+Batch coder_batch;
+Block coder_rest;
+HeaderBlock coder_header;
 
 // Reads up to want plain blocks; returns how many were read whole. Those
 // before a failed or short read are still good and get written, as they
@@ -189,7 +197,7 @@ int write_batch(std::FILE* out, const Batch& batch, int count) {
 }
 
 int write_blocks(std::FILE* in, std::FILE* out, const Plan& plan) {
-    static Batch batch;
+    Batch& batch = coder_batch;
     ProgressSteps progress(plan.nblocks);
     progress.open_window(win_progress_onoff != 0);
     for (long long first = 0; first < plan.nblocks; first += batch_size) {
@@ -209,7 +217,7 @@ int write_blocks(std::FILE* in, std::FILE* out, const Plan& plan) {
 }
 
 int write_rest(std::FILE* in, std::FILE* out, const Plan& plan) {
-    static Block block;
+    Block& block = coder_rest;
     if (plan.rest == 0) return 0;
     if (!read_plain(in, block.data(), plan.rest)) return ERR_IO_STOPPED;
     const int result = write_record(out, block.data(), plan.rest, plan.dense);
@@ -250,6 +258,12 @@ int code_file(const char* path, const std::string& out_path, const char* key, co
 
 }  // namespace
 
+void clear_coder_buffers() {
+    std::memset(&coder_batch, 0, sizeof coder_batch);
+    coder_rest.fill(0);
+    coder_header.fill(0);
+}
+
 int combine_streams(const char* path, const char* key) {
     Plan plan{};
     int result = check_key(key);
@@ -265,7 +279,7 @@ int combine_streams(const char* path, const char* key) {
     const std::string_view base = base_name(path);
     std::string name;
     if ((result = stored_name(base, name)) != 0) return result;
-    static HeaderBlock header;
+    HeaderBlock& header = coder_header;
     HeaderRecord record;
     record.name = name;
     record.blocksize = BLOCK_SIZE;

@@ -1,4 +1,5 @@
 #include "container/groups.h"
+#include "container/run_buffers.h"
 
 #include <cstring>
 
@@ -9,6 +10,14 @@ bool GroupBatch::intact(int k) const { return std::memcmp(digests[k], records[k]
 GroupBatch& group_batch() {
     static GroupBatch batch;
     return batch;
+}
+
+void clear_group_batch() {
+    GroupBatch& batch = group_batch();
+    batch.raw.fill(0);
+    batch.records.fill(nullptr);
+    batch.blocks.fill(nullptr);
+    std::memset(batch.digests, 0, sizeof batch.digests);
 }
 
 int read_groups(std::FILE* in, GroupBatch& batch, int want, int n) {

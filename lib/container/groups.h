@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "container/batch_size.h"
 #include "container/header.h"
 #include "container/progress_steps.h"
 #include "md5/md5.h"
@@ -17,8 +18,6 @@
 #include "transform/transform.h"
 
 namespace kestrav3 {
-
-constexpr int batch_size = max_md5_lanes;
 
 // A group as stored: record noise, record, block noise, block.
 constexpr std::size_t group_bytes(int n) { return 2 * record_size + 2 * static_cast<std::size_t>(n); }

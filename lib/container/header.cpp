@@ -1,5 +1,6 @@
 #include "container/header.h"
 
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +11,7 @@
 #include "container/container.h"
 #include "container/files.h"
 #include "container/names.h"
+#include "container/run_buffers.h"
 #include "platform/platform.h"
 #include "shared/options.h"
 #include "shared/results.h"
@@ -55,6 +57,9 @@ std::optional<std::string> lookup_field(const HeaderBlock& copy1, const HeaderBl
 }
 
 namespace {
+
+// The two header copies of the coded file being read, per run.
+std::array<HeaderBlock, 2> header_copies;
 
 // Looks up the named fields in order; false when one is missing from both copies.
 class FieldReader {
@@ -131,7 +136,8 @@ int open_coded_file(const char* path, const char* key, RecordUse use, int short_
     // one call of its own size.
     in = Stream::reader(path, 0);
     if (!in) return ERR_READ;
-    static HeaderBlock copy1, copy2;
+    HeaderBlock& copy1 = header_copies[0];
+    HeaderBlock& copy2 = header_copies[1];
     if ((result = read_header_copies(in.get(), copy1, copy2, short_read_result)) != 0) return result;
 
     record = HeaderRecord{};
@@ -166,6 +172,10 @@ void build_header_block(HeaderBlock& block, const HeaderRecord& record) {
         std::memcpy(block.data() + metadata_offset, record.metadata.data(), record.metadata.size());
         block[metadata_offset + record.metadata.size()] = 0;
     }
+}
+
+void clear_header_copies() {
+    for (HeaderBlock& copy : header_copies) copy.fill(0);
 }
 
 }  // namespace kestrav3

@@ -5,9 +5,14 @@
 #include <string_view>
 
 #include "container/container.h"
+#include "container/run_buffers.h"
 #include "container/tester.h"
 #include "kestrav3lib.h"
+#include "md5/md5.h"
+#include "progress/progress.h"
 #include "random/dense_noise.h"
+#include "random/run_state.h"
+#include "shared/buffers.h"
 #include "shared/options.h"
 #include "shared/results.h"
 
@@ -57,9 +62,24 @@ constexpr std::array<const char*, 17> help_lines{
     "Gen. ver.: kestrav3 -vg\n",
 };
 
-// Sets the options of one run, runs it, and reports a failure when asked.
+// Where every run begins: each per-run global goes back to the state the
+// library is loaded with, so a run shows and does the same whatever ran
+// before it in the process. The console progress line is armed again (it
+// closes itself at 100 and would stay silent for every later run).
+void begin_run() {
+    reset_progress();
+    clear_buffers();
+    reset_md5_state();
+    reset_generators();
+    clear_coder_buffers();
+    clear_header_copies();
+    clear_group_batch();
+}
+
+// Begins a run, sets its options, runs it, and reports a failure when asked.
 template <typename Pipeline>
 int run(int report, int window, Pipeline pipeline) {
+    begin_run();
     const bool reporting = report == 1;
     runlevel = reporting ? 3 : -1;
     if (window >= 0) win_progress_onoff = window;
@@ -106,7 +126,7 @@ int kestrav3desc(const char* file, const char* key, char* text, int report) {
 }
 
 int kestrav3test(const char* file, const char* key, int report) {
-    static TestOutcome outcome;
+    TestOutcome outcome;
     const int result = run(report, 0, [&] { return test_streams(file, key, outcome); });
     if (result >= 0 && report == 1) print_test_report(outcome);
     return result;

@@ -20,6 +20,13 @@ std::uint32_t h1 = md5_rounds::kInit[1];
 std::uint32_t h2 = md5_rounds::kInit[2];
 std::uint32_t h3 = md5_rounds::kInit[3];
 
+void reset_md5_state() {
+    h0 = md5_rounds::kInit[0];
+    h1 = md5_rounds::kInit[1];
+    h2 = md5_rounds::kInit[2];
+    h3 = md5_rounds::kInit[3];
+}
+
 namespace {
 
 constexpr std::size_t kChunk = 64;

@@ -6,8 +6,10 @@
 
 namespace kestrav3 {
 
-// Chaining state; after md5() it holds the digest words A, B, C, D.
+// Chaining state, per run; after md5() it holds the digest words A, B, C, D.
 extern std::uint32_t h0, h1, h2, h3;
+// Puts h0..h3 back to the start words, as the library is loaded.
+void reset_md5_state();
 
 // Digest of length bytes at data into h0..h3.
 void md5(const std::uint8_t* data, std::uint64_t length);

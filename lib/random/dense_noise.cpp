@@ -4,7 +4,6 @@
 #include <cstdio>
 
 #include "platform/platform.h"
-#include "random/decimal.h"
 #include "random/mersenne.h"
 #include "shared/sizes.h"
 
@@ -14,6 +13,14 @@ std::uint64_t xrnd1 = 0, xrnd2 = 0, m62 = 0;
 const char* gen_ver = "0.3 (nonlinear) for WINDOWS 64-bit";
 
 namespace {
+
+// The steps of one noise call, in the order they run.
+int random_block(std::uint8_t* buf, int n);
+int init_rnd_true();
+int seed_creation(std::uint64_t* s1, std::uint64_t* s2);
+bool randoms3(std::uint64_t* out);
+int nano_timer(std::uint64_t* out);
+void nu_m62();
 
 constexpr std::uint64_t generator_modulus = doubled_minus_one(62);  // 4611686018427387903
 constexpr std::uint64_t clock_modulus = doubled_minus_one(63);      // 9223372036854775807
@@ -57,6 +64,8 @@ int noise_gen_dense(std::uint8_t* block, int n) {
     return random_block(block, n) < 0 ? -1 : 0;
 }
 
+namespace {
+
 int random_block(std::uint8_t* buf, int n) {
     nu_m62();
     // Even positions from one pair of seeds, odd positions from another. Both
@@ -93,6 +102,8 @@ int seed_creation(std::uint64_t* s1, std::uint64_t* s2) {
     return seed_outcome(status1, status2, *s1, *s2);
 }
 
+}  // namespace
+
 int seed_outcome(int status1, int status2, std::uint64_t s1, std::uint64_t s2) {
     if (status1 < 0 || status2 < 0) return -1;
     if (s1 == s2) return -1;
@@ -103,21 +114,23 @@ int seed_outcome(int status1, int status2, std::uint64_t s1, std::uint64_t s2) {
 }
 
 int seed_RDRAND(std::uint64_t* out) {
-    if (check_cpu() == 0 || randoms3(out) == 0) return -1;
+    if (!check_cpu() || !randoms3(out)) return -1;
     return 0;
 }
 
 // The processor's answer cannot change while the process runs, and CPUID can
 // cost microseconds under a hypervisor, so it is asked once.
-int check_cpu() {
-    static const int has_rdrand = platform::cpu_has_rdrand() ? 1 : 0;
+bool check_cpu() {
+    static const bool has_rdrand = platform::cpu_has_rdrand();
     return has_rdrand;
 }
 
-int randoms3(std::uint64_t* out) {
+namespace {
+
+bool randoms3(std::uint64_t* out) {
     for (int attempt = 0; attempt < rdrand_attempts; ++attempt)
-        if (platform::rdrand64(out)) return 1;
-    return 0;
+        if (platform::rdrand64(out)) return true;
+    return false;
 }
 
 int nano_timer(std::uint64_t* out) {
@@ -130,17 +143,9 @@ int nano_timer(std::uint64_t* out) {
 
 void nu_m62() { m62 = doubled_minus_one(62); }
 
-std::uint64_t prand_true() { return step(xrnd1, xrnd2); }
+}  // namespace
 
-std::uint64_t prand_true_decimal() {
-    std::array<char, 21> first{};
-    std::array<char, 21> second{};
-    std::snprintf(first.data(), first.size(), "%llu", static_cast<unsigned long long>(xrnd1));
-    std::snprintf(second.data(), second.size(), "%llu", static_cast<unsigned long long>(xrnd2));
-    xrnd2 = mod_rnd(multiply_rnd(first.data(), second.data()), generator_modulus);
-    xrnd1 ^= xrnd2;
-    return xrnd2;
-}
+std::uint64_t prand_true() { return step(xrnd1, xrnd2); }
 
 // The seed is ns * J mod (2^63 - 1), where J is the number whose digits are
 // those of the seconds followed by those of the nanoseconds.
@@ -148,16 +153,6 @@ std::uint64_t clock_seed(std::uint64_t seconds, std::uint32_t nanoseconds) {
     const std::uint64_t joined = mersenne_mod<63>(
         static_cast<unsigned __int128>(mersenne_mod<63>(seconds)) * decimal_shift(nanoseconds) + nanoseconds);
     return mersenne_mod<63>(static_cast<unsigned __int128>(joined) * nanoseconds);
-}
-
-std::uint64_t clock_seed_decimal(std::uint64_t seconds, std::uint32_t nanoseconds) {
-    // Seconds as an unsigned decimal of the full value (no sign, whatever the
-    // year), nanoseconds without leading zeros.
-    std::array<char, 11> ns_text{};
-    std::array<char, 32> joined{};
-    std::snprintf(ns_text.data(), ns_text.size(), "%u", static_cast<unsigned>(nanoseconds));
-    std::snprintf(joined.data(), joined.size(), "%llu%s", static_cast<unsigned long long>(seconds), ns_text.data());
-    return mod_rnd(multiply_rnd(ns_text.data(), joined.data()), clock_modulus);
 }
 
 void random_genenerator_version() { std::printf(" VERSION: %s\n", gen_ver); }

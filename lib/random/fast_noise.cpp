@@ -26,6 +26,10 @@ std::int64_t unix_seed = 0, m48 = 0;
 
 namespace {
 
+// A pass's seed from a clock reading, and the generator's modulus.
+std::uint32_t non_monotonic_time_function();
+std::int64_t nu_m48();
+
 constexpr std::uint64_t lcg_multiplier = 25214903917ULL;  // 0x5DEECE66D
 constexpr std::uint64_t lcg_increment = 11;
 
@@ -293,6 +297,8 @@ void noise_gen_unix_many(bool skip_zero_bytes, std::uint8_t* const blocks[], int
     }
 }
 
+namespace {
+
 std::uint32_t non_monotonic_time_function() {
     std::array<char, 32> text{};
     const std::uint32_t fallback = time_text(text);
@@ -304,6 +310,10 @@ std::uint32_t non_monotonic_time_function() {
     return first_rand_after(static_cast<std::uint32_t>(seed));
 }
 
+std::int64_t nu_m48() { return static_cast<std::int64_t>(doubled_minus_one(48)); }
+
+}  // namespace
+
 void srng48(std::int64_t seed) {
     unix_seed = seed;
     m48 = nu_m48();
@@ -313,7 +323,5 @@ std::int64_t rngen48() {
     unix_seed = step48(unix_seed);
     return unix_seed;
 }
-
-std::int64_t nu_m48() { return static_cast<std::int64_t>(doubled_minus_one(48)); }
 
 }  // namespace kestrav3

@@ -169,10 +169,6 @@ void first_outputs(const std::uint32_t* seeds, int count, std::uint32_t* out) {
 
 }  // namespace
 
-std::uint32_t glibc_first_rand(std::uint32_t seed) { return first_output(seed); }
-
-void glibc_first_rands(const std::uint32_t* seeds, int count, std::uint32_t* out) { first_outputs(seeds, count, out); }
-
 bool first_rand_direct_form_in_use() {
     return platform::chosen_path(platform::FastUnit::first_rand) != platform::FastPath::reference && shortcut_usable();
 }

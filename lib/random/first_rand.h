@@ -8,19 +8,14 @@
 
 namespace kestrav3 {
 
-// glibc's first rand() after srand(seed), computed here (not the runtime).
-std::uint32_t glibc_first_rand(std::uint32_t seed);
-
-// The same for count seeds at once, side by side where the processor allows.
-void glibc_first_rands(const std::uint32_t* seeds, int count, std::uint32_t* out);
-
 // What srand(seed) followed by rand() returns on this runtime. Uses the
 // direct form only where it was checked against the runtime itself at first
 // use; elsewhere (other C libraries, or with the reference path of
 // platform::FastUnit::first_rand chosen) it calls the runtime. The avx512
 // path forms batches of eight seeds in vectors.
 std::uint32_t first_rand_after(std::uint32_t seed);
-// first_rand_after for count seeds, in order.
+// first_rand_after for count seeds, in order; side by side where the
+// processor allows.
 void first_rands_after(const std::uint32_t* seeds, int count, std::uint32_t* out);
 
 // Whether first_rand_after uses the direct form on the chosen path.

@@ -1,11 +1,5 @@
 #include "random/keystream.h"
 
-#include <array>
-#include <cstdio>
-#include <cstring>
-
-#include "random/decimal.h"
-
 namespace kestrav3 {
 
 std::int32_t init_seed = 0;
@@ -39,23 +33,5 @@ std::int32_t next_state(std::uint64_t remainder) {
 void RSA_srand(std::int32_t seed) { init_seed = seed; }
 
 std::int32_t RSA_rand() { return next_state(sixth_power_mod(static_cast<std::uint32_t>(init_seed))); }
-
-std::int32_t RSA_rand_decimal() {
-    // The state as an unsigned decimal of up to 10 digits; its sixth power has
-    // exactly six times as many digits, leading zeros included.
-    std::array<char, 11> seed_text{};
-    std::array<char, 11> scratch{};
-    std::array<char, 61> power{};
-    std::snprintf(seed_text.data(), seed_text.size(), "%u",
-                  static_cast<unsigned>(static_cast<std::uint32_t>(init_seed)));
-    std::memcpy(power.data(), seed_text.data(), seed_text.size());
-    for (int i = 0; i < 5; ++i) {
-        // The product consumes both operands, so the seed goes in as a copy.
-        std::memcpy(scratch.data(), seed_text.data(), seed_text.size());
-        const char* product = multiply(power.data(), scratch.data());
-        std::snprintf(power.data(), power.size(), "%s", product);
-    }
-    return next_state(static_cast<std::uint64_t>(mod(power.data(), static_cast<std::int64_t>(key_modulus))));
-}
 
 }  // namespace kestrav3

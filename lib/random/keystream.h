@@ -5,12 +5,12 @@
 
 namespace kestrav3 {
 
+// The generator's whole state, per run: set by RSA_srand, advanced by RSA_rand.
 extern std::int32_t init_seed;
 
+// Restarts the stream from seed (the 32-bit seed folded from the key).
 void RSA_srand(std::int32_t seed);
 // Next state: (x^6 mod 239582517375821) mod 2^32, x the state read unsigned.
 std::int32_t RSA_rand();
-// The same step done the slow way, on decimal strings; RSA_rand must agree.
-std::int32_t RSA_rand_decimal();
 
 }  // namespace kestrav3

@@ -1,5 +1,7 @@
 // The option globals of a run, set by the exported operations and read by
-// the layers below them.
+// the layers below them. They are the caller's choices, not a run's state:
+// a run begins by setting runlevel (and, for the coding runs,
+// win_progress_onoff) and leaves code_utf8 as switch_utf_converting set it.
 #pragma once
 
 namespace kestrav3 {

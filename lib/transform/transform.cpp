@@ -66,11 +66,6 @@ void code_block_fast(std::uint8_t* data, int n) {
     mix_and_mask(data, n);
 }
 
-void code_block_with_noise(std::uint8_t* data, int n, const std::uint8_t* noise) {
-    std::memcpy(vizard.data(), noise, static_cast<std::size_t>(n));
-    mix_and_mask(data, n);
-}
-
 namespace {
 
 constexpr Word even_bytes = 0x00FF00FF00FF00FFull;
@@ -174,21 +169,8 @@ void swap_and_decode_with(std::uint8_t* data, int n, const std::uint8_t* stored_
 
 void swap_and_decode(std::uint8_t* data, int n) {
     swap_and_decode_with(data, n, vizard.data());
-    // vizard then holds the unmasked noise, as decode_block leaves it.
+    // vizard then holds the unmasked noise, the stored noise unmasked.
     for (int i = 0; i < n; ++i) vizard[i] ^= kmatrix[i];
-}
-
-void decode_block(std::uint8_t* data, int n) {
-    int i = 0;
-    for (; i + word_size <= n; i += word_size) {
-        const Word noise = load(&vizard[i]) ^ load(&kmatrix[i]);
-        store(&vizard[i], noise);
-        store(data + i, load(data + i) ^ noise);
-    }
-    for (; i < n; ++i) {
-        vizard[i] ^= kmatrix[i];
-        data[i] ^= vizard[i];
-    }
 }
 
 int permut(std::uint8_t* data, int n) {

@@ -12,15 +12,14 @@ void gen_kmatrix(const char* key);
 int code_block(std::uint8_t* data, int n);
 // Fast noise; always codes.
 void code_block_fast(std::uint8_t* data, int n);
-// As code_block_fast, with the first n fresh noise bytes made beforehand.
-void code_block_with_noise(std::uint8_t* data, int n, const std::uint8_t* noise);
-// code_block_with_noise followed by permut, in one pass over the chunk. The
-// masked noise goes to masked_noise, which may be noise itself: a chunk
-// coded in a batch keeps its own.
+// Codes a chunk with the first n fresh noise bytes made beforehand (data ^=
+// noise, masked noise = noise ^ kmatrix), then swaps its pairs as permut
+// does, in one pass over the chunk. The masked noise goes to masked_noise,
+// which may be noise itself: a chunk coded in a batch keeps its own.
 void code_and_swap_with_noise(std::uint8_t* data, int n, const std::uint8_t* noise,
                               std::uint8_t* masked_noise = vizard.data());
-void decode_block(std::uint8_t* data, int n);
-// permut followed by decode_block, in one pass over the chunk.
+// Decodes a chunk whose stored (masked) noise is in vizard: permut, then
+// vizard ^= kmatrix and data ^= vizard, in one pass over the chunk.
 void swap_and_decode(std::uint8_t* data, int n);
 // The same with the stored noise read from stored_noise; vizard is left as it is.
 // The two one-pass transforms take 64-byte AVX-512 steps on the avx512 path

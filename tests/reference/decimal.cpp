@@ -1,4 +1,4 @@
-#include "random/decimal.h"
+#include "reference/decimal.h"
 
 #include <array>
 #include <cstddef>

@@ -1,5 +1,8 @@
 // Arithmetic on decimal strings: unsigned integers held as NUL-terminated
-// ASCII digits, most significant first, leading zeros allowed.
+// ASCII digits, most significant first, leading zeros allowed. The
+// generators of the library compute the same products and remainders in
+// 128-bit integers; the slow generator steps (slow_generators.h) built on
+// these are what the tests compare them with.
 #pragma once
 #include <cstdint>
 
