@@ -1,5 +1,7 @@
 #include "cli_support.h"
 
+#include <gtest/gtest.h>
+
 #if defined(_WIN32)
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
@@ -514,9 +516,17 @@ std::string pattern_bytes(std::size_t n, std::uint32_t seed) {
 
 fs::path test_data(const std::string& name) { return fs::path(KESTRAV3_TEST_DATA) / name; }
 
+std::string expected_output(const std::string& name) {
+    const fs::path path = test_data("cli/" + name);
+    EXPECT_TRUE(fs::exists(path)) << path;
+    return read_text_file(path);
+}
+
+std::string framed_message(int code) { return expected_output("framed/" + std::to_string(-code) + ".txt"); }
+
 std::uintmax_t coded_size(std::uintmax_t size) {
     const std::uintmax_t rest = size % 4096;
-    return 16384 + 8272 * (size / 4096) + (rest > 0 ? 80 + 2 * rest : 0);
+    return header_end + group * (size / 4096) + (rest > 0 ? 2 * record_bytes + 2 * rest : 0);
 }
 
 }  // namespace kestrav3::testing

@@ -5,6 +5,7 @@
 // (window/window_support.h).
 #pragma once
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -138,7 +139,23 @@ void write_file(const fs::path& path, const std::string& bytes);
 std::string pattern_bytes(std::size_t n, std::uint32_t seed = 1);
 fs::path test_data(const std::string& name);
 
+// Layout of a coded file: the two header copies, each after its noise, end
+// at header_end; then one group per full block (record noise, record, block
+// noise, block), and for a rest of r bytes a last group of 2 * 40 + 2 * r.
+constexpr std::size_t header_end = 16384;
+constexpr std::size_t record_bytes = 40;
+constexpr std::size_t group = 2 * record_bytes + 2 * 4096;  // 8272
+static_assert(group == 8272);
+
 // Coded file size for a plain file of size bytes.
 std::uintmax_t coded_size(std::uintmax_t size);
+
+// What a fixed text prints, kept in tests/data/cli/<name> ("help.txt",
+// "help-long.txt", "version.txt", "version-generator.txt"). In
+// "version.txt", @VERSION@ stands for the version the build was given.
+std::string expected_output(const std::string& name);
+// The framed message print_error shows for a code, from
+// tests/data/cli/framed/<-code>.txt.
+std::string framed_message(int code);
 
 }  // namespace kestrav3::testing

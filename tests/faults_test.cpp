@@ -13,10 +13,8 @@
 namespace kestrav3::testing {
 namespace {
 
-constexpr std::size_t header_end = 16384;
-constexpr std::size_t group = 8272;
-const std::string io_stopped = " \n Read or write on HDD is stopped [4]\n \n";
-const std::string cannot_read = " \n Cannot read data from file [1]\n \n";
+const std::string io_stopped = framed_message(-4);
+const std::string cannot_read = framed_message(-1);
 
 bool ends_with(const std::string& text, const std::string& tail) {
     return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;

@@ -126,13 +126,13 @@ TEST(CraftedHeader, TheProgramFramesTheRefusals) {
     TempDir dir;
     write_crafted(dir / "c.archi", "FN=../up.bin&BLOCKSIZE=4096&NBLOCKS=1&REST=5&LENMET=0&");
     RunResult r = run_cli({"-d", "c.archi", "craft key"}, dir.path());
-    EXPECT_EQ(r.out, " \n Cannot decode the header [12]\n \n");
+    EXPECT_EQ(r.out, framed_message(-12));
     EXPECT_EQ(r.status, 1);
     write_crafted(dir / "c.archi", "FN=x.bin&BLOCKSIZE=5000&NBLOCKS=1&REST=5&LENMET=-4&");
     r = run_cli({"-d", "c.archi", "craft key"}, dir.path());
-    EXPECT_EQ(r.out, " \n Cannot allocate memory [3]\n \n");
+    EXPECT_EQ(r.out, framed_message(-3));
     r = run_cli({"-m", "c.archi", "craft key"}, dir.path());
-    EXPECT_EQ(r.out, " \n Cannot decode the header [12]\n \n\n End.\n");
+    EXPECT_EQ(r.out, framed_message(-12) + "\n End.\n");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(entries(dir.path()), 1u);
 }

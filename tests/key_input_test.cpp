@@ -30,12 +30,12 @@ TEST(KeyInput, KeysReadAreCheckedLikeAnyOther) {
     TempDir dir;
     write_file(dir / "k.bin", "x");
     RunResult r = run_cli_with_input({"-c", "k.bin", "-"}, dir.path(), "abc\n");
-    EXPECT_EQ(r.out, " \n Password too short min. 4 chars [8]\n \n");
+    EXPECT_EQ(r.out, framed_message(-8));
     EXPECT_EQ(r.status, 1);
     r = run_cli_with_input({"-c", "k.bin", "-"}, dir.path(), "");
-    EXPECT_EQ(r.out, " \n Password too short min. 4 chars [8]\n \n");
+    EXPECT_EQ(r.out, framed_message(-8));
     r = run_cli_with_input({"-c", "k.bin", "-"}, dir.path(), std::string(41, 'k') + "\n");
-    EXPECT_EQ(r.out, " \n Password too long max. 40 chars [7]\n \n");
+    EXPECT_EQ(r.out, framed_message(-7));
 }
 
 #if !defined(_WIN32)

@@ -82,7 +82,7 @@ TEST_F(RunsTest, QuietAndFailedRunsLeaveTheNextRunAsTheFirst) {
     const auto short_key = [&] { return kestrav3code(plain.string().c_str(), "abc", 1); };
     const Captured failed = captured(short_key);
     EXPECT_EQ(failed.result, -8);
-    EXPECT_EQ(failed.out, " \n Password too short min. 4 chars [8]\n \n");
+    EXPECT_EQ(failed.out, framed_message(-8));
     EXPECT_EQ(captured(short_key).out, failed.out);
     EXPECT_EQ(code().out, alone.out);
 }

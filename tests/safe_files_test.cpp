@@ -12,8 +12,8 @@
 namespace kestrav3::testing {
 namespace {
 
-const std::string io_stopped = " \n Read or write on HDD is stopped [4]\n \n";
-const std::string name_refused = " \n Name of file is not allowed [13]\n \n";
+const std::string io_stopped = framed_message(-4);
+const std::string name_refused = framed_message(-13);
 
 std::set<std::string> listing(const fs::path& dir) {
     std::set<std::string> names;
@@ -39,7 +39,7 @@ protected:
     RunResult decode(std::uint64_t limit = 0, SizeSignal size_signal = SizeSignal::ignored) {
         return run_cli({"-d", "n.bin.archi", "safe key"}, dir.path(), limit, size_signal);
     }
-    void truncate_coded() { fs::resize_file(dir / "n.bin.archi", 16384 + 8272 + 100); }
+    void truncate_coded() { fs::resize_file(dir / "n.bin.archi", header_end + group + 100); }
 };
 
 TEST_F(SafeFiles, AFailedRestoreLeavesTheOldFileUntouched) {
@@ -90,7 +90,7 @@ TEST_F(SafeFiles, ALinkUnderTheRestoredNameIsReplacedNotFollowed) {
 
     // The hash-error log is not written through a link either.
     std::string damaged = coded;
-    damaged[16384 + 80 + 100] ^= 0x01;
+    damaged[header_end + 2 * record_bytes + 100] ^= 0x01;
     write_file(dir / "n.bin.archi", damaged);
     write_file(elsewhere / "log", "LOG\n");
     fs::create_symlink(elsewhere / "log", dir / "n.bin.err");
