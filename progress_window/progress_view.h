@@ -5,15 +5,15 @@
 #include <array>
 #include <cstddef>
 
+#include "progress/progress_block.h"
+
 namespace progress_window {
 
-// The block the library writes: its name (without the leading slash that
-// POSIX names need) and its size in bytes.
-inline constexpr const char* block_name = "MyFileMappingObject";
-inline constexpr std::size_t block_size = 256;
-
-// A message is at most "101\n": three digits and the newline.
-inline constexpr std::size_t message_max = 4;
+// The block the library writes, as its header defines it: the name, the
+// size in bytes, and the longest message ("101\n").
+inline constexpr const char* block_name = kestrav3::progress_block::name;
+inline constexpr std::size_t block_size = kestrav3::progress_block::size;
+inline constexpr std::size_t message_max = kestrav3::progress_block::message_max;
 
 // How often the block is read, how many reads lie between two checks that
 // the block still exists, and how long 100 % stays on screen before the

@@ -1,5 +1,6 @@
-// The three pipelines over coded files, and the pieces of them that the
-// tests exercise on their own.
+// The four pipelines over coded files (the coder, the restore and the
+// metadata reader here, the test in tester.h), and the pieces of them that
+// the tests exercise on their own.
 #pragma once
 #include <string>
 #include <string_view>

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "progress/progress_block.h"
 #include "shared/options.h"
 
 namespace kestrav3 {
@@ -49,7 +50,7 @@ void progress_line_end() {
 }
 
 int shmem_sender_open() {
-    if (!platform::shared_block_open(progress_block_name, progress_block_size, &channel)) return -1;
+    if (!platform::shared_block_open(progress_block::name, progress_block::size, &channel)) return -1;
     // POSIX has no separate mapping handle; the block itself stands for it.
     hMapFile = channel.handle != nullptr ? channel.handle : static_cast<void*>(&channel);
     pBuf = channel.view;

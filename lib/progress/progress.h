@@ -30,10 +30,7 @@ extern std::FILE* fp_windows_progress_bar;
 // holding them is closed first).
 void reset_progress();
 
-// Size and name of the shared-memory block the window program reads.
-constexpr int progress_block_size = 256;
-constexpr const char* progress_block_name = "MyFileMappingObject";
-
+// Opens the shared block (progress/progress_block.h); 0, or -1.
 int shmem_sender_open();
 // Writes "<percent + 1>\n" at the start of the block.
 void shmem_sender_gprg(int percent);
