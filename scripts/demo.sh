@@ -1,11 +1,22 @@
 #!/usr/bin/env bash
 # Builds kestrav3 and runs it as a user would, in a temporary folder: code a
 # sample file with metadata, show the metadata, restore the file, compare.
+# It installs only what building needs and builds only the program, the
+# library and the window (in build-demo/, without the tests and the
+# benchmarks), saying what it does at each step.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-bash "$top/scripts/install-deps.sh"
-cmake --workflow --preset default >/dev/null
-kestrav3="$top/build/bin/kestrav3"
+cd "$top"
+
+echo "== Checking the packages building needs (scripts/install-deps.sh build)"
+bash scripts/install-deps.sh build
+echo "== Configuring the program, the library and the window in build-demo/"
+cmake --preset demo | grep -E '^-- (The CXX compiler|Build files)' || true
+echo "== Building (each line is one step of the build)"
+cmake --build --preset demo
+kestrav3="$top/build-demo/bin/kestrav3"
+echo "== Built $kestrav3"
+echo
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -1,22 +1,48 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and the benchmarks need,
-# only those that are missing. Safe to run again and again.
+# Installs the Debian packages one part of the work needs, only those that
+# are missing. Safe to run again and again.
+#
+#   install-deps.sh build   building the program, the library and the window
+#                           (what scripts/demo.sh needs)
+#   install-deps.sh test    the build part and everything `cmake --workflow
+#                           --preset test` needs: the tests, the benchmarks
+#                           the default build compiles, and their tools
+#   install-deps.sh [all]   the test part and what the rest of CI uses: the
+#                           fuzz build, the style check, the Debian package
+#                           and the whole-program benchmark
 set -euo pipefail
 
-packages=(
+part=${1:-all}
+
+build_packages=(
   cmake ninja-build g++ pkg-config
+  gzip                             # the compressed man page
+  libx11-dev                       # the progress window
+)
+test_packages=(
   googletest libgtest-dev          # unit and command-line tests
   libbenchmark-dev libssl-dev      # benchmarks (OpenSSL is the MD5 yardstick only)
-  libx11-dev                       # the progress window
   xvfb x11-utils                   # progress window tests under a virtual display
+  valgrind util-linux e2fsprogs    # leak checks; chattr for the read-only folder test
+  man-db groff-base bsdextrautils  # the man page rendered and checked (man, groff, col)
+  bash-completion                  # the completion tested with its helpers
+)
+ci_packages=(
   clang                            # fuzz targets (libFuzzer ships with it)
   clang-format                     # the one house style, checked by CI
-  valgrind util-linux e2fsprogs    # leak checks; chattr for the read-only folder test
   openssl ccrypt bc time           # whole-program benchmark: yardsticks, arithmetic, peak memory
   dpkg-dev lintian fakeroot        # the Debian package: dependencies, checks, dpkg -i as a plain user
-  man-db groff-base bsdextrautils  # the man page rendered and checked (man, groff, col)
-  bash-completion gzip             # the completion tested with its helpers; compressed man page
 )
+
+case "$part" in
+  build) packages=("${build_packages[@]}") ;;
+  test) packages=("${build_packages[@]}" "${test_packages[@]}") ;;
+  all) packages=("${build_packages[@]}" "${test_packages[@]}" "${ci_packages[@]}") ;;
+  *)
+    echo "usage: $0 [build|test|all]" >&2
+    exit 2
+    ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do
