@@ -14,5 +14,7 @@ void clear_coder_buffers();
 void clear_header_copies();
 // The batch of groups the restore and the test read into (groups.cpp).
 void clear_group_batch();
+// Not per-run, so not cleared: the counter behind the hidden files' names
+// (files.cpp), which must differ from one run to the next.
 
 }  // namespace kestrav3

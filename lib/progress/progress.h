@@ -27,7 +27,9 @@ extern std::FILE* fp_windows_progress_bar;
 
 // Starts a run's progress from the state the library is loaded with: the
 // console line armed and closed, no window, no channel (a run that is still
-// holding them is closed first).
+// holding them is closed first). Besides the globals above this covers the
+// two that progress.cpp keeps to itself: whether the console line is open,
+// and the shared block of the channel.
 void reset_progress();
 
 // Opens the shared block (progress/progress_block.h); 0, or -1.
