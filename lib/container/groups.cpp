@@ -1,7 +1,8 @@
 #include "container/groups.h"
-#include "container/run_buffers.h"
 
 #include <cstring>
+
+#include "container/run_buffers.h"
 
 namespace kestrav3 {
 
