@@ -126,13 +126,14 @@ TEST(CraftedHeader, TheProgramFramesTheRefusals) {
     TempDir dir;
     write_crafted(dir / "c.archi", "FN=../up.bin&BLOCKSIZE=4096&NBLOCKS=1&REST=5&LENMET=0&");
     RunResult r = run_cli({"-d", "c.archi", "craft key"}, dir.path());
-    EXPECT_EQ(r.out, " \n Cannot decode the header [12]\n \n");
+    EXPECT_EQ(r.out,
+              " \n Cannot decode the header [12]\n \n c.archi: its header names a file that cannot be restored here\n");
     EXPECT_EQ(r.status, 1);
     write_crafted(dir / "c.archi", "FN=x.bin&BLOCKSIZE=5000&NBLOCKS=1&REST=5&LENMET=-4&");
     r = run_cli({"-d", "c.archi", "craft key"}, dir.path());
-    EXPECT_EQ(r.out, " \n Cannot allocate memory [3]\n \n");
+    EXPECT_EQ(r.out, " \n Cannot allocate memory [3]\n \n c.archi: its header gives a block size above 4096\n");
     r = run_cli({"-m", "c.archi", "craft key"}, dir.path());
-    EXPECT_EQ(r.out, " \n Cannot decode the header [12]\n \n\n End.\n");
+    EXPECT_EQ(r.out, " \n Cannot decode the header [12]\n \n c.archi: its header holds impossible sizes\n\n End.\n");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(entries(dir.path()), 1u);
 }

@@ -72,6 +72,10 @@ private:
     bool kept_ = false;
 };
 
+// Why path cannot be read as a file: when missing (a status call has just
+// failed), the system's text; otherwise what the name is instead.
+std::string not_a_file_cause(const char* path, bool missing);
+
 // The hidden name a restore writes first: in the restored name's folder,
 // a dot, the name (cut to leave room), a dot and six random letters or digits.
 std::string temporary_name(std::string_view path, std::string_view suffix);
