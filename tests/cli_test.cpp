@@ -94,7 +94,8 @@ TEST_F(Cli, HelpAndVersionOptionsSucceed) {
     const std::string additions = r.out.substr(help_text.size());
     for (const std::string expected :
          {"kestrav3 -t <file> <key>", "a key given as - ", "0 - done", "1 - the operation failed",
-          "2 - the command line was not understood", "3 - -t found damaged or missing blocks", "man kestrav3"})
+          "2 - the command line was not understood", "3 - -t found damaged or missing blocks",
+          "-d restored the file, but blocks failed their check", "man kestrav3"})
         EXPECT_NE(additions.find(expected), std::string::npos) << expected << " missing from:\n" << additions;
     EXPECT_EQ(additions.back(), '\n');
 
