@@ -1,7 +1,8 @@
 // kestrav3: codes, restores, tests and describes files through kestrav3lib.
 // Exit status: 0 success, 1 the operation failed, 2 the command line was not
 // understood (the help text was printed), 3 the test found a coded file not
-// intact (damaged or missing blocks, or bytes after the last group).
+// intact (damaged or missing blocks, or bytes after the last group), or the
+// restore wrote the file with blocks that failed their check.
 #include <clocale>
 #include <cstdio>
 #include <cstring>
@@ -20,10 +21,10 @@ constexpr int exit_not_intact = 3;
 
 int status_of(int result) { return result < 0 ? exit_failed : exit_ok; }
 
-int test(const char* file, const char* key) {
-    const int result = kestrav3test(file, key, 1);
-    return result < 0 ? exit_failed : result > 0 ? exit_not_intact : exit_ok;
-}
+// -t and -d: a positive result counts damaged blocks.
+int status_of_check(int result) { return result < 0 ? exit_failed : result > 0 ? exit_not_intact : exit_ok; }
+
+int test(const char* file, const char* key) { return status_of_check(kestrav3test(file, key, 1)); }
 
 int describe(const char* file, const char* key) {
     char text[3000];
@@ -63,8 +64,8 @@ bool read_key(const char* option, std::string& key) {
 int run_operation(const char* option, const char* file, const char* key) {
     if (std::strcmp(option, "-c") == 0) return status_of(kestrav3code(file, key, 1));
     if (std::strcmp(option, "-cg") == 0) return status_of(kestrav3code_g(file, key, 1));
-    if (std::strcmp(option, "-d") == 0) return status_of(kestrav3decode(file, key, 1));
-    if (std::strcmp(option, "-dg") == 0) return status_of(kestrav3decode_g(file, key, 1));
+    if (std::strcmp(option, "-d") == 0) return status_of_check(kestrav3decode(file, key, 1));
+    if (std::strcmp(option, "-dg") == 0) return status_of_check(kestrav3decode_g(file, key, 1));
     if (std::strcmp(option, "-t") == 0) return test(file, key);
     return describe(file, key);
 }
@@ -90,7 +91,8 @@ constexpr const char* help_additions =
     "Status:    0 - done (-t: every block checks out)\n"
     "           1 - the operation failed\n"
     "           2 - the command line was not understood\n"
-    "           3 - -t found damaged or missing blocks, or bytes after the end\n"
+    "           3 - -t found damaged or missing blocks, or bytes after the end;\n"
+    "               -d restored the file, but blocks failed their check\n"
     "\n"
     "Read more: man kestrav3\n"
     "           kestrav3 --help, kestrav3 --version\n"

@@ -2,6 +2,9 @@
 // exit statuses. Standard error stays empty in every case.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include "cli_support.h"
 
 namespace kestrav3::testing {
@@ -79,7 +82,8 @@ TEST_F(Cli, HelpAndVersionOptionsSucceed) {
     const std::string additions = r.out.substr(help_text.size());
     for (const std::string expected :
          {"kestrav3 -t <file> <key>", "a key given as - ", "0 - done", "1 - the operation failed",
-          "2 - the command line was not understood", "3 - -t found damaged or missing blocks", "man kestrav3"})
+          "2 - the command line was not understood", "3 - -t found damaged or missing blocks",
+          "-d restored the file, but blocks failed their check", "man kestrav3"})
         EXPECT_NE(additions.find(expected), std::string::npos) << expected << " missing from:\n" << additions;
     EXPECT_EQ(additions.back(), '\n');
 
@@ -117,14 +121,18 @@ TEST_F(Cli, UnreadableInputsAreRefusedBeforeAnythingIsPrintedOrCreated) {
     write_file(dir / "short.archi", std::string(8191, 'x'));
     fs::create_directory(dir / "folder");
 
-    EXPECT_EQ(run({"-c", "missing.bin", "key1"}).out, cannot_read);
-    EXPECT_EQ(run({"-c", "folder", "key1"}).out, cannot_read);
-    EXPECT_EQ(run({"-d", "missing.bin", "key1"}).out, cannot_read);
-    EXPECT_EQ(run({"-d", "folder", "key1"}).out, cannot_read);
-    EXPECT_EQ(run({"-d", "short.archi", "key1"}).out, cannot_read);
-    EXPECT_EQ(run({"-m", "short.archi", "key1"}).out, cannot_read + "\n End.\n");
+    // After the framed message, the file concerned and why.
+    const std::string missing = " missing.bin: " + std::string(std::strerror(ENOENT)) + "\n";
+    const std::string too_short =
+        " short.archi: is too short to be a coded file (8191 bytes; a coded file has at least 8192)\n";
+    EXPECT_EQ(run({"-c", "missing.bin", "key1"}).out, cannot_read + missing);
+    EXPECT_EQ(run({"-c", "folder", "key1"}).out, cannot_read + " folder: is a folder\n");
+    EXPECT_EQ(run({"-d", "missing.bin", "key1"}).out, cannot_read + missing);
+    EXPECT_EQ(run({"-d", "folder", "key1"}).out, cannot_read + " folder: is a folder\n");
+    EXPECT_EQ(run({"-d", "short.archi", "key1"}).out, cannot_read + too_short);
+    EXPECT_EQ(run({"-m", "short.archi", "key1"}).out, cannot_read + too_short + "\n End.\n");
     const RunResult empty = run({"-c", "empty.bin", "key1"});
-    EXPECT_EQ(empty.out, framed_message(-2));
+    EXPECT_EQ(empty.out, framed_message(-2) + " empty.bin: is empty\n");
     EXPECT_EQ(empty.status, 1);
 
     std::vector<std::string> names;
@@ -150,14 +158,14 @@ TEST_F(Cli, CodingPrintsSummaryMetaSaveAndProgress) {
     EXPECT_EQ(fs::file_size(dir / "report.pdf.archi"), 36624u);
 }
 
-TEST_F(Cli, DecodingPrintsOnlyTheProgressLine) {
+TEST_F(Cli, DecodingPrintsTheProgressLineAndTheRestoredName) {
     write_file(dir / "three.bin", pattern_bytes(3 * 4096));
     ASSERT_EQ(run({"-c", "three.bin", "key-three"}).status, 0);
     fs::rename(dir / "three.bin", dir / "three.orig");
     const RunResult r = run({"-d", "three.bin.archi", "key-three"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, std::string(13, '\b') + "progress: 33%" + std::string(13, '\b') + "progress: 66%" +
-                         std::string(14, '\b') + "progress: 100%\n");
+                         std::string(14, '\b') + "progress: 100%\n Restored:  three.bin\n");
     EXPECT_EQ(read_file(dir / "three.bin"), read_file(dir / "three.orig"));
 }
 
@@ -169,7 +177,7 @@ TEST_F(Cli, SmallFilesShowNoProgressLine) {
               "\nSave: tiny.txt.archi\n\nStart coder:\n");
     fs::remove(dir / "tiny.txt");
     r = run({"-d", "tiny.txt.archi", "abcd"});
-    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.out, " Restored:  tiny.txt\n");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(read_file(dir / "tiny.txt"), "abc");
 }
@@ -189,7 +197,8 @@ TEST_F(Cli, MetadataIsPrintedOrTheFailureEnds) {
     EXPECT_EQ(r.out, "first line\nsecond line\n\n");
     EXPECT_EQ(r.status, 0);
     r = run({"-m", "b.txt.archi", "wrong key"});
-    EXPECT_EQ(r.out, framed_message(-2) + "\n End.\n");
+    EXPECT_EQ(r.out, framed_message(-2) +
+                         " b.txt.archi: the key is wrong, or this is not a coded file\n\n End.\n");
     EXPECT_EQ(r.status, 1);
 }
 
@@ -197,10 +206,18 @@ TEST_F(Cli, WrongKeyRestoresNothing) {
     write_file(dir / "data.bin", pattern_bytes(5000));
     ASSERT_EQ(run({"-c", "data.bin", "right key"}).status, 0);
     fs::remove(dir / "data.bin");
-    const RunResult r = run({"-d", "data.bin.archi", "wrong key"});
-    EXPECT_EQ(r.out, framed_message(-2));
+    RunResult r = run({"-d", "data.bin.archi", "wrong key"});
+    EXPECT_EQ(r.out,
+              framed_message(-2) + " data.bin.archi: the key is wrong, or this is not a coded file\n");
+    EXPECT_EQ(r.status, 1);
+    // A key read from a Windows text file keeps its carriage return.
+    r = run({"-d", "data.bin.archi", "right key\r"});
+    EXPECT_EQ(r.out,
+              framed_message(-2) +
+                  " data.bin.archi: the key is wrong (it ends in a carriage return), or this is not a coded file\n");
     EXPECT_EQ(r.status, 1);
     EXPECT_FALSE(fs::exists(dir / "data.bin"));
+    EXPECT_FALSE(fs::exists(dir / "data.bin.err"));
 }
 
 TEST_F(Cli, CodedNameIsSafeAsciiAndStoredNameKeepsTheOriginal) {
@@ -225,13 +242,15 @@ TEST_F(Cli, CodedNameIsSafeAsciiAndStoredNameKeepsTheOriginal) {
     }
 }
 
-TEST_F(Cli, AnAmpersandEndsTheStoredName) {
-    // The name is stored unescaped, and a reader takes it up to the '&'.
+TEST_F(Cli, AnAmpersandIsPartOfTheStoredName) {
+    // The name is stored unescaped; a reader takes it by the record's shape.
     write_file(dir / "a&b.txt", "ampersand");
     const RunResult r = run({"-c", "a&b.txt", "abcd"});
     EXPECT_NE(r.out.find("\nSave: a_b.txt.archi\n"), std::string::npos) << r.out;
+    fs::remove(dir / "a&b.txt");
     ASSERT_EQ(run({"-d", "a_b.txt.archi", "abcd"}).status, 0);
-    EXPECT_EQ(read_file(dir / "a"), "ampersand");
+    EXPECT_EQ(read_file(dir / "a&b.txt"), "ampersand");
+    EXPECT_FALSE(fs::exists(dir / "a"));
 }
 
 TEST_F(Cli, PathsWithFoldersCodeBesideTheFileAndRestoreBesideTheCodedFile) {

@@ -6,7 +6,10 @@
 #include <unistd.h>
 #endif
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
+#include <set>
 
 #include "cli_support.h"
 
@@ -19,6 +22,15 @@ const std::string cannot_read = framed_message(-1);
 bool ends_with(const std::string& text, const std::string& tail) {
     return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
+
+std::set<std::string> listing(const fs::path& dir) {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir)) names.insert(entry.path().filename().string());
+    return names;
+}
+
+// The line after a framed message that names the file and the cause.
+std::string detail(const std::string& file, const std::string& cause) { return " " + file + ": " + cause + "\n"; }
 
 class Faults : public ::testing::Test {
 protected:
@@ -49,11 +61,12 @@ TEST_F(Faults, AFullDiskAtEveryStageOfCoding) {
           std::uint64_t{header_end + 2 * group + 4000}, std::uint64_t{header_end + nblocks * group + 90}}) {
         const RunResult r = run_cli({"-c", "f.bin", "fault key"}, dir.path(), limit);
         EXPECT_EQ(r.status, 1) << limit;
-        EXPECT_TRUE(ends_with(r.out, io_stopped)) << limit << ": " << r.out;
+        EXPECT_TRUE(ends_with(r.out, io_stopped + detail("f.bin.archi", std::strerror(EFBIG))))
+            << limit << ": " << r.out;
         EXPECT_EQ(r.err, "");
-        // The coder leaves what it wrote; every write was flushed.
-        ASSERT_TRUE(fs::exists(dir / "f.bin.archi"));
-        EXPECT_EQ(fs::file_size(dir / "f.bin.archi"), limit) << limit;
+        // The hidden file is removed; the earlier coded file stays as it was.
+        EXPECT_TRUE(read_file(dir / "f.bin.archi") == coded) << limit;
+        EXPECT_EQ(listing(dir.path()), (std::set<std::string>{"f.bin", "f.bin.archi"})) << limit;
         EXPECT_EQ(read_file(dir / "f.bin").size(), plain.size()) << "the input must stay untouched";
     }
 }
@@ -63,8 +76,8 @@ TEST_F(Faults, AFullDiskWhileRestoringLeavesNoPartialOutput) {
          {std::uint64_t{1}, std::uint64_t{4095}, std::uint64_t{4096 + 10}, std::uint64_t{3 * 4096 + 50}}) {
         const RunResult r = decode(limit);
         EXPECT_EQ(r.status, 1) << limit;
-        EXPECT_TRUE(ends_with(r.out, io_stopped)) << limit << ": " << r.out;
-        EXPECT_FALSE(fs::exists(dir / "f.bin")) << limit;
+        EXPECT_TRUE(ends_with(r.out, io_stopped + detail("f.bin", std::strerror(EFBIG)))) << limit << ": " << r.out;
+        EXPECT_EQ(listing(dir.path()), (std::set<std::string>{"f.bin.archi", "f.orig"})) << limit;
     }
     EXPECT_EQ(decode().status, 0);
     EXPECT_TRUE(read_file(dir / "f.bin") == plain);
@@ -86,11 +99,15 @@ TEST_F(Faults, TruncationAtEveryBoundaryAndInsideEveryChunk) {
         write_file(dir / "f.bin.archi", coded.substr(0, length));
         const RunResult r = decode();
         EXPECT_EQ(r.status, 1) << length;
-        EXPECT_TRUE(ends_with(r.out, io_stopped)) << length;
-        EXPECT_FALSE(fs::exists(dir / "f.bin")) << length;
+        const std::string cause = length < header_end ? "ends inside its header" : "ends before its last block";
+        EXPECT_TRUE(ends_with(r.out, io_stopped + detail("f.bin.archi", cause))) << length << ": " << r.out;
+        // Neither the restored file nor a log.
+        EXPECT_EQ(listing(dir.path()), (std::set<std::string>{"f.bin.archi", "f.orig"})) << length;
     }
     write_file(dir / "f.bin.archi", coded.substr(0, 8191));
-    EXPECT_EQ(decode().out, cannot_read);
+    EXPECT_EQ(decode().out, cannot_read + detail("f.bin.archi",
+                                                 "is too short to be a coded file (8191 bytes; a coded "
+                                                 "file has at least 8192)"));
 }
 
 TEST_F(Faults, DamageInEveryDataRegionIsLoggedAgainstItsBlock) {
@@ -106,7 +123,7 @@ TEST_F(Faults, DamageInEveryDataRegionIsLoggedAgainstItsBlock) {
         write_file(dir / "f.bin.archi", bytes);
         fs::remove(dir / "f.bin.err");
         const RunResult r = decode();
-        EXPECT_EQ(r.status, 0) << offset;
+        EXPECT_EQ(r.status, 3) << offset;
         EXPECT_EQ(read_text_file(dir / "f.bin.err"), logged) << offset;
         EXPECT_EQ(fs::file_size(dir / "f.bin"), plain.size());
     }
@@ -138,7 +155,7 @@ TEST_F(Faults, UnwritableOutputsAreReportedAndNothingIsLost) {
     write_file(dir / "f.bin" / "keep.txt", "kept");
     RunResult r = decode();
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, cannot_read);
+    EXPECT_EQ(r.out, cannot_read + detail("f.bin", "is a folder"));
     EXPECT_EQ(read_file(dir / "f.bin" / "keep.txt"), "kept");
     fs::remove_all(dir / "f.bin");
 
@@ -147,10 +164,10 @@ TEST_F(Faults, UnwritableOutputsAreReportedAndNothingIsLost) {
     const fs::path fifo = dir / "pipe";
     ASSERT_EQ(std::system(("mkfifo '" + fifo.string() + "'").c_str()), 0);
     r = run_cli({"-c", "pipe", "fault key"}, dir.path());
-    EXPECT_EQ(r.out, cannot_read);
+    EXPECT_EQ(r.out, cannot_read + detail("pipe", "is not a regular file"));
     EXPECT_EQ(r.status, 1);
     r = run_cli({"-d", "pipe", "fault key"}, dir.path());
-    EXPECT_EQ(r.out, cannot_read);
+    EXPECT_EQ(r.out, cannot_read + detail("pipe", "is not a regular file"));
 #endif
 }
 
@@ -170,10 +187,12 @@ TEST_F(Faults, AReadOnlyFolderIsReported) {
     if (immutable) std::system(("chattr -i '" + ro + "'").c_str());
     fs::permissions(dir / "ro", fs::perms::owner_all);
     if (!immutable && geteuid() == 0) GTEST_SKIP() << "no way to make a folder read-only for root here";
+    // A folder that cannot be written to is a write failure, and says why.
+    const std::string why = std::strerror(immutable ? EPERM : EACCES);
     EXPECT_EQ(d.status, 1);
-    EXPECT_EQ(d.out, cannot_read);
+    EXPECT_EQ(d.out, io_stopped + detail("ro/f.bin", "cannot be created: " + why));
     EXPECT_EQ(c.status, 1);
-    EXPECT_TRUE(ends_with(c.out, cannot_read)) << c.out;
+    EXPECT_TRUE(ends_with(c.out, io_stopped + detail("ro/g.bin.archi", "cannot be created: " + why))) << c.out;
     EXPECT_FALSE(fs::exists(dir / "ro" / "f.bin"));
     EXPECT_FALSE(fs::exists(dir / "ro" / "g.bin.archi"));
 }
@@ -181,14 +200,17 @@ TEST_F(Faults, AReadOnlyFolderIsReported) {
 TEST(Shrinking, AFileThatShrinksWhileItIsCodedStopsTheRun) {
     TempDir dir;
     write_file(dir / "s.bin", pattern_bytes(64 * 1024 * 1024));
-    // Cut the file to 2 MiB once the coded file exists, long before the
+    // Cut the file to 2 MiB once the coding is under way, long before the
     // coder has read that far.
-    const RunResult r = run_cli_when({"-c", "s.bin", "shrink key"}, dir.path(), dir / "s.bin.archi",
-                                     [&](int) { fs::resize_file(dir / "s.bin", 2 * 1024 * 1024 + 100); });
+    const RunResult r = run_cli_when_ready(
+        {"-c", "s.bin", "shrink key"}, dir.path(), [&] { return hidden_file_of(dir.path(), "s.bin.archi"); },
+        [&](int) { fs::resize_file(dir / "s.bin", 2 * 1024 * 1024 + 100); });
     EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(ends_with(r.out, io_stopped)) << r.out.substr(r.out.size() > 300 ? r.out.size() - 300 : 0);
-    // What was coded before the short read stays, as for any coder failure.
-    EXPECT_LT(fs::file_size(dir / "s.bin.archi"), coded_size(64 * 1024 * 1024));
+    EXPECT_TRUE(ends_with(r.out, " \n File changed while it was coded [15]\n \n" +
+                                     detail("s.bin", "ended before the size it had when coding began")))
+        << r.out.substr(r.out.size() > 300 ? r.out.size() - 300 : 0);
+    // Nothing of the failed coding is left.
+    EXPECT_EQ(listing(dir.path()), std::set<std::string>{"s.bin"});
 }
 
 TEST(Interrupted, AnInterruptedRestoreRemovesItsPartialOutput) {
@@ -205,12 +227,18 @@ TEST(Interrupted, AnInterruptedRestoreRemovesItsPartialOutput) {
         EXPECT_FALSE(fs::exists(dir / "big.bin")) << "signal " << sig;
         EXPECT_FALSE(writing()) << "signal " << sig << " left the hidden file";
     }
-    // An interrupted coding leaves its partial output, as any failed coding.
+    // An interrupted re-coding removes its hidden file and keeps the earlier
+    // coded file as it was.
     fs::rename(dir / "big.orig", dir / "big.bin");
-    fs::remove(dir / "big.bin.archi");
-    const RunResult r = run_cli_signalled({"-c", "big.bin", "signal key"}, dir.path(), dir / "big.bin.archi", SIGINT);
-    EXPECT_EQ(r.status, 128 + SIGINT);
-    EXPECT_TRUE(fs::exists(dir / "big.bin.archi"));
+    const std::string earlier = read_file(dir / "big.bin.archi");
+    const auto coding = [&] { return hidden_file_of(dir.path(), "big.bin.archi"); };
+    for (const int sig : {SIGINT, SIGTERM}) {
+        const RunResult r =
+            run_cli_when_ready({"-c", "big.bin", "signal key"}, dir.path(), coding, [sig](int pid) { kill(pid, sig); });
+        EXPECT_EQ(r.status, 128 + sig);
+        EXPECT_TRUE(read_file(dir / "big.bin.archi") == earlier) << "signal " << sig;
+        EXPECT_EQ(listing(dir.path()), (std::set<std::string>{"big.bin", "big.bin.archi"})) << "signal " << sig;
+    }
 }
 #endif
 

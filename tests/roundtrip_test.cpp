@@ -59,12 +59,15 @@ TEST(RoundTrip, TwoCodingsDifferButRestoreTheSameFile) {
     }
 }
 
-TEST(RoundTrip, ExistingOutputsAreReplaced) {
+TEST(RoundTrip, ExistingOutputsAreReplacedWhenTheyAreTheirOwn) {
     TempDir dir;
+    write_file(dir / "x.bin", "old content");
+    ASSERT_EQ(run_cli({"-c", "x.bin", "abcd"}, dir.path()).status, 0);
+    // The input's own earlier coded file is replaced.
     write_file(dir / "x.bin", "new content");
-    write_file(dir / "x.bin.archi", std::string(100000, 'o'));
     ASSERT_EQ(run_cli({"-c", "x.bin", "abcd"}, dir.path()).status, 0);
     EXPECT_EQ(fs::file_size(dir / "x.bin.archi"), coded_size(11));
+    // The file the coded file is named after is replaced by the restore.
     write_file(dir / "x.bin", std::string(50000, 'o'));
     ASSERT_EQ(run_cli({"-d", "x.bin.archi", "abcd"}, dir.path()).status, 0);
     EXPECT_EQ(read_file(dir / "x.bin"), "new content");

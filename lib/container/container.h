@@ -9,7 +9,8 @@ namespace kestrav3 {
 
 // Codes the file at path into <base name>.archi beside it.
 int combine_streams(const char* path, const char* key);
-// Restores the plain file from the coded file at path, into its folder.
+// Restores the plain file from the coded file at path, into its folder:
+// the count of damaged blocks (0 when intact), or a negative error code.
 int decode_streams(const char* path, const char* key);
 // Fills text (at least 3000 bytes) with the coded file's metadata.
 int decode_met(const char* path, const char* key, char* text);
@@ -18,8 +19,5 @@ int decode_met(const char* path, const char* key, char* text);
 // value, or -1 and "NULL". The search is a plain substring search for
 // "name=", confined to the record.
 int select_value(std::string_view record, std::string_view name, std::string& out);
-
-// Appends "<number>\n" to <name>.err. Returns 0.
-int write_hash_error_to_file(const std::string& name, long long number);
 
 }  // namespace kestrav3

@@ -18,6 +18,7 @@
 #include "md5/md5.h"
 #include "platform/platform.h"
 #include "random/fast_noise.h"
+#include "shared/failure.h"
 #include "shared/options.h"
 #include "shared/results.h"
 #include "textconv/native_text.h"
@@ -34,14 +35,17 @@ struct Plan {
     long long nblocks;
     int rest;
     bool dense;
+    platform::FileStamp before;  // the input as it was when its size was taken
 };
 
 int plan_file(const char* path, Plan& plan) {
     const platform::PathInfo info = platform::path_info(path);
-    if (info.kind != platform::PathKind::regular) return ERR_READ;
-    if (info.size <= 0) return ERR_EMPTY;
-    if (info.size / BLOCK_SIZE > max_blocks) return ERR_READ;
-    plan = {info.size, info.size / BLOCK_SIZE, static_cast<int>(info.size % BLOCK_SIZE), info.size <= dense_limit};
+    if (info.kind != platform::PathKind::regular)
+        return fail(ERR_READ, path, not_a_file_cause(path, info.kind == platform::PathKind::missing));
+    if (info.size <= 0) return fail(ERR_EMPTY, path, "is empty");
+    if (info.size / BLOCK_SIZE > max_blocks) return fail(ERR_READ, path, "is too large to be coded");
+    plan = {info.size, info.size / BLOCK_SIZE, static_cast<int>(info.size % BLOCK_SIZE), info.size <= dense_limit,
+            platform::file_stamp(path)};
     return 0;
 }
 
@@ -73,11 +77,16 @@ std::string read_metadata(const char* path) {
     return text;
 }
 
-// The name stored in the record: the base name, as UTF-8 when converting.
-int stored_name(std::string_view base, std::string& name) {
-    if (base.size() + 6 > max_stored_name) return ERR_NAME_TOO_LONG;
-    name = code_utf8 == 1 ? native_to_utf8(base) : std::string(base);
-    return name.size() > max_stored_name ? ERR_NAME_TOO_LONG : 0;
+// The name stored in the record (the base name, as UTF-8 when converting)
+// and the coded file's name; both must fit, the coded one in a folder.
+int coded_names(const char* path, std::string& stored, std::string& coded) {
+    const std::string_view base = base_name(path);
+    constexpr std::string_view too_long = "its name is too long to be stored, or its coded name too long for a folder";
+    if (base.size() + 6 > max_stored_name) return fail(ERR_NAME_TOO_LONG, path, too_long);
+    stored = code_utf8 == 1 ? native_to_utf8(base) : std::string(base);
+    coded = safe_ascii_name(std::string(base) + ".archi");
+    if (stored.size() > max_stored_name || coded.size() > max_file_name) return fail(ERR_NAME_TOO_LONG, path, too_long);
+    return 0;
 }
 
 int code_and_write(std::FILE* out, std::uint8_t* data, int n, bool dense) {
@@ -196,7 +205,14 @@ int write_batch(std::FILE* out, const Batch& batch, int count) {
     return platform::write_gathered(out, pieces.data(), 4 * static_cast<std::size_t>(count)) ? 0 : ERR_IO_STOPPED;
 }
 
-int write_blocks(std::FILE* in, std::FILE* out, const Plan& plan) {
+// A read that ends early: the input is shorter than its size said (it
+// changed), or the system reported an error.
+int read_ended(const char* path, std::FILE* in) {
+    if (std::ferror(in)) return fail(ERR_IO_STOPPED, path, platform::last_error_text());
+    return fail(ERR_INPUT_CHANGED, path, "ended before the size it had when coding began");
+}
+
+int write_blocks(const char* path, std::FILE* in, std::FILE* out, const Plan& plan) {
     Batch& batch = coder_batch;
     ProgressSteps progress(plan.nblocks);
     progress.open_window(win_progress_onoff != 0);
@@ -211,49 +227,77 @@ int write_blocks(std::FILE* in, std::FILE* out, const Plan& plan) {
         for (int k = 0; k < coded; ++k) progress.block_done(first + k);
         if (result != 0) return result;
         // The groups read whole are written before a short read ends the run.
-        if (count < want) return ERR_IO_STOPPED;
+        if (count < want) return read_ended(path, in);
     }
     return 0;
 }
 
-int write_rest(std::FILE* in, std::FILE* out, const Plan& plan) {
+int write_rest(const char* path, std::FILE* in, std::FILE* out, const Plan& plan) {
     Block& block = coder_rest;
     if (plan.rest == 0) return 0;
-    if (!read_plain(in, block.data(), plan.rest)) return ERR_IO_STOPPED;
+    if (!read_plain(in, block.data(), plan.rest)) return read_ended(path, in);
     const int result = write_record(out, block.data(), plan.rest, plan.dense);
     return result != 0 ? result : code_and_write(out, block.data(), plan.rest, plan.dense);
 }
 
-// The coded file is always created new. Whatever has its name goes first:
-// a link is removed, never written through, and a second name of the input
-// is dropped, not truncated. The input's only name is refused.
-int clear_output_name(const char* path, const std::string& out_path) {
-    switch (platform::entry_kind(out_path.c_str())) {
-    case platform::EntryKind::missing: return 0;
-    case platform::EntryKind::directory: return ERR_READ;
-    default: break;
-    }
-    if (platform::only_name_of(out_path.c_str(), path)) return ERR_NAME_REFUSED;
-    return platform::remove_entry(out_path.c_str()) ? 0 : ERR_READ;
+// True when the coded file at out_path is this input's own earlier one: a
+// regular file (no link) that opens with this key and stores this name.
+bool own_archive(const char* out_path, const char* key, const std::string& stored) {
+    if (platform::entry_kind(out_path) != platform::EntryKind::file) return false;
+    Stream old;
+    HeaderRecord record;
+    return open_coded_file(out_path, key, RecordUse::metadata, ERR_READ, old, record) == 0 && record.name == stored;
 }
 
-// Opens both files and writes everything; the output stays on failure.
+// The coded file replaces only this input's own earlier coded file; a
+// folder, a link, another file's coded file, one made with another key, or
+// the input itself under that name are refused before anything is written.
+int check_coded_name(const char* path, const std::string& out_path, const char* key, const std::string& stored) {
+    switch (platform::entry_kind(out_path.c_str())) {
+    case platform::EntryKind::missing: return 0;
+    case platform::EntryKind::directory: return fail(ERR_READ, out_path, "is a folder");
+    default: break;
+    }
+    if (platform::only_name_of(out_path.c_str(), path))
+        return fail(ERR_NAME_REFUSED, out_path, "is the file to be coded");
+    if (own_archive(out_path.c_str(), key, stored)) return 0;
+    return fail(ERR_OTHER_ARCHIVE, out_path,
+                "is not this file's coded file with this key; to go on, remove or rename it");
+}
+
+// The input's bytes are all read and it is still the file it was.
+int check_unchanged(const char* path, std::FILE* in, const Plan& plan) {
+    if (std::fgetc(in) != EOF || !platform::same_stamp(plan.before, platform::file_stamp(path)))
+        return fail(ERR_INPUT_CHANGED, path, "was written to or replaced while it was coded");
+    return 0;
+}
+
+// Writes the coded file into a hidden file beside its name, renamed over it
+// only when complete and the input unchanged; on failure the hidden file is
+// removed and whatever had the name stays.
 int code_file(const char* path, const std::string& out_path, const char* key, const Plan& plan,
               const HeaderBlock& header) {
+    platform::clear_last_error();
     Stream in = Stream::reader(path, batch_bytes);
-    if (!in) return ERR_READ;
-    int result = clear_output_name(path, out_path);
-    if (result != 0) return result;
-    Stream out(platform::create_new(out_path.c_str()));
-    if (!out) return ERR_READ;
+    if (!in) return fail(ERR_READ, path, platform::last_error_text());
+    PartialOutput out(out_path);
+    if (!out) return fail(ERR_IO_STOPPED, out_path, "cannot be created: " + platform::last_error_text());
 
+    // A failure that names no file yet is the coded file's: a write refused.
+    const auto failed = [&](int code) {
+        return failure_detail.file.empty() ? fail(code, out_path, platform::last_error_text()) : code;
+    };
     gen_kmatrix(key);
-    result = write_headers(out.get(), header, plan.dense);
-    if (result != 0) return result;
+    int result = write_headers(out.get(), header, plan.dense);
+    if (result != 0) return failed(result);
     std::puts("\nStart coder:");
-    if (plan.nblocks > 0 && (result = write_blocks(in.get(), out.get(), plan)) != 0) return result;
-    if ((result = write_rest(in.get(), out.get(), plan)) != 0) return result;
-    return out.close() ? 0 : ERR_IO_STOPPED;
+    if (plan.nblocks > 0 && (result = write_blocks(path, in.get(), out.get(), plan)) != 0) return failed(result);
+    if ((result = write_rest(path, in.get(), out.get(), plan)) != 0) return failed(result);
+    if ((result = check_unchanged(path, in.get(), plan)) != 0) return result;
+    in.close();
+    platform::clear_last_error();
+    if ((result = out.keep()) != 0) return fail(result, out_path, platform::last_error_text());
+    return 0;
 }
 
 }  // namespace
@@ -266,19 +310,21 @@ void clear_coder_buffers() {
 
 int combine_streams(const char* path, const char* key) {
     Plan plan{};
+    std::string name, out_name;
     int result = check_key(key);
     if (result == 0) result = plan_file(path, plan);
     // A name the decoder would not restore is refused before anything shows.
-    if (result == 0 && !restorable_name(base_name(path))) result = ERR_NAME_REFUSED;
+    if (result == 0 && !restorable_name(base_name(path)))
+        result = fail(ERR_NAME_REFUSED, path, "its name holds a character that cannot be restored");
+    if (result == 0) result = coded_names(path, name, out_name);
+    const std::string out_path = std::string(directory_part(path)) + out_name;
+    if (result == 0) result = check_coded_name(path, out_path, key, name);
     if (result != 0) return result;
     print_summary(plan);
 
     const std::string metadata = read_metadata(path);
     std::printf("Meta:    %d chars\n", static_cast<int>(metadata.size()));
 
-    const std::string_view base = base_name(path);
-    std::string name;
-    if ((result = stored_name(base, name)) != 0) return result;
     HeaderBlock& header = coder_header;
     HeaderRecord record;
     record.name = name;
@@ -289,10 +335,9 @@ int combine_streams(const char* path, const char* key) {
     record.metadata = metadata;
     build_header_block(header, record);
 
-    const std::string out_name = safe_ascii_name(std::string(base) + ".archi");
     std::setlocale(LC_ALL, "");
     std::printf("\nSave: %s\n", out_name.c_str());
-    return code_file(path, std::string(directory_part(path)) + out_name, key, plan, header);
+    return code_file(path, out_path, key, plan, header);
 }
 
 }  // namespace kestrav3

@@ -34,6 +34,11 @@ bool Stream::close() {
     return ok;
 }
 
+std::string not_a_file_cause(const char* path, bool missing) {
+    if (missing) return platform::last_error_text();
+    return platform::entry_kind(path) == platform::EntryKind::directory ? "is a folder" : "is not a regular file";
+}
+
 // Room left in a 255-byte name for the dot, a second dot and the six letters.
 constexpr std::size_t temporary_stem = 240;
 

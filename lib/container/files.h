@@ -1,5 +1,6 @@
-// The files a run owns: open streams closed on every way out, and a
-// restore's output, written under a hidden name and renamed when complete.
+// The files a run owns: open streams closed on every way out, and the
+// output of a coding or a restore, written under a hidden name and renamed
+// when complete.
 #pragma once
 #include <cstdio>
 #include <memory>
@@ -45,8 +46,8 @@ private:
     std::unique_ptr<char[]> buffer_;
 };
 
-// A restore's output. It is written into a new hidden file beside the
-// restored name and renamed over that name only once it is complete, so
+// The output of a coding or a restore. It is written into a new hidden file
+// beside its name and renamed over that name only once it is complete, so
 // whatever had the name stays untouched unless the restore succeeds, and a
 // link there is replaced, never written through. Unless kept, the hidden
 // file is closed and removed on scope exit; an interrupt removes it too.
@@ -59,9 +60,9 @@ public:
 
     explicit operator bool() const { return static_cast<bool>(stream_); }
     std::FILE* get() const { return stream_.get(); }
-    // The restored name.
+    // The name it is written for.
     const std::string& path() const { return path_; }
-    // Closes the finished file and renames it over the restored name: 0, or
+    // Closes the finished file and renames it over its name: 0, or
     // ERR_IO_STOPPED when closing failed, ERR_READ when the rename did.
     int keep();
 
@@ -72,7 +73,11 @@ private:
     bool kept_ = false;
 };
 
-// The hidden name a restore writes first: in the restored name's folder,
+// Why path cannot be read as a file: when missing (a status call has just
+// failed), the system's text; otherwise what the name is instead.
+std::string not_a_file_cause(const char* path, bool missing);
+
+// The hidden name a coding or a restore writes first: in the restored name's folder,
 // a dot, the name (cut to leave room), a dot and six random letters or digits.
 std::string temporary_name(std::string_view path, std::string_view suffix);
 

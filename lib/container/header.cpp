@@ -13,6 +13,7 @@
 #include "container/names.h"
 #include "container/run_buffers.h"
 #include "platform/platform.h"
+#include "shared/failure.h"
 #include "shared/options.h"
 #include "shared/results.h"
 #include "textconv/native_text.h"
@@ -44,15 +45,66 @@ int read_header_copies(std::FILE* in, HeaderBlock& copy1, HeaderBlock& copy2, in
     return result != 0 ? result : read_chunk(in, copy2.data(), BLOCK_SIZE, ERR_READ, short_read_result);
 }
 
+namespace {
+
+// Digits, then the next key's "&" (or the end): the rest after it.
+bool take_digits(std::string_view& text, std::string_view& value) {
+    std::size_t n = 0;
+    while (n < text.size() && text[n] >= '0' && text[n] <= '9') ++n;
+    if (n == 0 || n >= text.size() || text[n] != '&') return false;
+    value = text.substr(0, n);
+    text.remove_prefix(n);
+    return true;
+}
+
+bool take(std::string_view& text, std::string_view literal) {
+    if (text.substr(0, literal.size()) != literal) return false;
+    text.remove_prefix(literal.size());
+    return true;
+}
+
+}  // namespace
+
+std::optional<std::string_view> RecordFields::field(std::string_view key) const {
+    if (key == "FN") return name;
+    if (key == "BLOCKSIZE") return blocksize;
+    if (key == "NBLOCKS") return nblocks;
+    if (key == "REST") return rest;
+    if (key == "LENMET") return lenmet;
+    return std::nullopt;
+}
+
+std::optional<RecordFields> record_fields(std::string_view record) {
+    if (record.substr(0, 3) != "FN=") return std::nullopt;
+    // The tail holds digits only, so its "&BLOCKSIZE=" is the last one.
+    const std::size_t tail = record.rfind("&BLOCKSIZE=");
+    if (tail == std::string_view::npos || tail < 3) return std::nullopt;
+    RecordFields fields;
+    fields.name = record.substr(3, tail - 3);
+    std::string_view rest = record.substr(tail);
+    if (!take(rest, "&BLOCKSIZE=") || !take_digits(rest, fields.blocksize) || !take(rest, "&NBLOCKS=") ||
+        !take_digits(rest, fields.nblocks) || !take(rest, "&REST=") || !take_digits(rest, fields.rest) ||
+        !take(rest, "&LENMET=") || !take_digits(rest, fields.lenmet) || rest != "&")
+        return std::nullopt;
+    return fields;
+}
+
+std::optional<std::string> copy_field(const HeaderBlock& copy, std::string_view name) {
+    const std::string_view record = record_text(copy);
+    if (const auto fields = record_fields(record)) {
+        if (const auto value = fields->field(name)) return std::string(*value);
+    }
+    std::string value;
+    select_value(record, name, value);
+    if (value == "NULL") return std::nullopt;
+    return value;
+}
+
 std::optional<std::string> lookup_field(const HeaderBlock& copy1, const HeaderBlock& copy2, std::string_view name,
                                         bool* from_copy2) {
-    std::string value;
-    select_value(record_text(copy1), name, value);
-    if (value == "NULL") {
-        select_value(record_text(copy2), name, value);
-        if (value != "NULL" && from_copy2 != nullptr) *from_copy2 = true;
-    }
-    if (value == "NULL") return std::nullopt;
+    if (auto value = copy_field(copy1, name)) return value;
+    auto value = copy_field(copy2, name);
+    if (value && from_copy2 != nullptr) *from_copy2 = true;
     return value;
 }
 
@@ -96,9 +148,9 @@ int read_geometry(FieldReader& fields, HeaderRecord& record) {
     record.name = code_utf8 == 1 ? utf8_to_native(name.c_str(), static_cast<int>(name.size())) : name;
     if (record.blocksize > BLOCK_SIZE) return ERR_NOMEM;
     if (record.blocksize <= 0 || record.nblocks < 0 || record.nblocks > max_blocks || record.rest < 0 ||
-        record.rest > BLOCK_SIZE || !restorable_name(record.name))
+        record.rest > BLOCK_SIZE)
         return ERR_HEADER;
-    return 0;
+    return restorable_name(record.name) ? 0 : ERR_NAME_REFUSED;
 }
 
 int read_metadata_length(FieldReader& fields, const HeaderBlock& copy1, HeaderRecord& record) {
@@ -109,6 +161,23 @@ int read_metadata_length(FieldReader& fields, const HeaderBlock& copy1, HeaderRe
     record.metadata.assign(reinterpret_cast<const char*>(copy1.data()) + metadata_offset,
                            static_cast<std::size_t>(record.lenmet) + 1);
     return 0;
+}
+
+// The detail of a header that decoded into no usable record.
+int refuse_record(int result, const char* path, const char* key) {
+    switch (result) {
+    case ERR_EMPTY: {
+        const std::string_view k(key);
+        // A key read from a file written on Windows often keeps its line's end.
+        const bool cr = !k.empty() && k.back() == '\r';
+        return fail(result, path,
+                    cr ? "the key is wrong (it ends in a carriage return), or this is not a coded file"
+                       : "the key is wrong, or this is not a coded file");
+    }
+    case ERR_NOMEM: return fail(result, path, "its header gives a block size above 4096");
+    case ERR_NAME_REFUSED: return fail(ERR_HEADER, path, "its header names a file that cannot be restored here");
+    default: return result == 0 ? 0 : fail(result, path, "its header holds impossible sizes");
+    }
 }
 
 }  // namespace
@@ -125,24 +194,43 @@ bool holds_first_header(const char* path) {
     return info.kind == platform::PathKind::regular && info.size >= 2 * BLOCK_SIZE;
 }
 
+namespace {
+
+// ERR_READ with its cause for a name that holds no first header copy.
+int check_coded_size(const char* path) {
+    const platform::PathInfo info = platform::path_info(path);
+    if (info.kind != platform::PathKind::regular)
+        return fail(ERR_READ, path, not_a_file_cause(path, info.kind == platform::PathKind::missing));
+    if (info.size < 2 * BLOCK_SIZE)
+        return fail(ERR_READ, path,
+                    "is too short to be a coded file (" + std::to_string(info.size) +
+                        " bytes; a coded file has at least " + std::to_string(2 * BLOCK_SIZE) + ")");
+    return 0;
+}
+
+}  // namespace
+
 int open_coded_file(const char* path, const char* key, RecordUse use, int short_read_result, Stream& in,
                     HeaderRecord& record) {
     int result = check_key(key);
     if (result != 0) return result;
-    if (!holds_first_header(path)) return ERR_READ;
+    if ((result = check_coded_size(path)) != 0) return result;
 
     gen_kmatrix(key);
     // No buffer: each batch of groups is read straight into the batch, in
     // one call of its own size.
+    platform::clear_last_error();
     in = Stream::reader(path, 0);
-    if (!in) return ERR_READ;
+    if (!in) return fail(ERR_READ, path, platform::last_error_text());
     HeaderBlock& copy1 = header_copies[0];
     HeaderBlock& copy2 = header_copies[1];
-    if ((result = read_header_copies(in.get(), copy1, copy2, short_read_result)) != 0) return result;
+    if ((result = read_header_copies(in.get(), copy1, copy2, short_read_result)) != 0)
+        return fail(result, path, std::ferror(in.get()) ? platform::last_error_text() : "ends inside its header");
 
     record = HeaderRecord{};
     FieldReader fields(copy1, copy2, record);
-    return use == RecordUse::blocks ? read_geometry(fields, record) : read_metadata_length(fields, copy1, record);
+    result = use == RecordUse::blocks ? read_geometry(fields, record) : read_metadata_length(fields, copy1, record);
+    return refuse_record(result, path, key);
 }
 
 long long parse_number(std::string_view text) {

@@ -31,6 +31,21 @@ std::string_view record_text(const HeaderBlock& copy);
 // error gives ERR_READ; a file ending inside them gives short_read_result.
 int read_header_copies(std::FILE* in, HeaderBlock& copy1, HeaderBlock& copy2, int short_read_result);
 
+// The five fields of a record text, when it has the shape every coder
+// writes: "FN=" name "&BLOCKSIZE=" digits "&NBLOCKS=" digits "&REST="
+// digits "&LENMET=" digits "&" and nothing after. Only the name may hold
+// "&" or "=", so it is everything between "FN=" and that tail.
+struct RecordFields {
+    std::string_view name, blocksize, nblocks, rest, lenmet;
+    // The named field's value ("FN", "BLOCKSIZE", ...); nothing for another name.
+    std::optional<std::string_view> field(std::string_view key) const;
+};
+std::optional<RecordFields> record_fields(std::string_view record);
+
+// A field of one copy: by the record's shape when it has it, else (a
+// damaged copy) by select_value; nothing when the copy lacks the field.
+std::optional<std::string> copy_field(const HeaderBlock& copy, std::string_view name);
+
 // The field from copy 1, or from copy 2 when copy 1 lacks it (then
 // *from_copy2 is set, when given); nothing when neither has it.
 std::optional<std::string> lookup_field(const HeaderBlock& copy1, const HeaderBlock& copy2, std::string_view name,

@@ -16,6 +16,12 @@ public:
     void add(long long number) { add_run(number, number); }
     void add_run(long long first, long long last);
     long long count() const { return count_; }
+    // Calls f with every number, in ascending order.
+    template <typename F>
+    void for_each(F&& f) const {
+        for (const auto& [first, last] : runs_)
+            for (long long n = first; n <= last; ++n) f(n);
+    }
     // "none", or the numbers separated by spaces, a run of three or more
     // written as first-last.
     std::string text() const;

@@ -4,7 +4,7 @@
  * Texts are NUL-terminated 8-bit strings owned by the caller. The report flag
  * asks, when it is 1, for the console progress line and the framed message of
  * a failure. Results are 0 on success and a negative error code otherwise
- * (kestrav3test also returns a positive count, see there).
+ * (kestrav3test and the restores also return a positive count, see there).
  * Calls must not overlap: the library keeps its working state process-wide.
  */
 #ifndef KESTRAV3LIB_H
@@ -28,7 +28,10 @@ extern "C" {
 KESTRAV3_API int kestrav3code(const char* file, const char* key, int report);
 KESTRAV3_API int kestrav3code_g(const char* file, const char* key, int report);
 
-/* Restores the plain file from a coded file into the coded file's folder. */
+/* Restores the plain file from a coded file into the coded file's folder.
+ * Returns 0 when every block checks out, the positive count of blocks that
+ * failed their check (written and logged in <name>.err), or a negative
+ * error code. With report 1 it prints the restored name, and the damage. */
 KESTRAV3_API int kestrav3decode(const char* file, const char* key, int report);
 KESTRAV3_API int kestrav3decode_g(const char* file, const char* key, int report);
 

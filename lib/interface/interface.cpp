@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "container/container.h"
+#include "container/decoder.h"
 #include "container/run_buffers.h"
 #include "container/tester.h"
 #include "kestrav3lib.h"
@@ -13,12 +14,15 @@
 #include "random/dense_noise.h"
 #include "random/run_state.h"
 #include "shared/buffers.h"
+#include "shared/failure.h"
 #include "shared/options.h"
 #include "shared/results.h"
+#include "textconv/visible_text.h"
 
 namespace kestrav3 {
 
-// Prints " ", the code's message line (when it has one) and " " again.
+// Prints " ", the code's message line (when it has one) and " " again;
+// then, when the run's failure named one, the file concerned and why.
 void print_error(int code);
 
 namespace {
@@ -28,17 +32,21 @@ struct ErrorText {
     const char* text;
 };
 
-constexpr std::array<ErrorText, 11> error_texts{{
+constexpr std::array<ErrorText, 15> error_texts{{
     {ERR_READ, " Cannot read data from file [1]"},
     {ERR_EMPTY, " Size of file is zero [2]"},
     {ERR_NOMEM, " Cannot allocate memory [3]"},
     {ERR_IO_STOPPED, " Read or write on HDD is stopped [4]"},
+    {ERR_NAME_TOO_LONG, " Name of file is too long [5]"},
     {ERR_KEY_TOO_LONG, " Password too long max. 40 chars [7]"},
     {ERR_KEY_TOO_SHORT, " Password too short min. 4 chars [8]"},
     {ERR_NUMBER, " Error of conversion string to number [10]"},
     {ERR_REDUNDANCY, " Incorrect comparison of redundant data [11]"},
     {ERR_HEADER, " Cannot decode the header [12]"},
     {ERR_NAME_REFUSED, " Name of file is not allowed [13]"},
+    {ERR_OTHER_ARCHIVE, " Coded file of another name exists [14]"},
+    {ERR_INPUT_CHANGED, " File changed while it was coded [15]"},
+    {ERR_NAME_TAKEN, " Restored name is taken by another file [16]"},
     {ERR_NOISE, " Noise gen. doesn't work [20]"},
 }};
 
@@ -74,6 +82,7 @@ void begin_run() {
     clear_coder_buffers();
     clear_header_copies();
     clear_group_batch();
+    clear_failure();
 }
 
 // Begins a run, sets its options, runs it, and reports a failure when asked.
@@ -97,7 +106,26 @@ void print_error(int code) {
     for (const auto& entry : error_texts)
         if (entry.code == code) std::puts(entry.text);
     std::puts(" ");
+    if (failure_detail.file.empty() && failure_detail.cause.empty()) return;
+    // The name may hold any byte: its controls are shown, not obeyed, and a
+    // line feed in it cannot break the line.
+    std::string file = visible_text(failure_detail.file);
+    for (std::size_t at = 0; (at = file.find_first_of("\n\r\t", at)) != std::string::npos;)
+        file.replace(at, 1, file[at] == '\n' ? "\\x0A" : file[at] == '\r' ? "\\x0D" : "\\x09");
+    std::printf(" %s: %s\n", file.c_str(), failure_detail.cause.c_str());
 }
+
+namespace {
+
+// A restore, and after it the restored name and its damage when reporting.
+int restore(const char* file, const char* key, int report, int window) {
+    static RestoreOutcome outcome;
+    const int result = run(report, window, [&] { return decode_streams(file, key, outcome); });
+    if (result >= 0 && report == 1) print_restore_report(outcome);
+    return result;
+}
+
+}  // namespace
 
 }  // namespace kestrav3
 
@@ -113,13 +141,9 @@ int kestrav3code_g(const char* file, const char* key, int report) {
     return run(report, 1, [&] { return combine_streams(file, key); });
 }
 
-int kestrav3decode(const char* file, const char* key, int report) {
-    return run(report, 0, [&] { return decode_streams(file, key); });
-}
+int kestrav3decode(const char* file, const char* key, int report) { return restore(file, key, report, 0); }
 
-int kestrav3decode_g(const char* file, const char* key, int report) {
-    return run(report, 1, [&] { return decode_streams(file, key); });
-}
+int kestrav3decode_g(const char* file, const char* key, int report) { return restore(file, key, report, 1); }
 
 int kestrav3desc(const char* file, const char* key, char* text, int report) {
     return run(report, keep_window_setting, [&] { return decode_met(file, key, text); });

@@ -20,6 +20,34 @@ struct PathInfo {
 
 PathInfo path_info(const char* path);
 
+// What a file's contents are known by at one moment (a link at the name
+// followed): its size, its modification time and which file it is. A
+// change in any of them while the file is read means it was written to or
+// replaced meanwhile.
+struct FileStamp {
+    bool known = false;
+    std::int64_t size = 0;
+    std::int64_t modified = 0;   // in the platform's finest unit
+    std::uint64_t device = 0;    // the file system (POSIX) or volume (Windows)
+    std::uint64_t identity = 0;  // the inode (POSIX) or file index (Windows)
+};
+FileStamp file_stamp(const char* path);
+inline bool same_stamp(const FileStamp& a, const FileStamp& b) {
+    return a.known && b.known && a.size == b.size && a.modified == b.modified && a.device == b.device &&
+           a.identity == b.identity;
+}
+
+// The system's text for the error of the call that failed last (errno; on
+// Windows the system's own last error where the C library left none).
+std::string last_error_text();
+// Forgets the last error, so that last_error_text tells only of what
+// fails after this.
+void clear_last_error();
+
+// True when a and b name the same entry of one folder: the same bytes, and
+// on Windows, whose names are blind to case, also ASCII letters of either case.
+bool same_entry_name(std::string_view a, std::string_view b);
+
 // One piece of a gathering write.
 struct WritePiece {
     const void* data;

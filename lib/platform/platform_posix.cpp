@@ -12,6 +12,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cstring>
+
 namespace kestrav3::platform {
 
 PathInfo path_info(const char* path) {
@@ -20,6 +22,24 @@ PathInfo path_info(const char* path) {
     if (!S_ISREG(st.st_mode)) return {PathKind::other, 0};
     return {PathKind::regular, static_cast<std::int64_t>(st.st_size)};
 }
+
+FileStamp file_stamp(const char* path) {
+    struct stat st {};
+    if (stat(path, &st) != 0) return {};
+    FileStamp stamp;
+    stamp.known = true;
+    stamp.size = static_cast<std::int64_t>(st.st_size);
+    stamp.modified = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    stamp.device = static_cast<std::uint64_t>(st.st_dev);
+    stamp.identity = static_cast<std::uint64_t>(st.st_ino);
+    return stamp;
+}
+
+std::string last_error_text() { return std::strerror(errno); }
+
+void clear_last_error() { errno = 0; }
+
+bool same_entry_name(std::string_view a, std::string_view b) { return a == b; }
 
 bool is_separator(char c) { return c == '/'; }
 

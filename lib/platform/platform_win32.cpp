@@ -8,6 +8,8 @@
 #include <io.h>
 #include <sys/stat.h>
 
+#include <cerrno>
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -22,6 +24,50 @@ PathInfo path_info(const char* path) {
 }
 
 bool is_separator(char c) { return c == '\\' || c == '/'; }
+
+namespace {
+bool file_identity(const char* path, BY_HANDLE_FILE_INFORMATION* info);
+}  // namespace
+
+FileStamp file_stamp(const char* path) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!file_identity(path, &info)) return {};
+    FileStamp stamp;
+    stamp.known = true;
+    stamp.size = static_cast<std::int64_t>((static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
+    stamp.modified = static_cast<std::int64_t>((static_cast<std::uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+                                               info.ftLastWriteTime.dwLowDateTime);
+    stamp.device = info.dwVolumeSerialNumber;
+    stamp.identity = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    return stamp;
+}
+
+std::string last_error_text() {
+    if (errno != 0) return std::strerror(errno);
+    const DWORD code = GetLastError();
+    char text[512] = {};
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+                                        MAKELANGID(LANG_ENGLISH, SUBLANG_DEFAULT), text, sizeof text, nullptr);
+    std::string out(text, length);
+    // The system's texts end in a full stop and a line break.
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' ' || out.back() == '.'))
+        out.pop_back();
+    return out.empty() ? "error " + std::to_string(code) : out;
+}
+
+void clear_last_error() {
+    errno = 0;
+    SetLastError(0);
+}
+
+bool same_entry_name(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        const auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+        if (fold(a[i]) != fold(b[i])) return false;
+    }
+    return true;
+}
 
 std::uint32_t cp1250_code_point(unsigned char byte) {
     if (byte < 0x80) return byte;

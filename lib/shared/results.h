@@ -15,6 +15,9 @@ enum : int {
     ERR_REDUNDANCY = -11,
     ERR_HEADER = -12,
     ERR_NAME_REFUSED = -13,
+    ERR_OTHER_ARCHIVE = -14,
+    ERR_INPUT_CHANGED = -15,
+    ERR_NAME_TAKEN = -16,
     ERR_NOISE = -20,
 };
 

@@ -15,5 +15,7 @@ constexpr int metadata_offset = 800;
 constexpr int max_metadata = 2999;
 // The most bytes of a stored name.
 constexpr int max_stored_name = 256;
+// The most bytes of one name in a folder (the coded file's included).
+constexpr int max_file_name = 255;
 
 }  // namespace kestrav3
