@@ -28,7 +28,11 @@ int restore_blocks(std::FILE* in, PartialOutput& out, const HeaderRecord& record
             if (!batch.intact(k)) write_hash_error_to_file(out.path(), first + k);
             pieces[k] = {batch.blocks[k], static_cast<std::size_t>(n)};
         }
-        return platform::write_gathered(out.get(), pieces.data(), static_cast<std::size_t>(count)) ? 0 : ERR_IO_STOPPED;
+        if (!platform::write_gathered(out.get(), pieces.data(), static_cast<std::size_t>(count)))
+            return static_cast<int>(ERR_IO_STOPPED);
+        // The device starts on this batch while the next is decoded.
+        platform::start_writeback(out.get(), static_cast<std::size_t>(count) * static_cast<std::size_t>(n));
+        return 0;
     });
     return result == groups_ended ? ERR_IO_STOPPED : result;
 }
@@ -57,7 +61,12 @@ int decode_streams(const char* path, const char* key) {
     if (!out) return ERR_READ;
     if ((result = restore_blocks(in.get(), out, record)) != 0) return result;
     in.close();
-    return out.keep();
+    // A file that had the name passes on its mode, owner and attributes; a
+    // new one takes the coded file's mode and times.
+    if (platform::entry_kind(out_path.c_str()) == platform::EntryKind::file &&
+        platform::path_info(out_path.c_str()).kind == platform::PathKind::regular)
+        return out.keep(out_path, platform::restored_over_file);
+    return out.keep(path, platform::restored_from_coded);
 }
 
 }  // namespace kestrav3

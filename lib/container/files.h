@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/platform.h"
+
 namespace kestrav3 {
 
 // One open stream, closed when the owner goes out of scope.
@@ -45,11 +47,23 @@ private:
     std::unique_ptr<char[]> buffer_;
 };
 
+// Gives a finished output its final metadata, taken from the file from as
+// what asks, and waits until its data and metadata are on the device:
+// 0, or ERR_IO_STOPPED when the device reports an error.
+int seal_output(std::FILE* out, const char* from, platform::Takeover what);
+
+// Seals an output written under its final name, closes it, and makes its
+// name durable: 0, or ERR_IO_STOPPED.
+int finish_output(Stream& out, const std::string& path, const char* from, platform::Takeover what);
+
 // A restore's output. It is written into a new hidden file beside the
-// restored name and renamed over that name only once it is complete, so
+// restored name, private to the owner (mode 0600) while written, and renamed
+// over that name only once it is complete, sealed and on the device, so
 // whatever had the name stays untouched unless the restore succeeds, and a
-// link there is replaced, never written through. Unless kept, the hidden
-// file is closed and removed on scope exit; an interrupt removes it too.
+// link there is replaced, never written through. After the rename the
+// folder is flushed, so the new name survives a crash. Unless kept, the
+// hidden file is closed and removed on scope exit; an interrupt removes it
+// too.
 class PartialOutput {
 public:
     explicit PartialOutput(std::string path);
@@ -61,9 +75,11 @@ public:
     std::FILE* get() const { return stream_.get(); }
     // The restored name.
     const std::string& path() const { return path_; }
-    // Closes the finished file and renames it over the restored name: 0, or
-    // ERR_IO_STOPPED when closing failed, ERR_READ when the rename did.
-    int keep();
+    // Seals the finished file with the metadata of from (as what asks),
+    // closes it, renames it over the restored name and flushes the folder:
+    // 0, or ERR_IO_STOPPED when sealing, closing or the folder's flush
+    // failed, ERR_READ when the rename did.
+    int keep(const std::string& from, platform::Takeover what);
 
 private:
     std::string path_;

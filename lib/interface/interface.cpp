@@ -23,7 +23,7 @@ struct ErrorText {
     const char* text;
 };
 
-constexpr std::array<ErrorText, 11> error_texts{{
+constexpr std::array<ErrorText, 12> error_texts{{
     {ERR_READ, " Cannot read data from file [1]"},
     {ERR_EMPTY, " Size of file is zero [2]"},
     {ERR_NOMEM, " Cannot allocate memory [3]"},
@@ -34,6 +34,7 @@ constexpr std::array<ErrorText, 11> error_texts{{
     {ERR_REDUNDANCY, " Incorrect comparison of redundant data [11]"},
     {ERR_HEADER, " Cannot decode the header [12]"},
     {ERR_NAME_REFUSED, " Name of file is not allowed [13]"},
+    {ERR_KEY_NOT_ASCII, " Password may hold only printable ascii chars [14]"},
     {ERR_NOISE, " Noise gen. doesn't work [20]"},
 }};
 

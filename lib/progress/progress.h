@@ -2,6 +2,7 @@
 // channel that feeds the separate progress window program.
 #pragma once
 #include <cstdio>
+#include <string>
 
 namespace kestrav3 {
 
@@ -21,7 +22,8 @@ extern unsigned char* pBuf;
 extern char szMsg[28];
 extern std::FILE* fp_windows_progress_bar;
 
-// Size and name of the shared-memory block the window program reads.
+// Size and name of the shared-memory block the window program reads. On
+// POSIX the name starts a fresh name of each run's own block.
 constexpr int progress_block_size = 256;
 constexpr const char* progress_block_name = "MyFileMappingObject";
 
@@ -31,6 +33,11 @@ void shmem_sender_gprg(int percent);
 void shmem_sender_close();
 // 1 when the window program was started and the channel is open.
 int open_win_progress_bar();
+// The same with the given window program, which is started with the name
+// of the block as its one argument.
+int open_progress_window(const std::string& program);
+// The name of the open block as the window program is given it.
+const char* progress_block_in_use();
 void close_win_progress_bar();
 
 }  // namespace kestrav3

@@ -15,6 +15,7 @@ enum : int {
     ERR_REDUNDANCY = -11,
     ERR_HEADER = -12,
     ERR_NAME_REFUSED = -13,
+    ERR_KEY_NOT_ASCII = -14,
     ERR_NOISE = -20,
 };
 
