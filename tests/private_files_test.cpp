@@ -243,8 +243,10 @@ TEST_F(WindowProgram, OnlyTheOneBesideTheLibraryRunsWithABlockOfItsOwn) {
 }
 
 TEST_F(WindowProgram, NothingStartsWithoutADisplay) {
+    install(dir / "Kestrav_progress_bar.exe", dir / "planted.txt");
     ASSERT_EQ(run({"-cg", "w.bin", "window key"}, "").status, 0);
     EXPECT_FALSE(fs::exists(library / "ran.txt"));
+    EXPECT_FALSE(fs::exists(dir / "planted.txt"));
 }
 
 TEST_F(WindowProgram, TheProgramIsStartedWithoutAShell) {
