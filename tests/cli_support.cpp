@@ -154,54 +154,6 @@ RunResult run_cli(const std::vector<std::string>& args, const fs::path& cwd, std
     return run_program(args, cwd, nullptr);
 }
 
-RunResult run_cli_with_environment(const std::vector<std::string>& args, const fs::path& cwd,
-                                   const std::vector<std::string>& environment) {
-    Running child = start(args, cwd, 0, nullptr, SizeSignal::ignored, false, environment);
-    return finish(child);
-}
-
-PromptSignalOutcome signal_at_prompt(const std::vector<std::string>& args, const fs::path& cwd, int sig) {
-    // The test keeps the terminal's own end open, so its settings can be
-    // read after the program has ended.
-    int master = -1, terminal = -1;
-    if (openpty(&master, &terminal, nullptr, nullptr, nullptr) != 0) throw std::runtime_error("openpty failed");
-    const pid_t pid = fork();
-    if (pid < 0) throw std::runtime_error("fork failed");
-    if (pid == 0) {
-        close(master);
-        setsid();
-        ioctl(terminal, TIOCSCTTY, 0);
-        Launch launch = program_launch(args, cwd);
-        launch.stdin_fd = terminal;
-        launch.stdout_fd = terminal;
-        launch.stderr_fd = terminal;
-        exec_launch(launch);
-    }
-    PromptSignalOutcome outcome;
-    std::string shown;
-    while (shown.find(" Key: ") == std::string::npos) {
-        pollfd fd{master, POLLIN, 0};
-        if (poll(&fd, 1, 20000) <= 0) break;
-        char buf[4096];
-        const ssize_t n = read(master, buf, sizeof buf);
-        if (n <= 0) break;
-        shown.append(buf, static_cast<std::size_t>(n));
-    }
-    outcome.prompted = shown.find(" Key: ") != std::string::npos;
-    termios settings{};
-    tcgetattr(terminal, &settings);
-    outcome.echo_at_prompt = (settings.c_lflag & ECHO) != 0;
-    kill(pid, sig);
-    int wstatus = 0;
-    waitpid(pid, &wstatus, 0);
-    outcome.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-    tcgetattr(terminal, &settings);
-    outcome.echo_after = (settings.c_lflag & ECHO) != 0;
-    close(master);
-    close(terminal);
-    return outcome;
-}
-
 RunResult run_cli_with_input(const std::vector<std::string>& args, const fs::path& cwd, const std::string& input) {
     return run_program(args, cwd, &input);
 }

@@ -139,6 +139,19 @@ TEST(PrivateFiles, ARestoreKeepsTheExtendedAttributesAndTheAccessList) {
     }
 }
 
+TEST(PrivateFiles, FileCapabilitiesStayWithTheOldContents) {
+    if (geteuid() != 0) GTEST_SKIP() << "setting file capabilities needs root";
+    TempDir dir;
+    write_file(dir / "cap.bin", pattern_bytes(4096 + 2, 12));
+    ASSERT_EQ(run_cli({"-c", "cap.bin", "caps key"}, dir.path()).status, 0);
+    // Version 2 capabilities, effective, permitting cap_net_raw (13).
+    const std::uint32_t capability[5] = {0x02000001, 1u << 13, 0, 0, 0};
+    if (lsetxattr((dir / "cap.bin").c_str(), "security.capability", capability, sizeof capability, 0) != 0)
+        GTEST_SKIP() << "this file system holds no file capabilities";
+    ASSERT_EQ(run_cli({"-d", "cap.bin.archi", "caps key"}, dir.path()).status, 0);
+    EXPECT_EQ(attribute(dir / "cap.bin", "security.capability"), "<none>");
+}
+
 // Durability -----------------------------------------------------------------------
 
 // The traced calls of one run, one per line, with the paths of descriptors.

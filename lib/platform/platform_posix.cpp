@@ -147,6 +147,8 @@ namespace {
 // Copies the extended attributes of from (the access control list is one)
 // onto fd. Each is tried on its own: one the process may not write (a
 // trusted or security attribute for a plain user) does not stop the rest.
+// File capabilities stay behind, as set-id bits do: they were given to the
+// old contents, not to the new.
 void copy_attributes(const char* from, int fd) {
 #if defined(__linux__)
     const ssize_t list_size = llistxattr(from, nullptr, 0);
@@ -157,6 +159,7 @@ void copy_attributes(const char* from, int fd) {
     std::vector<char> value;
     for (std::size_t at = 0; at < static_cast<std::size_t>(got); at += std::strlen(&names[at]) + 1) {
         const char* name = &names[at];
+        if (std::strcmp(name, "security.capability") == 0) continue;
         const ssize_t n = lgetxattr(from, name, nullptr, 0);
         if (n < 0) continue;
         value.resize(static_cast<std::size_t>(n));
