@@ -26,6 +26,7 @@ test_packages=(
   valgrind util-linux e2fsprogs    # leak checks; chattr for the read-only folder test
   man-db groff-base bsdextrautils  # the man page rendered and checked (man, groff, col)
   bash-completion                  # the completion tested with its helpers
+  strace attr acl                  # durability traced; extended attributes and access lists kept
 )
 ci_packages=(
   clang                            # fuzz targets (libFuzzer ships with it)

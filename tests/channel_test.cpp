@@ -12,21 +12,29 @@
 namespace kestrav3::testing {
 namespace {
 
-constexpr char block_path[] = "/dev/shm/MyFileMappingObject";
-
-// Polls the block with shell builtins only, so it sees the first value
-// before the run reports its first step; ends on 101 or when the block goes.
+// Polls the block it is named with shell builtins only, so it sees the
+// first value before the run reports its first step; ends on 101 or when
+// the block goes. The name goes to block.txt.
 constexpr char stand_in[] = R"(#!/bin/sh
+echo "$1" > block.txt
 last=""
 n=0
 while [ $n -lt 20000000 ]; do
   n=$((n + 1))
-  [ -e /dev/shm/MyFileMappingObject ] || exit 0
-  read -r v < /dev/shm/MyFileMappingObject
+  [ -e "/dev/shm/$1" ] || exit 0
+  read -r v < "/dev/shm/$1"
   if [ "$v" != "$last" ]; then echo "$v" >> seen.txt; last=$v; fi
   [ "$v" = "101" ] && exit 0
 done
 )";
+
+// True while a block of the run with process id pid exists.
+bool block_of_run_exists(int pid) {
+    const std::string prefix = std::string(progress_block::name) + "." + std::to_string(pid) + ".";
+    for (const auto& entry : fs::directory_iterator("/dev/shm"))
+        if (entry.path().filename().string().rfind(prefix, 0) == 0) return true;
+    return false;
+}
 
 std::vector<int> seen_values(const fs::path& file) {
     std::istringstream in(read_file(file));
@@ -46,12 +54,23 @@ bool window_program_running_in(const fs::path& folder) {
     return false;
 }
 
+// The window program is looked for only beside the library: the runs use
+// a copy of the built library in a folder of their own, with a display
+// named so that the library starts a program at all.
 class Channel : public ::testing::Test {
 protected:
     TempDir dir;
+    TempDir library;
+    void SetUp() override { fs::copy_file(KESTRAV3_LIBRARY, library / fs::path(KESTRAV3_LIBRARY).filename()); }
     void install_stand_in() {
-        write_file(dir / "Kestrav_progress_bar.exe", stand_in);
-        fs::permissions(dir / "Kestrav_progress_bar.exe", fs::perms::owner_all);
+        write_file(library / "Kestrav_progress_bar.exe", stand_in);
+        fs::permissions(library / "Kestrav_progress_bar.exe", fs::perms::owner_all);
+    }
+    std::vector<std::string> environment() const {
+        return {"LD_LIBRARY_PATH=" + library.path().string(), "DISPLAY=:kestrav3-none"};
+    }
+    RunResult run(const std::vector<std::string>& args) {
+        return run_cli_with_environment(args, dir.path(), environment());
     }
     void expect_full_run() {
         const std::vector<int> values = seen_values(dir / "seen.txt");
@@ -65,7 +84,9 @@ protected:
         EXPECT_EQ(values.back(), 101);
         // Values in between may be caught half written ("49" being
         // overwritten by "50" reads as "40"), so only the ends are certain.
-        EXPECT_FALSE(fs::exists(block_path)) << "the library must remove the block when it closes its side";
+        const std::string name = read_file(dir / "block.txt");
+        EXPECT_FALSE(fs::exists("/dev/shm/" + name.substr(0, name.size() - 1)))
+            << "the library must remove the block when it closes its side";
         fs::remove(dir / "seen.txt");
     }
 };
@@ -75,13 +96,13 @@ TEST_F(Channel, WindowProgramJoinsEarlyAndSeesOneHundredAndOneLast) {
     // Long enough that the first step (2 %) comes well after the program
     // has started and read the block once.
     write_file(dir / "many.bin", pattern_bytes(128 * 1024 * 1024 + 5));
-    const RunResult code = run_cli({"-cg", "many.bin", "channel key"}, dir.path());
+    const RunResult code = run({"-cg", "many.bin", "channel key"});
     ASSERT_EQ(code.status, 0) << code.out;
     EXPECT_EQ(code.err, "");
     expect_full_run();
 
     fs::rename(dir / "many.bin", dir / "many.orig");
-    const RunResult decode = run_cli({"-dg", "many.bin.archi", "channel key"}, dir.path());
+    const RunResult decode = run({"-dg", "many.bin.archi", "channel key"});
     ASSERT_EQ(decode.status, 0) << decode.out;
     expect_full_run();
     EXPECT_TRUE(read_file(dir / "many.bin") == read_file(dir / "many.orig"));
@@ -89,13 +110,12 @@ TEST_F(Channel, WindowProgramJoinsEarlyAndSeesOneHundredAndOneLast) {
 
 TEST_F(Channel, GraphicalFormsWithoutTheProgramBehaveAsThePlainOnes) {
     write_file(dir / "g.bin", pattern_bytes(40000));
-    const RunResult graphical = run_cli({"-cg", "g.bin", "channel key"}, dir.path());
-    const RunResult plain = run_cli({"-c", "g.bin", "channel key"}, dir.path());
+    const RunResult graphical = run({"-cg", "g.bin", "channel key"});
+    const RunResult plain = run({"-c", "g.bin", "channel key"});
     EXPECT_EQ(graphical.status, 0);
     EXPECT_EQ(graphical.out, plain.out);
-    EXPECT_FALSE(fs::exists(block_path));
     fs::rename(dir / "g.bin", dir / "g.orig");
-    const RunResult restored = run_cli({"-dg", "g.bin.archi", "channel key"}, dir.path());
+    const RunResult restored = run({"-dg", "g.bin.archi", "channel key"});
     EXPECT_EQ(restored.status, 0);
     EXPECT_EQ(restored.out, run_cli({"-d", "g.bin.archi", "channel key"}, dir.path()).out);
     EXPECT_TRUE(read_file(dir / "g.bin") == read_file(dir / "g.orig"));
@@ -105,19 +125,22 @@ TEST_F(Channel, GraphicalFormsWithoutTheProgramBehaveAsThePlainOnes) {
 // must find exactly the first message.
 TEST_F(Channel, TheBlockHoldsOneWhenTheProgramStarts) {
     const auto stand_in_running = [&](const std::string& script) {
-        write_file(dir / "Kestrav_progress_bar.exe", "#!/bin/sh\n" + script + "\n");
-        fs::permissions(dir / "Kestrav_progress_bar.exe", fs::perms::owner_all);
-        return open_win_progress_bar() == 1;
+        write_file(dir / "stand-in", "#!/bin/sh\n" + script + "\n");
+        fs::permissions(dir / "stand-in", fs::perms::owner_all);
+        return open_progress_window((dir / "stand-in").string()) == 1;
     };
     const fs::path here = fs::current_path();
     fs::current_path(dir.path());
-    ASSERT_TRUE(stand_in_running("head -c 4 /dev/shm/MyFileMappingObject > first.txt"));
+    ASSERT_TRUE(stand_in_running("head -c 4 \"/dev/shm/$1\" > first.txt; stat -c %a \"/dev/shm/$1\" > mode.txt"));
+    const std::string name = progress_block_in_use();
+    EXPECT_EQ(name.rfind(std::string(progress_block::name) + ".", 0), 0u) << name;
     close_win_progress_bar();  // waits for the program to end
     EXPECT_EQ(read_file(dir / "first.txt").substr(0, 2), "1\n");
+    EXPECT_EQ(read_file(dir / "mode.txt"), "600\n") << "the block must be private to its user";
     EXPECT_EQ(pBuf, nullptr);
     EXPECT_EQ(hMapFile, nullptr);
     EXPECT_EQ(fp_windows_progress_bar, nullptr);
-    EXPECT_FALSE(fs::exists(block_path));
+    EXPECT_FALSE(fs::exists("/dev/shm/" + name));
 
     ASSERT_TRUE(stand_in_running("exit 0"));
     shmem_sender_gprg(9);
@@ -134,18 +157,26 @@ TEST_F(Channel, TheBlockHoldsOneWhenTheProgramStarts) {
 TEST_F(Channel, AKilledRunEndsTheWindowProgram) {
     const fs::path program = fs::path(KESTRAV3_CLI).parent_path() / "Kestrav_progress_bar.exe";
     if (!fs::exists(program)) GTEST_SKIP() << "the window program is not built here";
-    fs::copy_file(program, dir / "Kestrav_progress_bar.exe");
+    fs::copy_file(program, library / "Kestrav_progress_bar.exe");
     write_file(dir / "k.bin", pattern_bytes(64 * 1024 * 1024));
     ASSERT_EQ(run_cli({"-c", "k.bin", "kill key"}, dir.path()).status, 0);
     fs::rename(dir / "k.bin", dir / "k.orig");
     // The signal comes once the restore writes its hidden file.
-    const RunResult r = run_cli_when_ready(
-        {"-dg", "k.bin.archi", "kill key"}, dir.path(), [&] { return hidden_file_of(dir.path(), "k.bin"); },
-        [](int pid) { kill(pid, SIGTERM); });
+    int killed = 0;
+    bool block_seen = false;
+    const RunResult r = run_cli_with_environment_when_ready(
+        {"-dg", "k.bin.archi", "kill key"}, dir.path(), environment(),
+        [&] { return hidden_file_of(dir.path(), "k.bin"); },
+        [&](int pid) {
+            killed = pid;
+            block_seen = block_of_run_exists(pid);
+            kill(pid, SIGTERM);
+        });
     EXPECT_EQ(r.status, 128 + SIGTERM);
     EXPECT_FALSE(fs::exists(dir / "k.bin"));
     EXPECT_FALSE(hidden_file_of(dir.path(), "k.bin"));
-    EXPECT_FALSE(fs::exists(block_path));
+    EXPECT_TRUE(block_seen) << "the window was not started";
+    EXPECT_FALSE(block_of_run_exists(killed));
     bool ended = false;
     for (int i = 0; i < 50 && !ended; ++i) {
         ended = !window_program_running_in(dir.path());
@@ -157,8 +188,8 @@ TEST_F(Channel, AKilledRunEndsTheWindowProgram) {
 TEST_F(Channel, SmallFilesNeverStartTheProgram) {
     install_stand_in();
     write_file(dir / "s.bin", "only a rest block");
-    EXPECT_EQ(run_cli({"-cg", "s.bin", "channel key"}, dir.path()).status, 0);
-    EXPECT_FALSE(fs::exists(dir / "seen.txt"));
+    EXPECT_EQ(run({"-cg", "s.bin", "channel key"}).status, 0);
+    EXPECT_FALSE(fs::exists(dir / "block.txt"));
 }
 
 }  // namespace

@@ -13,8 +13,10 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -214,6 +216,10 @@ void to_dev_null(int target) {
     } else {
         unsetenv("DISPLAY");
     }
+    for (const std::string& setting : launch.environment) {
+        const std::size_t equals = setting.find('=');
+        setenv(setting.substr(0, equals).c_str(), setting.substr(equals + 1).c_str(), 1);
+    }
     // A signal that dumps core (SIGQUIT) must not leave a core file in the folder.
     rlimit no_core{0, 0};
     setrlimit(RLIMIT_CORE, &no_core);
@@ -313,7 +319,7 @@ struct Running {
 // with SIGPIPE at its default action, as a shell would start it.
 Running start(const std::vector<std::string>& args, const fs::path& cwd, std::uint64_t limit,
               const std::string* input = nullptr, SizeSignal size_signal = SizeSignal::ignored,
-              bool closed_output = false) {
+              bool closed_output = false, const std::vector<std::string>& environment = {}) {
     int in[2] = {-1, -1}, out[2], err[2];
     if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0 || (input != nullptr && pipe2(in, O_CLOEXEC) != 0))
         throw std::runtime_error("pipe failed");
@@ -329,6 +335,7 @@ Running start(const std::vector<std::string>& args, const fs::path& cwd, std::ui
     launch.file_size_limit = limit;
     launch.size_signal = size_signal;
     launch.default_sigpipe = closed_output;
+    launch.environment = environment;
     auto process = std::make_unique<Child>(launch);
     close(out[1]);
     close(err[1]);
@@ -381,6 +388,54 @@ RunResult run_cli_into_closed_pipe(const std::vector<std::string>& args, const f
     return finish(child);
 }
 
+RunResult run_cli_with_environment(const std::vector<std::string>& args, const fs::path& cwd,
+                                   const std::vector<std::string>& environment) {
+    Running child = start(args, cwd, 0, nullptr, SizeSignal::ignored, false, environment);
+    return finish(child);
+}
+
+PromptSignalOutcome signal_at_prompt(const std::vector<std::string>& args, const fs::path& cwd, int sig) {
+    // The test keeps the terminal's own end open, so its settings can be
+    // read after the program has ended.
+    int master = -1, terminal = -1;
+    if (openpty(&master, &terminal, nullptr, nullptr, nullptr) != 0) throw std::runtime_error("openpty failed");
+    const pid_t pid = fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        close(master);
+        setsid();
+        ioctl(terminal, TIOCSCTTY, 0);
+        Launch launch = program_launch(args, cwd);
+        launch.stdin_fd = terminal;
+        launch.stdout_fd = terminal;
+        launch.stderr_fd = terminal;
+        exec_launch(launch);
+    }
+    PromptSignalOutcome outcome;
+    std::string shown;
+    while (shown.find(" Key: ") == std::string::npos) {
+        pollfd fd{master, POLLIN, 0};
+        if (poll(&fd, 1, 20000) <= 0) break;
+        char buf[4096];
+        const ssize_t n = read(master, buf, sizeof buf);
+        if (n <= 0) break;
+        shown.append(buf, static_cast<std::size_t>(n));
+    }
+    outcome.prompted = shown.find(" Key: ") != std::string::npos;
+    termios settings{};
+    tcgetattr(terminal, &settings);
+    outcome.echo_at_prompt = (settings.c_lflag & ECHO) != 0;
+    kill(pid, sig);
+    int wstatus = 0;
+    waitpid(pid, &wstatus, 0);
+    outcome.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+    tcgetattr(terminal, &settings);
+    outcome.echo_after = (settings.c_lflag & ECHO) != 0;
+    close(master);
+    close(terminal);
+    return outcome;
+}
+
 RunResult run_cli_with_input(const std::vector<std::string>& args, const fs::path& cwd, const std::string& input) {
     Running child = start(args, cwd, 0, &input);
     return finish(child);
@@ -426,6 +481,17 @@ RunResult run_cli_on_terminal(const std::vector<std::string>& args, const fs::pa
 RunResult run_cli_when_ready(const std::vector<std::string>& args, const fs::path& cwd,
                              const std::function<bool()>& ready, const std::function<void(int pid)>& action) {
     Running child = start(args, cwd, 0);
+    RunResult result;
+    for (int waited = 0; waited < 20000 && !ready(); ++waited) drain(child, result, 1);
+    action(child.process->pid());
+    return finish(child, std::move(result));
+}
+
+RunResult run_cli_with_environment_when_ready(const std::vector<std::string>& args, const fs::path& cwd,
+                                              const std::vector<std::string>& environment,
+                                              const std::function<bool()>& ready,
+                                              const std::function<void(int pid)>& action) {
+    Running child = start(args, cwd, 0, nullptr, SizeSignal::ignored, false, environment);
     RunResult result;
     for (int waited = 0; waited < 20000 && !ready(); ++waited) drain(child, result, 1);
     action(child.process->pid());

@@ -75,6 +75,7 @@ struct Launch {
     std::uint64_t file_size_limit = 0;             // bytes the child may write to a file; 0 for no limit
     SizeSignal size_signal = SizeSignal::ignored;  // SIGXFSZ in the child, with a file size limit
     bool default_sigpipe = false;                  // SIGPIPE at its default action, as a shell starts a program
+    std::vector<std::string> environment{};        // NAME=VALUE settings added for the child, after display
 };
 
 // A child process, killed and reaped when the object goes.
@@ -113,6 +114,27 @@ RunResult run_cli_when(const std::vector<std::string>& args, const fs::path& cwd
 // soon as ready() holds (or after 20 s).
 RunResult run_cli_when_ready(const std::vector<std::string>& args, const fs::path& cwd,
                              const std::function<bool()>& ready, const std::function<void(int pid)>& action);
+
+// Runs the program like run_cli with the environment settings given
+// (NAME=VALUE) added, after DISPLAY has been taken from this process.
+RunResult run_cli_with_environment(const std::vector<std::string>& args, const fs::path& cwd,
+                                   const std::vector<std::string>& environment);
+
+// run_cli_when_ready with the environment settings given added.
+RunResult run_cli_with_environment_when_ready(const std::vector<std::string>& args, const fs::path& cwd,
+                                              const std::vector<std::string>& environment,
+                                              const std::function<bool()>& ready,
+                                              const std::function<void(int pid)>& action);
+
+// What the terminal's echo was at the key prompt of a run on a
+// pseudo-terminal that was sent a signal there, and after the run ended.
+struct PromptSignalOutcome {
+    bool prompted = false;
+    bool echo_at_prompt = true;
+    bool echo_after = false;
+    int status = -1;
+};
+PromptSignalOutcome signal_at_prompt(const std::vector<std::string>& args, const fs::path& cwd, int sig);
 
 // Runs the program with its standard output on a pipe that nobody reads:
 // the read end is closed before the program starts.

@@ -113,7 +113,7 @@ TEST(Interrupts, AnInterruptedRestoreLeavesTheOldFileUntouched) {
     TempDir dir;
     write_file(dir / "big.bin", pattern_bytes(48 * 1024 * 1024, 5));
     ASSERT_EQ(run_cli({"-c", "big.bin", "signal key"}, dir.path()).status, 0);
-    for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU}) {
         write_file(dir / "big.bin", "PRECIOUS");
         const RunResult r = run_cli_when_ready(
             {"-d", "big.bin.archi", "signal key"}, dir.path(), [&] { return hidden_file_of(dir.path(), "big.bin"); },

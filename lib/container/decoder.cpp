@@ -36,7 +36,11 @@ int restore_blocks(std::FILE* in, PartialOutput& out, const HeaderRecord& record
             if (!batch.intact(k)) damaged.add(first + k);
             pieces[k] = {batch.blocks[k], static_cast<std::size_t>(n)};
         }
-        return platform::write_gathered(out.get(), pieces.data(), static_cast<std::size_t>(count)) ? 0 : ERR_IO_STOPPED;
+        if (!platform::write_gathered(out.get(), pieces.data(), static_cast<std::size_t>(count)))
+            return static_cast<int>(ERR_IO_STOPPED);
+        // The device starts on this batch while the next is decoded.
+        platform::start_writeback(out.get(), static_cast<std::size_t>(count) * static_cast<std::size_t>(n));
+        return 0;
     });
     return result == groups_ended ? ERR_IO_STOPPED : result;
 }
@@ -105,7 +109,13 @@ int decode_streams(const char* path, const char* key, RestoreOutcome& outcome) {
         return restore_failed(result, out_path, path, in.get());
     in.close();
     platform::clear_last_error();
-    if ((result = out.keep()) != 0) return fail(result, out_path, platform::last_error_text());
+    // A file that had the name passes on its mode, owner and attributes; a
+    // new one takes the coded file's mode and times.
+    const bool replaces_file = platform::entry_kind(out_path.c_str()) == platform::EntryKind::file &&
+                               platform::path_info(out_path.c_str()).kind == platform::PathKind::regular;
+    result = replaces_file ? out.keep(out_path, platform::restored_over_file)
+                           : out.keep(path, platform::restored_from_coded);
+    if (result != 0) return fail(result, out_path, platform::last_error_text());
 
     // Only a restore that is complete logs its damaged blocks, all at once.
     outcome.name = record.name;

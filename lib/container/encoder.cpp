@@ -57,11 +57,22 @@ void print_summary(const Plan& plan) {
     std::puts(plan.dense ? "Noise:   dense" : "Noise:   normal");
 }
 
+// The line that says why a companion file that is there was not read.
+void say_why_not_read(platform::CompanionRefusal refusal) {
+    if (refusal == platform::CompanionRefusal::not_regular)
+        std::puts("Note:    metadata file not read, it is not a regular file");
+    if (refusal == platform::CompanionRefusal::foreign_link)
+        std::puts("Note:    metadata file not read, it is a link to a file of another owner");
+}
+
 // The companion "<path>.met", read as text in pieces of at most 99 bytes;
-// the first piece that would pass 2999 bytes ends the reading.
+// the first piece that would pass 2999 bytes ends the reading. Only a
+// regular file is read, and through a link only one of the link's owner.
 std::string read_metadata(const char* path) {
     const std::string name = std::string(path) + ".met";
-    Stream met(name.c_str(), "r");
+    platform::CompanionRefusal refusal = platform::CompanionRefusal::none;
+    Stream met(platform::open_companion(name.c_str(), refusal));
+    say_why_not_read(refusal);
     if (!met) return {};
     std::string text;
     char line[100];
@@ -224,6 +235,9 @@ int write_blocks(const char* path, std::FILE* in, std::FILE* out, const Plan& pl
         const int result = code_batch(batch, count, plan.dense, coded);
         // The groups coded before a failure still reach the file.
         if (write_batch(out, batch, coded) != 0) return ERR_IO_STOPPED;
+        // The device starts on this batch while the next is coded, so the
+        // final flush waits only for the tail.
+        platform::start_writeback(out, static_cast<std::size_t>(coded) * 2 * (record_size + BLOCK_SIZE));
         for (int k = 0; k < coded; ++k) progress.block_done(first + k);
         if (result != 0) return result;
         // The groups read whole are written before a short read ends the run.
@@ -296,7 +310,10 @@ int code_file(const char* path, const std::string& out_path, const char* key, co
     if ((result = check_unchanged(path, in.get(), plan)) != 0) return result;
     in.close();
     platform::clear_last_error();
-    if ((result = out.keep()) != 0) return fail(result, out_path, platform::last_error_text());
+    // The input's mode and times, and everything on the device, before the
+    // run reports success: a user may delete the plain file next.
+    if ((result = out.keep(path, platform::coded_from_input)) != 0)
+        return fail(result, out_path, platform::last_error_text());
     return 0;
 }
 
@@ -312,6 +329,7 @@ int combine_streams(const char* path, const char* key) {
     Plan plan{};
     std::string name, out_name;
     int result = check_key(key);
+    if (result == 0) result = check_coding_key(key);
     if (result == 0) result = plan_file(path, plan);
     // A name the decoder would not restore is refused before anything shows.
     if (result == 0 && !restorable_name(base_name(path)))

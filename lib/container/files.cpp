@@ -111,15 +111,26 @@ PartialOutput::~PartialOutput() {
     platform::keep_on_interrupt();
 }
 
-int PartialOutput::keep() {
-    platform::take_over_permissions(stream_.get(), path_.c_str());
-    if (!stream_.close()) return ERR_IO_STOPPED;
+int seal_output(std::FILE* out, const char* from, platform::Takeover what) {
+    platform::take_over_metadata(out, from, what);
+    return platform::flush_file(out) ? 0 : ERR_IO_STOPPED;
+}
+
+int finish_output(Stream& out, const std::string& path, const char* from, platform::Takeover what) {
+    if (seal_output(out.get(), from, what) != 0 || !out.close()) return ERR_IO_STOPPED;
+    return platform::flush_folder_of(path.c_str()) ? 0 : ERR_IO_STOPPED;
+}
+
+int PartialOutput::keep(const std::string& from, platform::Takeover what) {
+    // Data and metadata reach the device before the name does: a crash
+    // leaves the old file or the complete new one, never an empty one.
+    if (seal_output(stream_.get(), from.c_str(), what) != 0 || !stream_.close()) return ERR_IO_STOPPED;
     if (!platform::replace_name(temporary_.c_str(), path_.c_str())) return ERR_READ;
     // Disarmed only now: an interrupt before the rename still removes the
     // hidden file; after it the name is gone and nothing is removed.
     platform::keep_on_interrupt();
     kept_ = true;
-    return 0;
+    return platform::flush_folder_of(path_.c_str()) ? 0 : ERR_IO_STOPPED;
 }
 
 }  // namespace kestrav3

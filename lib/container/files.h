@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/platform.h"
+
 namespace kestrav3 {
 
 // One open stream, closed when the owner goes out of scope.
@@ -46,11 +48,19 @@ private:
     std::unique_ptr<char[]> buffer_;
 };
 
+// Gives a finished output its final metadata, taken from the file from as
+// what asks, and waits until its data and metadata are on the device:
+// 0, or ERR_IO_STOPPED when the device reports an error.
+int seal_output(std::FILE* out, const char* from, platform::Takeover what);
+
 // The output of a coding or a restore. It is written into a new hidden file
-// beside its name and renamed over that name only once it is complete, so
+// beside its name, private to the owner (mode 0600) while written, and
+// renamed over that name only once it is complete, sealed and on the device, so
 // whatever had the name stays untouched unless the restore succeeds, and a
-// link there is replaced, never written through. Unless kept, the hidden
-// file is closed and removed on scope exit; an interrupt removes it too.
+// link there is replaced, never written through. After the rename the
+// folder is flushed, so the new name survives a crash. Unless kept, the
+// hidden file is closed and removed on scope exit; an interrupt removes it
+// too.
 class PartialOutput {
 public:
     explicit PartialOutput(std::string path);
@@ -62,9 +72,11 @@ public:
     std::FILE* get() const { return stream_.get(); }
     // The name it is written for.
     const std::string& path() const { return path_; }
-    // Closes the finished file and renames it over its name: 0, or
-    // ERR_IO_STOPPED when closing failed, ERR_READ when the rename did.
-    int keep();
+    // Seals the finished file with the metadata of from (as what asks),
+    // closes it, renames it over its name and flushes the folder: 0, or
+    // ERR_IO_STOPPED when sealing, closing or the folder's flush failed,
+    // ERR_READ when the rename did.
+    int keep(const std::string& from, platform::Takeover what);
 
 private:
     std::string path_;

@@ -189,6 +189,14 @@ int check_key(const char* key) {
     return 0;
 }
 
+int check_coding_key(const char* key) {
+    for (const char* c = key; *c != '\0'; ++c) {
+        const auto byte = static_cast<unsigned char>(*c);
+        if (byte < 0x20 || byte > 0x7E) return ERR_KEY_NOT_ASCII;
+    }
+    return 0;
+}
+
 bool holds_first_header(const char* path) {
     const platform::PathInfo info = platform::path_info(path);
     return info.kind == platform::PathKind::regular && info.size >= 2 * BLOCK_SIZE;

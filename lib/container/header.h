@@ -18,6 +18,10 @@ namespace kestrav3 {
 
 // ERR_KEY_TOO_LONG above 40 bytes, ERR_KEY_TOO_SHORT below 4, else 0.
 int check_key(const char* key);
+// A key the coder takes holds printable ASCII only (space to tilde): other
+// bytes differ between the systems' code pages, and the file would open on
+// one only. Readers take any key bytes, so files of other coders still open.
+int check_coding_key(const char* key);
 // A coded file is a regular file at least as long as its first header copy.
 bool holds_first_header(const char* path);
 

@@ -32,7 +32,7 @@ struct ErrorText {
     const char* text;
 };
 
-constexpr std::array<ErrorText, 15> error_texts{{
+constexpr std::array<ErrorText, 16> error_texts{{
     {ERR_READ, " Cannot read data from file [1]"},
     {ERR_EMPTY, " Size of file is zero [2]"},
     {ERR_NOMEM, " Cannot allocate memory [3]"},
@@ -47,6 +47,7 @@ constexpr std::array<ErrorText, 15> error_texts{{
     {ERR_OTHER_ARCHIVE, " Coded file of another name exists [14]"},
     {ERR_INPUT_CHANGED, " File changed while it was coded [15]"},
     {ERR_NAME_TAKEN, " Restored name is taken by another file [16]"},
+    {ERR_KEY_NOT_ASCII, " Password may hold only printable ascii chars [17]"},
     {ERR_NOISE, " Noise gen. doesn't work [20]"},
 }};
 

@@ -85,7 +85,9 @@ bool only_name_of(const char* name, const char* file);
 bool remove_entry(const char* path);
 
 // Creates path as a new file for writing, unbuffered: fails when anything,
-// a link included, already has the name. No link is ever followed.
+// a link included, already has the name. No link is ever followed. The file
+// is private (POSIX mode 0600) while it is written; it gets its final mode
+// from take_over_metadata.
 std::FILE* create_new(const char* path);
 
 // Like create_new, for a hidden temporary file that an interrupt or
@@ -96,9 +98,40 @@ std::FILE* create_new(const char* path);
 std::FILE* create_temporary(const char* path);
 void keep_on_interrupt();
 
-// Gives the finished temporary file what the name it replaces had: the
-// permission bits of a file there (a link there is not followed).
-void take_over_permissions(std::FILE* temporary, const char* name);
+// What a finished file takes over from another file before it gets its
+// name. Only the permission bits pass, never set-user or set-group bits.
+struct Takeover {
+    bool mode;        // permission bits
+    bool times;       // modification and access time
+    bool owner;       // owner and group, as far as the process may set them
+    bool attributes;  // extended attributes, the access control list among them
+};
+// A coded file, from its plain input.
+inline constexpr Takeover coded_from_input{true, true, false, false};
+// A restored file, from the file whose name it replaces.
+inline constexpr Takeover restored_over_file{true, false, true, true};
+// A restored file under a new name, from its coded file.
+inline constexpr Takeover restored_from_coded{true, true, false, false};
+
+// Gives the open file what from (a regular file; a link there is not
+// followed) has, as what asks. False when from is no regular file; a part
+// the system refuses (an owner a user may not give, an attribute of a
+// namespace it may not write) is left as it was.
+bool take_over_metadata(std::FILE* file, const char* from, Takeover what);
+
+// Starts the device writeback of the last bytes written to out without
+// waiting for it, so that a later flush_file waits only for what came
+// after (Linux; nothing elsewhere).
+void start_writeback(std::FILE* out, std::size_t last_bytes);
+
+// Waits until everything written to file, and its metadata, is on the
+// device; false when the device reports an error.
+bool flush_file(std::FILE* file);
+
+// Makes the entries of the folder that holds path durable: a rename or a
+// creation there survives a crash once this returns (POSIX; on Windows the
+// file system journals its names and nothing is needed).
+bool flush_folder_of(const char* path);
 
 // Renames from to to in one step, replacing whatever to names (a link
 // itself, not its target); a reader of to sees the old file or the new one.
@@ -107,6 +140,16 @@ bool replace_name(const char* from, const char* to);
 // Opens path for appending text, creating it when missing; fails rather
 // than follow a link at the name.
 std::FILE* open_append_no_link(const char* path);
+
+// Why a companion text file was not opened.
+enum class CompanionRefusal { none, missing, not_regular, foreign_link };
+
+// Opens path for reading text when it is a regular file, without blocking
+// on a FIFO or a device. Through a symbolic link only when the link and its
+// target have the same owner (POSIX), so that nobody's link makes the run
+// read a file of another user. Null with the reason otherwise; missing also
+// stands for a file that cannot be opened.
+std::FILE* open_companion(const char* path, CompanionRefusal& refusal);
 
 // Text ------------------------------------------------------------------------
 
@@ -157,21 +200,29 @@ struct SharedBlock {
     char name[64] = {};  // the name the block was opened under
 };
 
-// Creates (or opens) the named block of size bytes and maps it read-write.
+// Creates the block of size bytes and maps it read-write. Windows: the
+// mapping object named name, in the session's namespace (an existing one
+// is opened). POSIX: a new object private to this user (mode 0600) under a
+// fresh name that starts with name, created exclusively, so no other
+// process holds or shares it. block->name holds the name to pass to the
+// window program.
 bool shared_block_open(const char* name, std::size_t size, SharedBlock* block);
 // Unmaps the view and releases the object (removing its name where the
 // platform keeps one).
 void shared_block_close(SharedBlock* block);
 
-// The command that starts the progress window program through the command
-// interpreter: the program in the current folder when there is one, else
-// the one installed with kestrav3 (POSIX: the libexec folder that belongs
-// to the library's folder; Windows: the program's own folder). Empty when
-// neither exists.
-std::string progress_program_command();
+// The progress window program to start, or empty when there is none or no
+// window can be shown (POSIX: no DISPLAY). POSIX: only the one installed
+// with the library: in the library's own folder (the build tree) or in the
+// libexec folder that belongs to it (an install); never the current
+// folder's. Windows: the one in the program's own folder, else the one in
+// the current folder.
+std::string progress_program_path();
 
-// Starts command with its standard output on a pipe the caller holds.
-std::FILE* child_open(const char* command);
+// Starts program directly, without a command interpreter, with argument as
+// its one argument, its standard input on the null device and its standard
+// output on a pipe the caller holds. Null when it cannot be started.
+std::FILE* child_open(const std::string& program, const char* argument);
 // Closes the pipe and waits for the child to end.
 int child_close(std::FILE* pipe);
 

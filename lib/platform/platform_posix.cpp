@@ -6,11 +6,22 @@
 #include <fcntl.h>
 #include <iconv.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
+#if defined(__linux__)
+#include <sys/xattr.h>
+#endif
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+extern char** environ;
 
 #include <cstring>
 
@@ -92,7 +103,10 @@ namespace {
 char interrupted_output[4096];
 char interrupted_block[64];
 volatile sig_atomic_t output_armed = 0;
-constexpr int cleanup_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+// Every signal whose default action ends the process and that a user, a
+// timer or a limit (SIGXCPU from ulimit -t) may send.
+constexpr int cleanup_signals[] = {SIGINT,  SIGTERM, SIGHUP,    SIGQUIT, SIGUSR1,
+                                   SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU};
 
 extern "C" void remove_and_end(int sig) {
     if (output_armed) unlink(interrupted_output);
@@ -113,9 +127,10 @@ void arm_handlers() {
 }  // namespace
 
 // O_EXCL with O_CREAT fails on any existing name, a dangling link included;
-// O_NOFOLLOW says the same once more. Permissions as a new file of fopen.
+// O_NOFOLLOW says the same once more. Only the owner may read the file
+// while it is written: it may hold a plain text.
 std::FILE* create_new(const char* path) {
-    const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) return nullptr;
     std::FILE* file = fdopen(fd, "wb");
     if (file == nullptr) {
@@ -147,10 +162,95 @@ std::FILE* create_temporary(const char* path) {
 
 void keep_on_interrupt() { output_armed = 0; }
 
-void take_over_permissions(std::FILE* temporary, const char* name) {
+namespace {
+
+// Copies the extended attributes of from (the access control list is one)
+// onto fd. Each is tried on its own: one the process may not write (a
+// trusted or security attribute for a plain user) does not stop the rest.
+// File capabilities stay behind, as set-id bits do: they were given to the
+// old contents, not to the new.
+void copy_attributes(const char* from, int fd) {
+#if defined(__linux__)
+    const ssize_t list_size = llistxattr(from, nullptr, 0);
+    if (list_size <= 0) return;
+    std::vector<char> names(static_cast<std::size_t>(list_size));
+    const ssize_t got = llistxattr(from, names.data(), names.size());
+    if (got <= 0) return;
+    std::vector<char> value;
+    for (std::size_t at = 0; at < static_cast<std::size_t>(got); at += std::strlen(&names[at]) + 1) {
+        const char* name = &names[at];
+        if (std::strcmp(name, "security.capability") == 0) continue;
+        const ssize_t n = lgetxattr(from, name, nullptr, 0);
+        if (n < 0) continue;
+        value.resize(static_cast<std::size_t>(n));
+        const ssize_t read = lgetxattr(from, name, value.data(), value.size());
+        if (read >= 0) fsetxattr(fd, name, value.data(), static_cast<std::size_t>(read), 0);
+    }
+#else
+    (void)from;
+    (void)fd;
+#endif
+}
+
+// The owner and group of st; a plain user may keep neither, or only a
+// group it belongs to.
+void copy_owner(const struct stat& st, int fd) {
+    if (fchown(fd, st.st_uid, st.st_gid) != 0 && fchown(fd, static_cast<uid_t>(-1), st.st_gid) != 0) return;
+}
+
+}  // namespace
+
+bool take_over_metadata(std::FILE* file, const char* from, Takeover what) {
     struct stat st {};
+    if (lstat(from, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    const int fd = fileno(file);
+    // Owner first: changing it may clear mode bits that are set after it.
+    if (what.owner) copy_owner(st, fd);
     // Read, write and execute bits only: set-id bits never pass to a new file.
-    if (lstat(name, &st) == 0 && S_ISREG(st.st_mode)) fchmod(fileno(temporary), st.st_mode & 0777);
+    if (what.mode) fchmod(fd, st.st_mode & 0777);
+    // An access control list after the mode: it sets the group bits to its mask.
+    if (what.attributes) copy_attributes(from, fd);
+    if (what.times) {
+        const timespec times[2] = {st.st_atim, st.st_mtim};
+        futimens(fd, times);
+    }
+    return true;
+}
+
+void start_writeback(std::FILE* out, std::size_t last_bytes) {
+#if defined(__linux__)
+    const int fd = fileno(out);
+    const off_t end = lseek(fd, 0, SEEK_CUR);
+    if (end < 0 || static_cast<std::size_t>(end) < last_bytes) return;
+    sync_file_range(fd, end - static_cast<off_t>(last_bytes), static_cast<off_t>(last_bytes), SYNC_FILE_RANGE_WRITE);
+#else
+    (void)out;
+    (void)last_bytes;
+#endif
+}
+
+bool flush_file(std::FILE* file) {
+    if (std::fflush(file) != 0) return false;
+    int result = 0;
+    while ((result = fsync(fileno(file))) != 0 && errno == EINTR) {
+    }
+    return result == 0;
+}
+
+bool flush_folder_of(const char* path) {
+    const char* slash = std::strrchr(path, '/');
+    const std::string folder = slash == nullptr ? std::string(".")
+                               : slash == path  ? std::string("/")
+                                                : std::string(path, slash);
+    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    int result = 0;
+    while ((result = fsync(fd)) != 0 && errno == EINTR) {
+    }
+    close(fd);
+    // Some file systems cannot flush a folder; their names are as durable
+    // as they get.
+    return result == 0 || errno == EINVAL || errno == ENOTSUP;
 }
 
 bool replace_name(const char* from, const char* to) { return std::rename(from, to) == 0; }
@@ -170,6 +270,39 @@ std::FILE* open_append_no_link(const char* path) {
     return file;
 }
 
+std::FILE* open_companion(const char* path, CompanionRefusal& refusal) {
+    refusal = CompanionRefusal::missing;
+    struct stat entry {};
+    struct stat target {};
+    if (lstat(path, &entry) != 0 || stat(path, &target) != 0) return nullptr;
+    if (!S_ISREG(target.st_mode)) {
+        refusal = CompanionRefusal::not_regular;
+        return nullptr;
+    }
+    if (S_ISLNK(entry.st_mode) && entry.st_uid != target.st_uid) {
+        refusal = CompanionRefusal::foreign_link;
+        return nullptr;
+    }
+    // Without blocking: what is opened may have been swapped for a FIFO
+    // since the look above. It must be the very file that was looked at.
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    struct stat opened {};
+    if (fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode) || opened.st_dev != target.st_dev ||
+        opened.st_ino != target.st_ino || fcntl(fd, F_SETFL, 0) != 0) {
+        close(fd);
+        refusal = CompanionRefusal::not_regular;
+        return nullptr;
+    }
+    std::FILE* file = fdopen(fd, "r");
+    if (file == nullptr) {
+        close(fd);
+        return nullptr;
+    }
+    refusal = CompanionRefusal::none;
+    return file;
+}
+
 bool realtime_clock(std::int64_t* seconds, long* nanoseconds) {
     timespec ts{};
     if (clock_gettime(CLOCK_REALTIME, &ts) < 0) return false;
@@ -186,39 +319,64 @@ bool c_library_is_glibc() {
 #endif
 }
 
+namespace {
+
+// A name no other run holds: the prefix, the process id and six random
+// letters or digits.
+std::string fresh_block_name(const char* prefix, int attempt) {
+    std::int64_t seconds = 0;
+    long nanoseconds = 0;
+    realtime_clock(&seconds, &nanoseconds);
+    std::uint64_t x = static_cast<std::uint64_t>(nanoseconds) ^ (static_cast<std::uint64_t>(seconds) << 30) ^
+                      (static_cast<std::uint64_t>(attempt) * 0x9E3779B97F4A7C15ULL);
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBULL;
+    x ^= x >> 31;
+    constexpr char alphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::string name = std::string("/") + prefix + "." + std::to_string(getpid()) + ".";
+    for (int i = 0; i < 6; ++i, x /= 36) name += alphabet[x % 36];
+    return name;
+}
+
+constexpr int block_attempts = 16;
+
+}  // namespace
+
 bool shared_block_open(const char* name, std::size_t size, SharedBlock* block) {
-    // POSIX names start with a slash; the block is private to this user.
-    char posix_name[sizeof block->name];
-    if (std::snprintf(posix_name, sizeof posix_name, "/%s", name) >= static_cast<int>(sizeof posix_name)) return false;
-    // Armed before the block exists: a run ended by a signal must not leave
-    // it behind, whenever the signal comes.
-    std::snprintf(interrupted_block, sizeof interrupted_block, "%s", posix_name);
-    arm_handlers();
-    int fd = shm_open(posix_name, O_CREAT | O_RDWR, 0600);
-    if (fd < 0) {
-        interrupted_block[0] = '\0';
-        return false;
+    int fd = -1;
+    for (int attempt = 0; attempt < block_attempts && fd < 0; ++attempt) {
+        const std::string posix_name = fresh_block_name(name, attempt);
+        if (posix_name.size() >= sizeof interrupted_block) return false;
+        // Armed before the block exists: a run ended by a signal must not
+        // leave it behind, whenever the signal comes. A name another process
+        // holds is never armed: O_EXCL fails on it, and the arming is undone.
+        std::snprintf(interrupted_block, sizeof interrupted_block, "%s", posix_name.c_str());
+        arm_handlers();
+        fd = shm_open(posix_name.c_str(), O_CREAT | O_EXCL | O_RDWR, 0600);
+        if (fd < 0) interrupted_block[0] = '\0';
+        if (fd < 0 && errno != EEXIST) return false;
     }
-    struct stat st {};
-    bool sized = fstat(fd, &st) == 0 &&
-                 (static_cast<std::size_t>(st.st_size) >= size || ftruncate(fd, static_cast<off_t>(size)) == 0);
-    void* view = sized ? mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0) : MAP_FAILED;
+    if (fd < 0) return false;
+    void* view = ftruncate(fd, static_cast<off_t>(size)) == 0
+                     ? mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0)
+                     : MAP_FAILED;
     close(fd);
     if (view == MAP_FAILED) {
-        shm_unlink(posix_name);
+        shm_unlink(interrupted_block);
         interrupted_block[0] = '\0';
         return false;
     }
     block->view = static_cast<unsigned char*>(view);
     block->size = size;
-    std::snprintf(block->name, sizeof block->name, "%s", posix_name);
+    // The window program is given the name without the leading slash.
+    std::snprintf(block->name, sizeof block->name, "%s", interrupted_block + 1);
     return true;
 }
 
 void shared_block_close(SharedBlock* block) {
     if (block->view != nullptr) munmap(block->view, block->size);
+    if (block->name[0] != '\0') shm_unlink((std::string("/") + block->name).c_str());
     interrupted_block[0] = '\0';
-    if (block->name[0] != '\0') shm_unlink(block->name);
     *block = SharedBlock{};
 }
 
@@ -231,31 +389,34 @@ constexpr char progress_program_name[] = "Kestrav_progress_bar.exe";
 std::string own_folder() {
     static const char marker = 0;
     Dl_info info{};
-    if (dladdr(&marker, &info) == 0 || info.dli_fname == nullptr || info.dli_fname[0] == '\0') return {};
+    if (dladdr(&marker, &info) == 0 || info.dli_fname == nullptr || info.dli_fname[0] != '/') return {};
     const std::string path = info.dli_fname;
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+    return path.substr(0, path.rfind('/'));
 }
 
-// One word for the shell, whatever the path holds.
-std::string shell_quoted(const std::string& text) {
-    std::string quoted = "'";
-    for (const char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
+bool runnable(const std::string& path) {
+    return path_info(path.c_str()).kind == PathKind::regular && access(path.c_str(), X_OK) == 0;
 }
+
+// The pipe's child, while one runs.
+pid_t child_pid = -1;
 
 }  // namespace
 
-std::string progress_program_command() {
-    if (path_info(progress_program_name).kind != PathKind::missing) return std::string("./") + progress_program_name;
+std::string progress_program_path() {
+    // The window program draws on an X display; without one it would only
+    // read the channel.
+    const char* display = std::getenv("DISPLAY");
+    if (display == nullptr || display[0] == '\0') return {};
     const std::string folder = own_folder();
     if (folder.empty()) return {};
-    // Where the install puts the program, relative to the library's folder.
-    const std::string installed = folder + "/" KESTRAV3_WINDOW_FROM_LIBRARY "/" + progress_program_name;
-    if (path_info(installed.c_str()).kind != PathKind::regular || access(installed.c_str(), X_OK) != 0) return {};
-    return shell_quoted(installed);
+    // Beside the library in the build tree; where the install puts it,
+    // relative to the library's folder, otherwise.
+    for (const std::string& candidate :
+         {folder + "/" + progress_program_name, folder + "/" KESTRAV3_WINDOW_FROM_LIBRARY "/" + progress_program_name})
+        if (runnable(candidate)) return candidate;
+    return {};
 }
-
 namespace {
 
 // Pieces not yet written: the first one from offset on, then the rest whole.
@@ -303,11 +464,37 @@ bool write_gathered(std::FILE* out, const WritePiece* pieces, std::size_t count)
     return true;
 }
 
-std::FILE* child_open(const char* command) {
+std::FILE* child_open(const std::string& program, const char* argument) {
     std::fflush(stdout);  // the child must not inherit unwritten console text
-    return popen(command, "r");
+    int ends[2] = {-1, -1};
+    if (pipe2(ends, O_CLOEXEC) != 0) return nullptr;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, ends[1], STDOUT_FILENO);
+    char* const argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>(argument), nullptr};
+    pid_t pid = -1;
+    const int failed = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(ends[1]);
+    std::FILE* pipe = failed == 0 ? fdopen(ends[0], "r") : nullptr;
+    if (pipe == nullptr) {
+        close(ends[0]);
+        if (failed == 0) waitpid(pid, nullptr, 0);
+        return nullptr;
+    }
+    child_pid = pid;
+    return pipe;
 }
 
-int child_close(std::FILE* pipe) { return pclose(pipe); }
+int child_close(std::FILE* pipe) {
+    std::fclose(pipe);
+    int status = 0;
+    if (child_pid > 0)
+        while (waitpid(child_pid, &status, 0) < 0 && errno == EINTR) {
+        }
+    child_pid = -1;
+    return status;
+}
 
 }  // namespace kestrav3::platform

@@ -183,9 +183,35 @@ bool remove_entry(const char* path) {
 
 std::FILE* create_new(const char* path) { return open_new(path, FILE_ATTRIBUTE_NORMAL); }
 
-void take_over_permissions(std::FILE*, const char*) {
-    // Windows files carry no permission bits; a new file inherits the
-    // folder's access rights.
+namespace {
+
+HANDLE handle_of(std::FILE* file) { return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))); }
+
+}  // namespace
+
+bool take_over_metadata(std::FILE* file, const char* from, Takeover what) {
+    // Windows files carry no permission bits and a new file inherits the
+    // folder's access rights, so only the times pass over.
+    HANDLE source = CreateFileA(from, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (source == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool regular = GetFileInformationByHandle(source, &info) &&
+                         (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
+    if (regular && what.times) SetFileTime(handle_of(file), nullptr, &info.ftLastAccessTime, &info.ftLastWriteTime);
+    CloseHandle(source);
+    return regular;
+}
+
+void start_writeback(std::FILE*, std::size_t) {
+    // The system writes back on its own; the final flush waits for the rest.
+}
+
+bool flush_file(std::FILE* file) { return std::fflush(file) == 0 && FlushFileBuffers(handle_of(file)) != 0; }
+
+bool flush_folder_of(const char*) {
+    // NTFS journals its names: a completed rename is durable.
+    return true;
 }
 
 bool replace_name(const char* from, const char* to) {
@@ -206,6 +232,24 @@ std::FILE* open_append_no_link(const char* path) {
         return nullptr;
     }
     return stream_of(h, _O_APPEND | _O_TEXT, "a");
+}
+
+std::FILE* open_companion(const char* path, CompanionRefusal& refusal) {
+    refusal = CompanionRefusal::missing;
+    HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return nullptr;
+    BY_HANDLE_FILE_INFORMATION info{};
+    // A device or a pipe under the name is not read: it may never end.
+    if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        CloseHandle(h);
+        refusal = CompanionRefusal::not_regular;
+        return nullptr;
+    }
+    std::FILE* file = stream_of(h, _O_RDONLY | _O_TEXT, "r");
+    if (file != nullptr) refusal = CompanionRefusal::none;
+    return file;
 }
 
 bool same_file(const char* a, const char* b) {
@@ -330,41 +374,103 @@ std::wstring program_folder() {
     return separator == std::wstring::npos ? std::wstring() : path.substr(0, separator);
 }
 
-// The path in the ANSI code page the command interpreter is started with;
-// the short form when the long one does not fit it; empty when neither does.
-std::string ansi_path(const std::wstring& path) {
-    const auto convert = [](const std::wstring& wide) {
-        BOOL lossy = FALSE;
-        const int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1, nullptr, 0, nullptr, &lossy);
-        if (n <= 0 || lossy) return std::string();
-        std::string text(static_cast<std::size_t>(n), '\0');
-        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1, text.data(), n, nullptr, nullptr);
-        text.resize(static_cast<std::size_t>(n - 1));
-        return text;
-    };
-    std::string text = convert(path);
-    if (!text.empty()) return text;
-    std::wstring short_path(MAX_PATH, L'\0');
-    const DWORD n = GetShortPathNameW(path.c_str(), short_path.data(), static_cast<DWORD>(short_path.size()));
-    if (n == 0 || n >= short_path.size()) return {};
-    short_path.resize(n);
-    return convert(short_path);
+std::wstring current_folder() {
+    const DWORD n = GetCurrentDirectoryW(0, nullptr);
+    if (n == 0) return {};
+    std::wstring path(n, L'\0');
+    const DWORD got = GetCurrentDirectoryW(n, path.data());
+    if (got == 0 || got >= n) return {};
+    path.resize(got);
+    while (!path.empty() && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
+    return path;
 }
+
+std::string utf8_of(const std::wstring& wide) {
+    const int n = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    if (n <= 0) return {};
+    std::string text(static_cast<std::size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, text.data(), n, nullptr, nullptr);
+    text.resize(static_cast<std::size_t>(n - 1));
+    return text;
+}
+
+std::wstring wide_of(const std::string& utf8) {
+    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
+    if (n <= 0) return {};
+    std::wstring text(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, text.data(), n);
+    text.resize(static_cast<std::size_t>(n - 1));
+    return text;
+}
+
+bool is_program_file(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+// The started window program, while it runs.
+HANDLE child_process = nullptr;
 
 }  // namespace
 
-std::string progress_program_command() {
-    if (path_info("Kestrav_progress_bar.exe").kind != PathKind::missing) return "Kestrav_progress_bar.exe";
-    const std::wstring folder = program_folder();
-    if (folder.empty()) return {};
-    const std::wstring installed = folder + L"\\" + progress_program_name;
-    const DWORD attributes = GetFileAttributesW(installed.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return {};
-    const std::string path = ansi_path(installed);
-    if (path.empty()) return {};
-    // The interpreter drops the outer pair of quotes and runs the quoted
-    // path, whatever spaces or parentheses it holds.
-    return "\"\"" + path + "\"\"";
+std::string progress_program_path() {
+    // The program's own folder first: a program planted in the current
+    // folder is run only when none was installed with kestrav3.
+    for (const std::wstring& folder : {program_folder(), current_folder()}) {
+        if (folder.empty()) continue;
+        const std::wstring candidate = folder + L"\\" + progress_program_name;
+        if (is_program_file(candidate)) return utf8_of(candidate);
+    }
+    return {};
+}
+
+std::FILE* child_open(const std::string& program, const char* argument) {
+    std::fflush(stdout);  // the child must not inherit unwritten console text
+    SECURITY_ATTRIBUTES inherited{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE read_end = nullptr, write_end = nullptr;
+    if (!CreatePipe(&read_end, &write_end, &inherited, 0)) return nullptr;
+    SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
+    HANDLE null_input =
+        CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited, OPEN_EXISTING, 0, nullptr);
+    const std::wstring path = wide_of(program);
+    // Started directly: the program's path in quotes, then the block's name.
+    std::wstring command = L"\"" + path + L"\" " + wide_of(argument);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = null_input;
+    startup.hStdOutput = write_end;
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION process{};
+    const BOOL started = !path.empty() && CreateProcessW(path.c_str(), command.data(), nullptr, nullptr, TRUE, 0,
+                                                         nullptr, nullptr, &startup, &process);
+    CloseHandle(write_end);
+    if (null_input != INVALID_HANDLE_VALUE) CloseHandle(null_input);
+    if (!started) {
+        CloseHandle(read_end);
+        return nullptr;
+    }
+    CloseHandle(process.hThread);
+    std::FILE* pipe = stream_of(read_end, _O_RDONLY | _O_BINARY, "rb");
+    if (pipe == nullptr) {
+        WaitForSingleObject(process.hProcess, INFINITE);
+        CloseHandle(process.hProcess);
+        return nullptr;
+    }
+    child_process = process.hProcess;
+    return pipe;
+}
+
+int child_close(std::FILE* pipe) {
+    std::fclose(pipe);
+    DWORD status = 0;
+    if (child_process != nullptr) {
+        WaitForSingleObject(child_process, INFINITE);
+        GetExitCodeProcess(child_process, &status);
+        CloseHandle(child_process);
+    }
+    child_process = nullptr;
+    return static_cast<int>(status);
 }
 
 namespace {
@@ -409,12 +515,5 @@ bool write_gathered(std::FILE* out, const WritePiece* pieces, std::size_t count)
     }
     return write_all(file, gathered, used);
 }
-
-std::FILE* child_open(const char* command) {
-    std::fflush(stdout);  // the child must not inherit unwritten console text
-    return _popen(command, "r");
-}
-
-int child_close(std::FILE* pipe) { return _pclose(pipe); }
 
 }  // namespace kestrav3::platform

@@ -17,6 +17,7 @@ char szMsg[28] = {};
 std::FILE* fp_windows_progress_bar = nullptr;
 
 namespace {
+// The open block and, on POSIX, its fresh per-run name; reset by shmem_sender_close.
 platform::SharedBlock channel;
 // True while the console line shows a value below 100.
 bool line_open = false;
@@ -69,11 +70,16 @@ void shmem_sender_close() {
 }
 
 int open_win_progress_bar() {
-    const std::string command = platform::progress_program_command();
-    if (command.empty()) return 0;
+    const std::string program = platform::progress_program_path();
+    return program.empty() ? 0 : open_progress_window(program);
+}
+
+const char* progress_block_in_use() { return channel.name; }
+
+int open_progress_window(const std::string& program) {
     if (shmem_sender_open() != 0) return 0;
     shmem_sender_gprg(0);
-    fp_windows_progress_bar = platform::child_open(command.c_str());
+    fp_windows_progress_bar = platform::child_open(program, channel.name);
     if (fp_windows_progress_bar == nullptr) {
         shmem_sender_close();
         return 0;

@@ -2,6 +2,7 @@
 // channel that feeds the separate progress window program.
 #pragma once
 #include <cstdio>
+#include <string>
 
 namespace kestrav3 {
 
@@ -39,6 +40,11 @@ void shmem_sender_gprg(int percent);
 void shmem_sender_close();
 // 1 when the window program was started and the channel is open.
 int open_win_progress_bar();
+// The same with the given window program, which is started with the name
+// of the block as its one argument.
+int open_progress_window(const std::string& program);
+// The name of the open block as the window program is given it.
+const char* progress_block_in_use();
 void close_win_progress_bar();
 
 }  // namespace kestrav3

@@ -18,6 +18,7 @@ enum : int {
     ERR_OTHER_ARCHIVE = -14,
     ERR_INPUT_CHANGED = -15,
     ERR_NAME_TAKEN = -16,
+    ERR_KEY_NOT_ASCII = -17,
     ERR_NOISE = -20,
 };
 

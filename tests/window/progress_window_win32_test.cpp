@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "cli_support.h"
+#include "platform/platform.h"
 #include "progress/progress.h"
 
 namespace kestrav3::testing {
@@ -205,6 +206,19 @@ TEST(Channel, OnWindowsTheProgramBesideTheRunningProgramIsFound) {
     fs::current_path(here);
     EXPECT_EQ(started, 1);
     EXPECT_FALSE(fs::exists(dir / "Kestrav_progress_bar.exe"));
+}
+
+// A copy planted in the current folder is not the one started while the
+// running program's folder holds one.
+TEST(Channel, OnWindowsTheProgramsOwnFolderComesBeforeTheCurrentFolder) {
+    TempDir dir;
+    fs::copy_file(fs::path(KESTRAV3_PROGRESS_WINDOW), dir / "Kestrav_progress_bar.exe");
+    const fs::path here = fs::current_path();
+    fs::current_path(dir.path());
+    const std::string found = platform::progress_program_path();
+    fs::current_path(here);
+    ASSERT_FALSE(found.empty());
+    EXPECT_TRUE(fs::equivalent(fs::u8path(found), fs::path(KESTRAV3_PROGRESS_WINDOW))) << found;
 }
 
 // Started by the library, the window ends by itself, so graphical runs

@@ -341,7 +341,8 @@ protected:
         return run.wait_for_exit(milliseconds(60000)) && fs::exists(probe / "probe.txt.archi");
     }
 
-    // A folder holding a copy of the window program, as a user would set up.
+    // The build tree's program, beside its library, is the one started; a
+    // copy in the current folder never is.
     static bool prepare(const TempDir& folder) { return copy_over(program, folder / "Kestrav_progress_bar.exe"); }
 
     struct Outcome {
@@ -360,7 +361,8 @@ protected:
         Child run(launch);
         while (!outcome.window_seen && run.running()) outcome.window_seen = window_shown(display());
         outcome.status = run.wait_for_exit(milliseconds(600000));
-        outcome.windows_left = processes_running((folder / "Kestrav_progress_bar.exe").string());
+        outcome.windows_left =
+            processes_running(program) + processes_running((folder / "Kestrav_progress_bar.exe").string());
         return outcome;
     }
 
