@@ -8,6 +8,7 @@
 
 #include "cli_support.h"
 #include "progress/progress.h"
+#include "progress/progress_block.h"
 
 namespace kestrav3::testing {
 namespace {

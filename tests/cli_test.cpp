@@ -197,8 +197,7 @@ TEST_F(Cli, MetadataIsPrintedOrTheFailureEnds) {
     EXPECT_EQ(r.out, "first line\nsecond line\n\n");
     EXPECT_EQ(r.status, 0);
     r = run({"-m", "b.txt.archi", "wrong key"});
-    EXPECT_EQ(r.out, framed_message(-2) +
-                         " b.txt.archi: the key is wrong, or this is not a coded file\n\n End.\n");
+    EXPECT_EQ(r.out, framed_message(-2) + " b.txt.archi: the key is wrong, or this is not a coded file\n\n End.\n");
     EXPECT_EQ(r.status, 1);
 }
 
@@ -207,8 +206,7 @@ TEST_F(Cli, WrongKeyRestoresNothing) {
     ASSERT_EQ(run({"-c", "data.bin", "right key"}).status, 0);
     fs::remove(dir / "data.bin");
     RunResult r = run({"-d", "data.bin.archi", "wrong key"});
-    EXPECT_EQ(r.out,
-              framed_message(-2) + " data.bin.archi: the key is wrong, or this is not a coded file\n");
+    EXPECT_EQ(r.out, framed_message(-2) + " data.bin.archi: the key is wrong, or this is not a coded file\n");
     EXPECT_EQ(r.status, 1);
     // A key read from a Windows text file keeps its carriage return.
     r = run({"-d", "data.bin.archi", "right key\r"});

@@ -192,10 +192,13 @@ TEST(Durability, DataIsFlushedBeforeTheRenameAndTheFolderAfterIt) {
     const std::string folder = fs::canonical(dir.path()).string();
     write_file(dir / "d.bin", pattern_bytes(300 * 1024 + 11, 7));
     std::vector<std::string> calls = traced({"-c", "d.bin", "durable key"}, dir.path());
-    const int file_flushed = find_call(calls, {"sync(", "d.bin.archi>"});
+    // The coded file too is written under a hidden name and renamed.
+    const int file_flushed = find_call(calls, {"sync(", "/.d.bin.archi."});
+    const int coded_renamed = find_call(calls, {"rename", "\"d.bin.archi\""});
     const int folder_flushed = find_call(calls, {"fsync(", "<" + folder + ">"});
     EXPECT_GE(file_flushed, 0) << ::testing::PrintToString(calls);
-    EXPECT_GT(folder_flushed, file_flushed) << ::testing::PrintToString(calls);
+    EXPECT_GT(coded_renamed, file_flushed) << ::testing::PrintToString(calls);
+    EXPECT_GT(folder_flushed, coded_renamed) << ::testing::PrintToString(calls);
 
     fs::rename(dir / "d.bin", dir / "d.orig");
     calls = traced({"-d", "d.bin.archi", "durable key"}, dir.path());
