@@ -48,7 +48,8 @@ int decode_streams(const char* path, const char* key) {
     HeaderRecord record;
     int result = open_coded_file(path, key, RecordUse::blocks, ERR_IO_STOPPED, in, record);
     if (result != 0) return result;
-    const std::string out_path = std::string(directory_part(path)) + record.name;
+    const std::string out_path = output_folder_for(directory_part(path)) + record.name;
+    written_path = out_path;
     if (platform::same_file(path, out_path.c_str())) return ERR_HEADER;
     // A folder under the name could never be replaced: say so before decoding.
     if (platform::entry_kind(out_path.c_str()) == platform::EntryKind::directory) return ERR_READ;

@@ -43,6 +43,7 @@ int plan_file(const char* path, Plan& plan) {
 }
 
 void print_summary(const Plan& plan) {
+    if (console_lines == 0) return;
     std::printf("Size:    %lld B\n", plan.size);
     std::printf("Sblock:  %d B\n", BLOCK_SIZE);
     std::printf("Nblocks: %lld\n", plan.nblocks);
@@ -242,7 +243,7 @@ int code_file(const char* path, const std::string& out_path, const char* key, co
     gen_kmatrix(key);
     result = write_headers(out.get(), header, plan.dense);
     if (result != 0) return result;
-    std::puts("\nStart coder:");
+    if (console_lines != 0) std::puts("\nStart coder:");
     if (plan.nblocks > 0 && (result = write_blocks(in.get(), out.get(), plan)) != 0) return result;
     if ((result = write_rest(in.get(), out.get(), plan)) != 0) return result;
     return out.close() ? 0 : ERR_IO_STOPPED;
@@ -260,7 +261,7 @@ int combine_streams(const char* path, const char* key) {
     print_summary(plan);
 
     const std::string metadata = read_metadata(path);
-    std::printf("Meta:    %d chars\n", static_cast<int>(metadata.size()));
+    if (console_lines != 0) std::printf("Meta:    %d chars\n", static_cast<int>(metadata.size()));
 
     const std::string_view base = base_name(path);
     std::string name;
@@ -277,8 +278,9 @@ int combine_streams(const char* path, const char* key) {
 
     const std::string out_name = safe_ascii_name(std::string(base) + ".archi");
     std::setlocale(LC_ALL, "");
-    std::printf("\nSave: %s\n", out_name.c_str());
-    return code_file(path, std::string(directory_part(path)) + out_name, key, plan, header);
+    if (console_lines != 0) std::printf("\nSave: %s\n", out_name.c_str());
+    written_path = output_folder_for(directory_part(path)) + out_name;
+    return code_file(path, written_path, key, plan, header);
 }
 
 }  // namespace kestrav3

@@ -80,6 +80,11 @@ bool replace_name(const char* from, const char* to);
 // than follow a link at the name.
 std::FILE* open_append_no_link(const char* path);
 
+// Flushes the file at path to the device, and on POSIX the folder that holds
+// its name too, so the file and its name survive a crash. False when either
+// flush fails. A link at path is not followed.
+bool flush_to_device(const char* path);
+
 // Text ------------------------------------------------------------------------
 
 // The Unicode code point of a Windows-1250 byte, by the system's own mapping
