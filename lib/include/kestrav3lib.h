@@ -44,10 +44,10 @@ KESTRAV3_API int kestrav3test(const char* file, const char* key, int report);
 
 /* The operations of kestrav3run and kestrav3target. */
 enum {
-    KESTRAV3_CODE = 1,     /* as kestrav3code (-c, -cg) */
-    KESTRAV3_DECODE = 2,   /* as kestrav3decode (-d, -dg) */
-    KESTRAV3_TEST = 3,     /* as kestrav3test (-t) */
-    KESTRAV3_DESCRIBE = 4  /* as kestrav3desc (-m) */
+    KESTRAV3_CODE = 1,    /* as kestrav3code (-c, -cg) */
+    KESTRAV3_DECODE = 2,  /* as kestrav3decode (-d, -dg) */
+    KESTRAV3_TEST = 3,    /* as kestrav3test (-t) */
+    KESTRAV3_DESCRIBE = 4 /* as kestrav3desc (-m) */
 };
 
 /* How kestrav3run runs. Zero everywhere is the quiet default. */
