@@ -412,6 +412,24 @@ TEST_F(Batch, TheKeyIsAskedOnceOnTheTerminalTwiceWhenCoding) {
 }
 #endif
 
+#if defined(_WIN32)
+TEST_F(Batch, WildcardsInFileArgumentsAreExpandedByTheProgram) {
+    write_file(dir / "one.bin", pattern_bytes(5000, 11));
+    write_file(dir / "two.bin", pattern_bytes(5000, 12));
+    RunResult r = run_cli({"-c", "-k", "key", "*.bin"}, dir.path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "one.bin: written one.bin.archi\ntwo.bin: written two.bin.archi\n"
+              "kestrav3: 2 files: 2 written, 0 damaged, 0 failed\n");
+    r = run_cli({"-t", "-k", "key", "t?o.bin.archi", "*.archi"}, dir.path());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(lines_of(r.out).back(), "kestrav3: 3 files: 3 intact, 0 damaged, 0 failed");
+    r = run_cli({"-t", "-k", "key", "*.nothing"}, dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "*.nothing: failed: Cannot read data from file [1]\n");
+}
+#endif
+
 TEST(BatchExports, RunFillsTheResultAndLeavesTheDesignExportsAsTheyWere) {
     TempDir dir;
     fs::copy_file(test_data("two-blocks-damaged.archi"), dir / "two-blocks-damaged.archi");
