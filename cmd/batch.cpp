@@ -258,7 +258,13 @@ struct Report {
     std::string text;  // whole lines, each ending in a line feed
 };
 
+// Names are always shown escaped, so that each file's line stays one line.
 std::string shown(const std::string& text) { return visible_text(text); }
+
+// Metadata as -m shows it: escaped on a terminal, as stored elsewhere.
+std::string shown_metadata(const char* text) {
+    return platform::output_is_terminal() ? visible_text(text) : std::string(text);
+}
 
 std::string test_findings(const kestrav3_result& result) {
     std::string text;
@@ -285,7 +291,7 @@ Report report_of(const Operation& operation, const std::string& name, const kest
     case KESTRAV3_TEST:
         report.text = who + (result.code > 0 ? "damaged: " + test_findings(result) : "intact") + "\n";
         break;
-    case KESTRAV3_DESCRIBE: report.text = who + "metadata:\n" + shown(result.metadata) + "\n"; break;
+    case KESTRAV3_DESCRIBE: report.text = who + "metadata:\n" + shown_metadata(result.metadata) + "\n"; break;
     default:
         report.text = who + "written " + shown(result.written);
         if (result.code > 0) report.text += ", damaged blocks: " + std::to_string(result.code);
