@@ -360,7 +360,16 @@ std::vector<std::string> worker_arguments(const Operation& operation, const Batc
     return args;
 }
 
-Report worker_report(const std::string& file, int status, const std::string& output) {
+// A worker's standard output in text mode (Windows) ends its lines in CR LF.
+std::string without_carriage_returns(const std::string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) out += text[i];
+    return out;
+}
+
+Report worker_report(const std::string& file, int status, const std::string& raw) {
+    const std::string output = without_carriage_returns(raw);
     const std::size_t letter = output.empty() ? std::string_view::npos : outcome_letters.find(output[0]);
     if (status != 0 || letter == std::string_view::npos || output.size() < 2 || output[1] != '\n')
         return {Outcome::failed, shown(file) + ": failed: its worker process ended without a result\n"};

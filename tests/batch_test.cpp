@@ -49,13 +49,28 @@ std::string unescaped(const std::string& text) {
     return out;
 }
 
-// Each file of the folder with its size, as capture.sh lists them.
+std::string text_sizes_left_out(const std::string& listing) {
+#if defined(_WIN32)
+    std::string out;
+    for (const auto& line : lines_of(listing)) {
+        const std::size_t err = line.find(".err ");
+        out += (err == std::string::npos ? line : line.substr(0, err + 4)) + "\n";
+    }
+    return out;
+#else
+    return listing;
+#endif
+}
+
+// Each file of the folder with its size, as capture.sh lists them. An error
+// log is a text file, whose size differs on Windows (CR LF line ends): its
+// size is left out there.
 std::string folder_listing(const fs::path& dir) {
     std::set<std::string> names;
     for (const auto& entry : fs::directory_iterator(dir)) names.insert(entry.path().filename().string());
     std::string listing;
     for (const auto& name : names) listing += name + " " + std::to_string(fs::file_size(dir / name)) + "\n";
-    return listing;
+    return text_sizes_left_out(listing);
 }
 
 void set_variable(const char* name, const std::string& value) {
@@ -83,10 +98,11 @@ TEST(ThreeWordForms, AreByteIdenticalToTheProgramBeforeTheManyFileForm) {
              {"abc.txt", "abc.txt.archi", "report.pdf", "report.pdf.archi", "two-blocks-damaged.archi"})
             fs::copy_file(test_data(file), dir / file);
         const RunResult r = run_cli_with_input(args, dir.path(), unescaped(fields[1]));
-        EXPECT_EQ(r.out, three_word(name + ".out")) << name;
+        // Texts read from coded files are shown in the native text (Windows-1250 there).
+        EXPECT_EQ(r.out, native(three_word(name + ".out"))) << name;
         EXPECT_EQ(r.err, three_word(name + ".err")) << name;
         EXPECT_EQ(std::to_string(r.status) + "\n", three_word(name + ".status")) << name;
-        EXPECT_EQ(folder_listing(dir.path()), three_word(name + ".files")) << name;
+        EXPECT_EQ(folder_listing(dir.path()), text_sizes_left_out(three_word(name + ".files"))) << name;
         ++run;
     }
     EXPECT_GE(run, 20);
@@ -218,10 +234,10 @@ TEST_F(Batch, AKeyGivenInTwoWaysIsRefused) {
 TEST_F(Batch, KeyLinesAreRefusedWhenTooLongOrHoldingNul) {
     write_file(dir / "a.bin", pattern_bytes(5000, 3));
     code({"a.bin"});
-    write_file(dir / "nul", std::string("abcd\0key\n", 9));
-    RunResult r = run_cli({"-t", "-k", "nul", "a.bin.archi"}, dir.path());
+    write_file(dir / "nul-key", std::string("abcd\0key\n", 9));
+    RunResult r = run_cli({"-t", "-k", "nul-key", "a.bin.archi"}, dir.path());
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "kestrav3: key file nul: the key holds a NUL byte\n");
+    EXPECT_EQ(r.err, "kestrav3: key file nul-key: the key holds a NUL byte\n");
     r = run_cli_with_input({"-t", "a.bin.archi", "-"}, dir.path(), std::string("abcd\0-key\n", 10));
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, " \n Key holds a NUL byte\n \n");
@@ -360,7 +376,8 @@ TEST_F(Batch, MetadataOfManyFiles) {
     write_file(dir / "rkey", "correct horse battery\n");
     const RunResult m = run_cli({"-m", "-k", "rkey", "report.pdf.archi", "report.pdf.archi"}, dir.path());
     EXPECT_EQ(m.status, 0);
-    const std::string block = "report.pdf.archi: metadata:\n" + read_file(test_data("report.pdf.met.expected")) + "\n";
+    const std::string block =
+        "report.pdf.archi: metadata:\n" + native(read_file(test_data("report.pdf.met.expected"))) + "\n";
     EXPECT_EQ(m.out, block + block + "kestrav3: 2 files: 2 read, 0 damaged, 0 failed\n");
 }
 
