@@ -443,7 +443,8 @@ int run_batch(const Operation& operation, int argc, char** argv) {
     if (refuse_collisions(operation, options, entries, key)) return exit_failed;
     if (operation.batch_operation == KESTRAV3_DESCRIBE) std::setlocale(LC_ALL, "");
     Tally tally;
-    if (options.jobs > 1 && entries.size() > 1) {
+    // Without its own path the program cannot start workers: it runs the files itself.
+    if (options.jobs > 1 && entries.size() > 1 && !platform::own_program().empty()) {
         run_in_workers(operation, options, entries, key, tally);
     } else {
         for (const auto& entry : entries) show(run_file(operation, options, entry, key), options, tally);
