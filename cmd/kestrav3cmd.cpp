@@ -3,26 +3,33 @@
 // understood (the help text was printed), 3 the test found a coded file not
 // intact (damaged or missing blocks, or bytes after the last group), or the
 // restore wrote the file with blocks that failed their check.
+#include <cerrno>
 #include <clocale>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "kestrav3lib.h"
+#include "keys.h"
+#include "operations.h"
 #include "platform/terminal.h"
 #include "textconv/visible_text.h"
 
-namespace {
+namespace kestrav3::cmd {
 
-constexpr int exit_ok = 0;
-constexpr int exit_failed = 1;
-constexpr int exit_usage = 2;
-constexpr int exit_not_intact = 3;
+namespace {
 
 int status_of(int result) { return result < 0 ? exit_failed : exit_ok; }
 
 // -t and -d: a positive result counts damaged blocks.
 int status_of_check(int result) { return result < 0 ? exit_failed : result > 0 ? exit_not_intact : exit_ok; }
+
+}  // namespace
+
+int code_plain(const char* file, const char* key) { return status_of(kestrav3code(file, key, 1)); }
+int code_window(const char* file, const char* key) { return status_of(kestrav3code_g(file, key, 1)); }
+int decode_plain(const char* file, const char* key) { return status_of_check(kestrav3decode(file, key, 1)); }
+int decode_window(const char* file, const char* key) { return status_of_check(kestrav3decode_g(file, key, 1)); }
 
 int test(const char* file, const char* key) { return status_of_check(kestrav3test(file, key, 1)); }
 
@@ -42,38 +49,42 @@ int describe(const char* file, const char* key) {
     return exit_ok;
 }
 
-// A key given as "-" is read instead: from the terminal without echo (twice
-// when coding, so a typing error cannot lock the file away), or as one line
-// from standard input when that is not a terminal. False: the keys typed
-// did not match.
-bool read_key(const char* option, std::string& key) {
-    using namespace kestrav3::platform;
-    if (!input_is_terminal()) {
-        key.clear();
-        for (int c = std::getchar(); c != EOF && c != '\n'; c = std::getchar()) key.push_back(static_cast<char>(c));
-        return true;
+int finish_output(int status) {
+    if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0) return status;
+    std::fprintf(stderr, "kestrav3: write error: %s\n", std::strerror(errno));
+    return exit_failed;
+}
+
+}  // namespace kestrav3::cmd
+
+namespace {
+
+using namespace kestrav3::cmd;
+
+// The key given as "-" in the three-word form, read by the rules of every
+// key source. False ends the run: the keys typed did not match, or the key
+// holds a NUL. A line too long is handed on cut short, so the library
+// refuses it with its own message.
+bool read_dash_key(const Operation& operation, std::string& key) {
+    switch (ask_key(operation.confirm_key, key)) {
+    case KeyStatus::mismatch: std::puts(" \n Keys do not match\n "); return false;
+    case KeyStatus::holds_nul: std::puts(" \n Key holds a NUL byte\n "); return false;
+    default: return true;
     }
-    if (!read_hidden_line(" Key: ", key)) return true;
-    const bool coding = std::strcmp(option, "-c") == 0 || std::strcmp(option, "-cg") == 0;
-    std::string again;
-    if (!coding || (read_hidden_line(" Key: ", again) && again == key)) return true;
-    std::puts(" \n Keys do not match\n ");
-    return false;
 }
 
-int run_operation(const char* option, const char* file, const char* key) {
-    if (std::strcmp(option, "-c") == 0) return status_of(kestrav3code(file, key, 1));
-    if (std::strcmp(option, "-cg") == 0) return status_of(kestrav3code_g(file, key, 1));
-    if (std::strcmp(option, "-d") == 0) return status_of_check(kestrav3decode(file, key, 1));
-    if (std::strcmp(option, "-dg") == 0) return status_of_check(kestrav3decode_g(file, key, 1));
-    if (std::strcmp(option, "-t") == 0) return test(file, key);
-    return describe(file, key);
-}
-
-bool is_operation(const char* option) {
-    for (const char* known : {"-c", "-cg", "-d", "-dg", "-t", "-m"})
-        if (std::strcmp(option, known) == 0) return true;
-    return false;
+// The design's form: an operation, a file and a key.
+int run_three_words(const Operation& operation, const char* file, const char* key_argument) {
+    // Keys longer than 40 bytes reach the library, which refuses them
+    // with its framed message.
+    std::string key = key_argument;
+    if (key == "-" && !read_dash_key(operation, key)) return exit_failed;
+    const int status = operation.run_one(file, key.c_str());
+    // Coding and restoring print only progress and notes: a closed pipe
+    // there must not undo what was written, nor fail the run.
+    return operation.batch_operation == KESTRAV3_CODE || operation.batch_operation == KESTRAV3_DECODE
+               ? status
+               : finish_output(status);
 }
 
 bool is_version_option(const char* option) { return std::strcmp(option, "-v") == 0 || std::strcmp(option, "-vg") == 0; }
@@ -88,6 +99,21 @@ constexpr const char* help_additions =
     "Key -:     a key given as - is asked for on the terminal without echo\n"
     "           (twice when coding), or read as one line from standard input\n"
     "\n"
+    "Many:      kestrav3 <operation> [option...] <file>...\n"
+    "           <operation> - one of -c -cg -d -dg -t -m\n"
+    "           -k FILE  key from the first line of FILE (- standard input)\n"
+    "           -E VAR   key from the environment variable VAR\n"
+    "                    (neither: asked once, twice when coding)\n"
+    "           -r       walk folders (never through a link)\n"
+    "           -f       replace what is otherwise refused\n"
+    "           --rm     coding: remove each input once its coded file is safe\n"
+    "           --output-dir DIR  write the coded or restored files into DIR\n"
+    "           -q       print only failures and the summary\n"
+    "           -j N     run up to N files at a time\n"
+    "           --       every word after it is a file\n"
+    "           One line per file and a summary on standard output;\n"
+    "           failures on standard error\n"
+    "\n"
     "Status:    0 - done (-t: every block checks out)\n"
     "           1 - the operation failed\n"
     "           2 - the command line was not understood\n"
@@ -101,13 +127,13 @@ constexpr const char* help_additions =
 int print_full_help() {
     print_help();
     std::fputs(help_additions, stdout);
-    return exit_ok;
+    return finish_output(exit_ok);
 }
 
 // The line -v prints, without its framing, as scripts expect it.
 int print_version_line() {
     std::puts("kestrav3 " KESTRAV3_VERSION);
-    return exit_ok;
+    return finish_output(exit_ok);
 }
 
 }  // namespace
@@ -115,16 +141,15 @@ int print_version_line() {
 int main(int argc, char** argv) {
     kestrav3::platform::ignore_output_signals();
     switch_utf_converting(1);
-    if (argc == 4 && is_operation(argv[1])) {
-        // Keys longer than 40 bytes reach the library, which refuses them
-        // with its framed message.
-        std::string key = argv[3];
-        if (key == "-" && !read_key(argv[1], key)) return exit_failed;
-        return run_operation(argv[1], argv[2], key.c_str());
+    const Operation* operation = argc >= 2 ? find_operation(argv[1]) : nullptr;
+    if (operation != nullptr) {
+        if (argc == 4 && !is_batch_option(argv[2]) && !is_batch_option(argv[3]))
+            return run_three_words(*operation, argv[2], argv[3]);
+        if (argc >= 3) return run_batch(*operation, argc, argv);
     }
     if (argc == 2 && is_version_option(argv[1])) {
         kestrav3ver(argv[1]);
-        return exit_ok;
+        return finish_output(exit_ok);
     }
     if (argc == 2 && std::strcmp(argv[1], "--help") == 0) return print_full_help();
     if (argc == 2 && std::strcmp(argv[1], "--version") == 0) return print_version_line();

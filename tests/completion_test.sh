@@ -11,6 +11,7 @@ touch report.pdf report.pdf.archi 'two words.archi' notes.txt
 mkdir folder
 
 failures=0
+export KESTRAV3_COMPLETION_VARIABLE=1
 # complete WORDS...: the replies for the last word, sorted, one per line.
 check() {
     local helpers=$1 expected=$2
@@ -54,6 +55,18 @@ for helpers in with without; do
     check $helpers "" kestrav3 -d report.pdf.archi secret
     check $helpers "" kestrav3 -v ''
     check $helpers "" kestrav3 -c report.pdf key extra
+    # The many-file form: its options, paths after -k, folders after
+    # --output-dir, variables after -E, files after the options.
+    check $helpers "$(printf '%s\n' -- --output-dir --rm | sort)" kestrav3 -t --
+    check $helpers "$(printf '%s\n' - -- --output-dir --rm -E -f -j -k -q -r | sort)" kestrav3 -c report.pdf -
+    check $helpers "$(printf '%s\n' folder notes.txt report.pdf report.pdf.archi 'two words.archi' | sort)" \
+        kestrav3 -t -k ''
+    check $helpers "notes.txt" kestrav3 -d -r -k no
+    check $helpers "folder" kestrav3 -d --output-dir ''
+    check $helpers "folder" kestrav3 -c -q --output-dir f
+    check $helpers "KESTRAV3_COMPLETION_VARIABLE" kestrav3 -t -E KESTRAV3_COMPLETION_VAR
+    check $helpers "$(printf '%s\n' folder report.pdf.archi 'two words.archi' | sort)" kestrav3 -t -q -k notes.txt ''
+    check $helpers "" kestrav3 -t -j ''
 done
 [ $failures -eq 0 ] && echo "completion: all cases pass"
 exit $((failures > 0))

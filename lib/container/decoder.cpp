@@ -50,7 +50,7 @@ int restore_blocks(std::FILE* in, PartialOutput& out, const HeaderRecord& record
 // elsewhere, never replaces a file of the folder.
 int check_restored_name(const char* path, const std::string& out_path, const HeaderRecord& record) {
     const std::string coded = safe_ascii_name(record.name + ".archi");
-    if (platform::same_entry_name(base_name(path), coded)) return 0;
+    if (force_replace != 0 || platform::same_entry_name(base_name(path), coded)) return 0;
     if (platform::entry_kind(out_path.c_str()) == platform::EntryKind::missing) return 0;
     return fail(ERR_NAME_TAKEN, out_path,
                 "exists, and the coded file " + std::string(base_name(path)) + " is not named after it (" + coded +
@@ -93,7 +93,8 @@ int decode_streams(const char* path, const char* key, RestoreOutcome& outcome) {
     HeaderRecord record;
     int result = open_coded_file(path, key, RecordUse::blocks, ERR_IO_STOPPED, in, record);
     if (result != 0) return result;
-    const std::string out_path = std::string(directory_part(path)) + record.name;
+    const std::string out_path = output_folder_for(directory_part(path)) + record.name;
+    written_path = out_path;
     if (platform::same_file(path, out_path.c_str()))
         return fail(ERR_HEADER, path, "its header names the coded file itself");
     // A folder under the name could never be replaced: say so before decoding.

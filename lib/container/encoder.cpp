@@ -50,6 +50,7 @@ int plan_file(const char* path, Plan& plan) {
 }
 
 void print_summary(const Plan& plan) {
+    if (console_lines == 0) return;
     std::printf("Size:    %lld B\n", plan.size);
     std::printf("Sblock:  %d B\n", BLOCK_SIZE);
     std::printf("Nblocks: %lld\n", plan.nblocks);
@@ -274,7 +275,8 @@ int check_coded_name(const char* path, const std::string& out_path, const char* 
     }
     if (platform::only_name_of(out_path.c_str(), path))
         return fail(ERR_NAME_REFUSED, out_path, "is the file to be coded");
-    if (own_archive(out_path.c_str(), key, stored)) return 0;
+    // -f of the many-file form replaces what is not this input's own archive.
+    if (force_replace != 0 || own_archive(out_path.c_str(), key, stored)) return 0;
     return fail(ERR_OTHER_ARCHIVE, out_path,
                 "is not this file's coded file with this key; to go on, remove or rename it");
 }
@@ -304,7 +306,7 @@ int code_file(const char* path, const std::string& out_path, const char* key, co
     gen_kmatrix(key);
     int result = write_headers(out.get(), header, plan.dense);
     if (result != 0) return failed(result);
-    std::puts("\nStart coder:");
+    if (console_lines != 0) std::puts("\nStart coder:");
     if (plan.nblocks > 0 && (result = write_blocks(path, in.get(), out.get(), plan)) != 0) return failed(result);
     if ((result = write_rest(path, in.get(), out.get(), plan)) != 0) return failed(result);
     if ((result = check_unchanged(path, in.get(), plan)) != 0) return result;
@@ -335,13 +337,13 @@ int combine_streams(const char* path, const char* key) {
     if (result == 0 && !restorable_name(base_name(path)))
         result = fail(ERR_NAME_REFUSED, path, "its name holds a character that cannot be restored");
     if (result == 0) result = coded_names(path, name, out_name);
-    const std::string out_path = std::string(directory_part(path)) + out_name;
+    const std::string out_path = output_folder_for(directory_part(path)) + out_name;
     if (result == 0) result = check_coded_name(path, out_path, key, name);
     if (result != 0) return result;
     print_summary(plan);
 
     const std::string metadata = read_metadata(path);
-    std::printf("Meta:    %d chars\n", static_cast<int>(metadata.size()));
+    if (console_lines != 0) std::printf("Meta:    %d chars\n", static_cast<int>(metadata.size()));
 
     HeaderBlock& header = coder_header;
     HeaderRecord record;
@@ -354,7 +356,8 @@ int combine_streams(const char* path, const char* key) {
     build_header_block(header, record);
 
     std::setlocale(LC_ALL, "");
-    std::printf("\nSave: %s\n", out_name.c_str());
+    if (console_lines != 0) std::printf("\nSave: %s\n", out_name.c_str());
+    written_path = out_path;
     return code_file(path, out_path, key, plan, header);
 }
 

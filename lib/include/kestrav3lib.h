@@ -45,6 +45,54 @@ KESTRAV3_API int kestrav3desc(const char* file, const char* key, char* text, int
  * the progress line and prints a report (or the framed message of a failure). */
 KESTRAV3_API int kestrav3test(const char* file, const char* key, int report);
 
+/* The operations of kestrav3run and kestrav3target. */
+enum {
+    KESTRAV3_CODE = 1,    /* as kestrav3code (-c, -cg) */
+    KESTRAV3_DECODE = 2,  /* as kestrav3decode (-d, -dg) */
+    KESTRAV3_TEST = 3,    /* as kestrav3test (-t) */
+    KESTRAV3_DESCRIBE = 4 /* as kestrav3desc (-m) */
+};
+
+/* How kestrav3run runs. Zero everywhere is the quiet default. */
+struct kestrav3_options {
+    int window;             /* 1: coding and restoring feed the progress window */
+    int progress;           /* 1: show the console progress line on standard output */
+    int force;              /* 1: replace what a run otherwise refuses to replace */
+    int remove_input;       /* 1, coding only: remove the input once its coded
+                               file is complete and flushed to the device */
+    const char* output_dir; /* NULL or "": write beside the input; else into this folder */
+};
+
+/* What kestrav3run found; every text is NUL-terminated, "" when it has none.
+ * A list too long for its buffer ends in " ...". */
+struct kestrav3_result {
+    int code;                 /* the result, as the matching export returns it */
+    char message[160];        /* a failure's message line, without framing or leading space */
+    char detail[512];         /* a failure's added explanation, when the library has one */
+    char written[4096];       /* -c, -d: the path of the file written */
+    long long damaged_count;  /* -t: blocks whose digest differs */
+    long long missing_count;  /* -t: blocks the coded file ends before */
+    long long trailing_bytes; /* -t: bytes after the last group */
+    char damaged[1024];       /* -t: the damaged blocks as in the report's " Damaged:" line */
+    char missing[1024];       /* -t: the missing blocks, in the same form */
+    char metadata[3000];      /* -m: the metadata text */
+    int removed;              /* 1 when remove_input removed the input */
+};
+
+/* Runs one operation on one file, printing nothing but the progress line
+ * (when asked): no summary lines, no framed message. Fills result and
+ * returns result->code. With remove_input, a coding run that succeeded but
+ * could not flush or remove the input returns -4 or -1. */
+KESTRAV3_API int kestrav3run(int operation, const char* file, const char* key, const struct kestrav3_options* options,
+                             struct kestrav3_result* result);
+
+/* Writes into path (size bytes) the path that kestrav3run with the same
+ * operation, key and output_dir would write: 0, or a negative error code
+ * (a restore's header cannot be read, or path is too small). Writes and
+ * prints nothing. Operations that write nothing give "". */
+KESTRAV3_API int kestrav3target(int operation, const char* file, const char* key, const char* output_dir, char* path,
+                                int size);
+
 /* Prints the program version for "-v", the noise generator version for "-vg". */
 KESTRAV3_API void kestrav3ver(const char* option);
 

@@ -2,14 +2,20 @@
 // texts of errors, help and version.
 #include <array>
 #include <cstdio>
+#include <cstring>
+#include <string>
 #include <string_view>
 
 #include "container/container.h"
 #include "container/decoder.h"
+#include "container/files.h"
+#include "container/header.h"
+#include "container/names.h"
 #include "container/run_buffers.h"
 #include "container/tester.h"
 #include "kestrav3lib.h"
 #include "md5/md5.h"
+#include "platform/platform.h"
 #include "progress/progress.h"
 #include "random/dense_noise.h"
 #include "random/run_state.h"
@@ -17,6 +23,7 @@
 #include "shared/failure.h"
 #include "shared/options.h"
 #include "shared/results.h"
+#include "textconv/native_text.h"
 #include "textconv/visible_text.h"
 
 namespace kestrav3 {
@@ -100,6 +107,106 @@ int run(int report, int window, Pipeline pipeline) {
 
 constexpr int keep_window_setting = -1;
 
+// The message line of a code, without its leading space; "" for none.
+const char* message_of(int code) {
+    for (const auto& entry : error_texts)
+        if (entry.code == code) return entry.text + 1;
+    return "";
+}
+
+// Copies text into a caller's buffer of size bytes; a text too long ends,
+// at a space where it can, in " ...".
+template <std::size_t N>
+void copy_text(char (&buffer)[N], std::string_view text) {
+    if (text.size() < N) {
+        std::memcpy(buffer, text.data(), text.size());
+        buffer[text.size()] = '\0';
+        return;
+    }
+    constexpr std::string_view more = " ...";
+    std::string_view kept = text.substr(0, N - more.size() - 1);
+    const std::size_t space = kept.find_last_of(' ');
+    if (space != std::string_view::npos) kept = kept.substr(0, space);
+    std::memcpy(buffer, kept.data(), kept.size());
+    std::memcpy(buffer + kept.size(), more.data(), more.size());
+    buffer[kept.size() + more.size()] = '\0';
+}
+
+// The options of a batch run, in place for one pipeline and put back after
+// it, so the design's exports keep running as they always have.
+class BatchSettings {
+public:
+    explicit BatchSettings(const kestrav3_options& options) {
+        runlevel = options.progress == 1 ? 3 : -1;
+        runlevel3 = 1;  // every file of a batch gets its own progress line
+        win_progress_onoff = options.window == 1 ? 1 : 0;
+        console_lines = 0;
+        force_replace = options.force == 1 ? 1 : 0;
+        output_folder = folder_with_separator(options.output_dir);
+        written_path.clear();
+    }
+    ~BatchSettings() {
+        console_lines = 1;
+        force_replace = 0;
+        output_folder.clear();
+    }
+    BatchSettings(const BatchSettings&) = delete;
+    BatchSettings& operator=(const BatchSettings&) = delete;
+
+    static std::string folder_with_separator(const char* dir) {
+        std::string folder = dir != nullptr ? dir : "";
+        if (!folder.empty() && !platform::is_separator(folder.back())) folder += '/';
+        return folder;
+    }
+};
+
+int run_test(const char* file, const char* key, kestrav3_result& result) {
+    static TestOutcome outcome;
+    const int code = test_streams(file, key, outcome);
+    if (code < 0) return code;
+    const BlockList missing = outcome.missing();
+    result.damaged_count = outcome.damaged.count();
+    result.missing_count = missing.count();
+    result.trailing_bytes = outcome.trailing;
+    if (outcome.damaged.count() > 0) copy_text(result.damaged, outcome.damaged.text());
+    if (missing.count() > 0) copy_text(result.missing, missing.text());
+    return code;
+}
+
+// A restore with damaged blocks still writes the file; the batch line
+// names them.
+int run_restore(const char* file, const char* key, kestrav3_result& result) {
+    static RestoreOutcome outcome;
+    outcome = RestoreOutcome{};
+    const int code = decode_streams(file, key, outcome);
+    if (code <= 0) return code;
+    result.damaged_count = outcome.damaged.count();
+    copy_text(result.damaged, outcome.damaged.text());
+    return code;
+}
+
+// The input goes only once its coded file is on the device.
+int remove_coded_input(const char* file, kestrav3_result& result) {
+    if (!platform::flush_to_device(written_path.c_str())) return ERR_IO_STOPPED;
+    if (!platform::remove_entry(file)) return ERR_READ;
+    result.removed = 1;
+    return 0;
+}
+
+int run_batch_pipeline(int operation, const char* file, const char* key, const kestrav3_options& options,
+                       kestrav3_result& result) {
+    switch (operation) {
+    case KESTRAV3_CODE: {
+        const int code = combine_streams(file, key);
+        return code == 0 && options.remove_input == 1 ? remove_coded_input(file, result) : code;
+    }
+    case KESTRAV3_DECODE: return run_restore(file, key, result);
+    case KESTRAV3_TEST: return run_test(file, key, result);
+    case KESTRAV3_DESCRIBE: return decode_met(file, key, result.metadata);
+    default: return ERR_READ;
+    }
+}
+
 }  // namespace
 
 void print_error(int code) {
@@ -155,6 +262,47 @@ int kestrav3test(const char* file, const char* key, int report) {
     const int result = run(report, 0, [&] { return test_streams(file, key, outcome); });
     if (result >= 0 && report == 1) print_test_report(outcome);
     return result;
+}
+
+int kestrav3run(int operation, const char* file, const char* key, const kestrav3_options* options,
+                kestrav3_result* result) {
+    *result = kestrav3_result{};
+    begin_run();
+    const kestrav3_options settings = options != nullptr ? *options : kestrav3_options{};
+    int code = 0;
+    {
+        const BatchSettings batch(settings);
+        code = run_batch_pipeline(operation, file, key, settings, *result);
+        progress_line_end();
+        const bool writes = operation == KESTRAV3_CODE || operation == KESTRAV3_DECODE;
+        if (writes && code >= 0) copy_text(result->written, written_path);
+    }
+    if (operation != KESTRAV3_DESCRIBE || code < 0) result->metadata[0] = '\0';
+    result->code = code;
+    if (code < 0) copy_text(result->message, message_of(code));
+    if (code < 0 && !failure_detail.cause.empty()) copy_text(result->detail, failure_detail.cause);
+    return code;
+}
+
+int kestrav3target(int operation, const char* file, const char* key, const char* output_dir, char* path, int size) {
+    if (size <= 0) return ERR_NOMEM;
+    path[0] = '\0';
+    const std::string folder = BatchSettings::folder_with_separator(output_dir);
+    const std::string_view input(file);
+    std::string target;
+    if (operation == KESTRAV3_CODE) {
+        const std::string base(base_name(input));
+        target = (folder.empty() ? std::string(directory_part(input)) : folder) + safe_ascii_name(base + ".archi");
+    } else if (operation == KESTRAV3_DECODE) {
+        Stream in;
+        HeaderRecord record;
+        const int code = open_coded_file(file, key, RecordUse::blocks, ERR_IO_STOPPED, in, record);
+        if (code != 0) return code;
+        target = (folder.empty() ? std::string(directory_part(input)) : folder) + record.name;
+    }
+    if (target.size() >= static_cast<std::size_t>(size)) return ERR_NOMEM;
+    std::memcpy(path, target.c_str(), target.size() + 1);
+    return 0;
 }
 
 void kestrav3ver(const char* option) {

@@ -151,6 +151,11 @@ enum class CompanionRefusal { none, missing, not_regular, foreign_link };
 // stands for a file that cannot be opened.
 std::FILE* open_companion(const char* path, CompanionRefusal& refusal);
 
+// Flushes the file at path to the device, and on POSIX the folder that holds
+// its name too, so the file and its name survive a crash. False when either
+// flush fails. A link at path is not followed.
+bool flush_to_device(const char* path);
+
 // Text ------------------------------------------------------------------------
 
 // The Unicode code point of a Windows-1250 byte, by the system's own mapping

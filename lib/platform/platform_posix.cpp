@@ -498,3 +498,26 @@ int child_close(std::FILE* pipe) {
 }
 
 }  // namespace kestrav3::platform
+
+namespace kestrav3::platform {
+
+namespace {
+
+bool flush_descriptor(const char* path, int flags) {
+    const int fd = open(path, O_RDONLY | O_CLOEXEC | flags);
+    if (fd < 0) return false;
+    const bool flushed = fsync(fd) == 0;
+    return close(fd) == 0 && flushed;
+}
+
+}  // namespace
+
+bool flush_to_device(const char* path) {
+    if (!flush_descriptor(path, O_NOFOLLOW)) return false;
+    std::string folder(path);
+    const std::size_t slash = folder.find_last_of('/');
+    folder = slash == std::string::npos ? "." : slash == 0 ? "/" : folder.substr(0, slash);
+    return flush_descriptor(folder.c_str(), O_DIRECTORY);
+}
+
+}  // namespace kestrav3::platform

@@ -517,3 +517,15 @@ bool write_gathered(std::FILE* out, const WritePiece* pieces, std::size_t count)
 }
 
 }  // namespace kestrav3::platform
+
+namespace kestrav3::platform {
+
+bool flush_to_device(const char* path) {
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const bool flushed = FlushFileBuffers(file) != 0;
+    return CloseHandle(file) != 0 && flushed;
+}
+
+}  // namespace kestrav3::platform

@@ -5,5 +5,13 @@ namespace kestrav3 {
 int code_utf8 = 1;
 int win_progress_onoff = 1;
 int runlevel = 3;
+int console_lines = 1;
+int force_replace = 0;
+std::string output_folder;
+std::string written_path;
+
+std::string output_folder_for(std::string_view input_folder) {
+    return output_folder.empty() ? std::string(input_folder) : output_folder;
+}
 
 }  // namespace kestrav3

@@ -3,6 +3,8 @@
 // a run begins by setting runlevel (and, for the coding runs,
 // win_progress_onoff) and leaves code_utf8 as switch_utf_converting set it.
 #pragma once
+#include <string>
+#include <string_view>
 
 namespace kestrav3 {
 
@@ -12,5 +14,32 @@ extern int code_utf8;
 extern int win_progress_onoff;
 // 3: the console progress line may be shown; -1: quiet.
 extern int runlevel;
+
+// 1: the coder prints its console lines (the sizes, "Meta:", "Save:",
+// "Start coder:"); 0: it prints none of them. Only kestrav3run sets 0, for
+// the run it is in; every other export runs with 1.
+extern int console_lines;
+
+// 1: the pipelines replace what they would otherwise refuse to replace
+// (an existing coded file or restored file that is not the run's own).
+// A refusal that -f may overrule is written as
+//     if (force_replace == 0) return <its error code>;
+// Only kestrav3run sets 1, for the run it is in; every other export runs
+// with 0. Refusals that protect the input itself (a coded file's only name
+// being the input's) are never overruled.
+extern int force_replace;
+
+// The folder the coded or restored file is written into, with a separator
+// at its end; empty: beside the input, as the design's forms do. Set by
+// kestrav3run for its run, empty otherwise.
+extern std::string output_folder;
+
+// The path the last coding or restore wrote (or was about to write when it
+// failed); empty when it got not that far.
+extern std::string written_path;
+
+// The folder part a pipeline writes into for an input whose own folder part
+// is input_folder.
+std::string output_folder_for(std::string_view input_folder);
 
 }  // namespace kestrav3

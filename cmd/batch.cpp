@@ -1,0 +1,456 @@
+// The many-file form: kestrav3 OPERATION [OPTION...] FILE...
+// One line per file on standard output (failures on standard error), then a
+// summary line; exit status 1 when any file failed, else 3 when any was
+// damaged, else 0; 2 for a command line not understood.
+#include <algorithm>
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "kestrav3lib.h"
+#include "keys.h"
+#include "operations.h"
+#include "platform/program.h"
+#include "platform/terminal.h"
+#include "textconv/visible_text.h"
+
+namespace kestrav3::cmd {
+
+namespace {
+
+constexpr int max_jobs = 64;
+
+enum class KeySource { ask, file, variable };
+
+struct BatchOptions {
+    KeySource key_source = KeySource::ask;
+    std::string key_argument;  // the FILE of -k, the VAR of -E
+    int key_options = 0;       // how many key options were given
+    bool recurse = false;
+    bool force = false;
+    bool remove_input = false;
+    std::string output_dir;
+    bool quiet = false;
+    int jobs = 1;
+    bool worker = false;  // a worker of -j: the key is all of standard input
+    std::vector<std::string> arguments;
+};
+
+// One option of the form: its name, whether it takes a value, and what it sets.
+struct OptionRow {
+    std::string_view name;
+    bool takes_value;
+    // False with a reason when the value is not acceptable.
+    bool (*apply)(BatchOptions& options, const std::string& value, std::string& error);
+};
+
+bool set_key_file(BatchOptions& o, const std::string& value, std::string&) {
+    o.key_source = KeySource::file;
+    o.key_argument = value;
+    ++o.key_options;
+    return true;
+}
+
+bool set_key_variable(BatchOptions& o, const std::string& value, std::string&) {
+    o.key_source = KeySource::variable;
+    o.key_argument = value;
+    ++o.key_options;
+    return true;
+}
+
+bool set_jobs(BatchOptions& o, const std::string& value, std::string& error) {
+    char* end = nullptr;
+    const long jobs = std::strtol(value.c_str(), &end, 10);
+    if (value.empty() || *end != '\0' || jobs < 1 || jobs > max_jobs) {
+        error = "-j takes a number of files at a time from 1 to " + std::to_string(max_jobs) + ", not '" + value + "'";
+        return false;
+    }
+    o.jobs = static_cast<int>(jobs);
+    return true;
+}
+
+constexpr std::array<OptionRow, 9> option_rows{{
+    {"-k", true, set_key_file},
+    {"-E", true, set_key_variable},
+    {"-r", false, [](BatchOptions& o, const std::string&, std::string&) { return o.recurse = true; }},
+    {"-f", false, [](BatchOptions& o, const std::string&, std::string&) { return o.force = true; }},
+    {"--rm", false, [](BatchOptions& o, const std::string&, std::string&) { return o.remove_input = true; }},
+    {"--output-dir", true,
+     [](BatchOptions& o, const std::string& v, std::string&) { return !(o.output_dir = v).empty(); }},
+    {"-q", false, [](BatchOptions& o, const std::string&, std::string&) { return o.quiet = true; }},
+    {"-j", true, set_jobs},
+    // How the program starts its own workers for -j; not for users.
+    {"--worker", false, [](BatchOptions& o, const std::string&, std::string&) { return o.worker = true; }},
+}};
+
+const OptionRow* find_option(std::string_view word) {
+    for (const auto& row : option_rows)
+        if (row.name == word) return &row;
+    return nullptr;
+}
+
+int usage_error(const std::string& problem) {
+    std::fprintf(stderr, "kestrav3: %s\nkestrav3: see kestrav3 --help\n", problem.c_str());
+    return exit_usage;
+}
+
+// Reads the options and the files; false with a reason when the command
+// line is not understood.
+bool parse(const Operation& operation, int argc, char** argv, BatchOptions& options, std::string& error) {
+    bool files_only = false;
+    for (int i = 2; i < argc; ++i) {
+        std::string word = argv[i];
+        if (files_only || word.size() < 2 || word[0] != '-') {
+            options.arguments.push_back(word);
+            continue;
+        }
+        if (word == "--") {
+            files_only = true;
+            continue;
+        }
+        std::string value;
+        const std::size_t equals = word.rfind("--", 0) == 0 ? word.find('=') : std::string::npos;
+        if (equals != std::string::npos) {
+            value = word.substr(equals + 1);
+            word.resize(equals);
+        }
+        const OptionRow* row = find_option(word);
+        if (row == nullptr) return (error = "unknown option " + word), false;
+        if (row->takes_value && equals == std::string::npos) {
+            if (i + 1 >= argc) return (error = word + " needs a value"), false;
+            value = argv[++i];
+        } else if (!row->takes_value && equals != std::string::npos) {
+            return (error = word + " takes no value"), false;
+        }
+        if (!row->apply(options, value, error)) {
+            if (error.empty()) error = word + " needs a value";
+            return false;
+        }
+    }
+    if (options.key_options > 1) return (error = "the key is given in two ways (use one of -k and -E, once)"), false;
+    if (options.remove_input && operation.batch_operation != KESTRAV3_CODE)
+        return (error = "--rm is for coding (-c, -cg) only"), false;
+    if (options.arguments.empty()) return (error = "no file given"), false;
+    return true;
+}
+
+// The key, read once for the whole batch; false (after saying why on
+// standard error) when there is none to use.
+bool batch_key(const Operation& operation, const BatchOptions& options, std::string& key) {
+    KeyStatus status = KeyStatus::ok;
+    if (options.worker) {
+        key.clear();
+        for (int c = std::getchar(); c != EOF; c = std::getchar()) key.push_back(static_cast<char>(c));
+        status = checked_key(key);
+    } else if (options.key_source == KeySource::file) {
+        status = read_key_file(options.key_argument.c_str(), key);
+    } else if (options.key_source == KeySource::variable) {
+        status = read_key_variable(options.key_argument.c_str(), key);
+    } else {
+        status = ask_key(operation.confirm_key, key);
+    }
+    const std::string source = options.key_source == KeySource::file       ? "key file " + options.key_argument
+                               : options.key_source == KeySource::variable ? "variable " + options.key_argument
+                                                                           : "key";
+    switch (status) {
+    case KeyStatus::ok:
+    // The library refuses a key too long with its own message, file by file.
+    case KeyStatus::too_long: return true;
+    case KeyStatus::holds_nul: std::fprintf(stderr, "kestrav3: %s: the key holds a NUL byte\n", source.c_str()); break;
+    case KeyStatus::mismatch: std::fputs("kestrav3: keys do not match\n", stderr); break;
+    case KeyStatus::unreadable:
+        std::fprintf(stderr, "kestrav3: %s: %s\n", source.c_str(),
+                     options.key_source == KeySource::variable ? "not set" : "cannot be read");
+        break;
+    }
+    return false;
+}
+
+// A file of the batch, or an argument that is none.
+struct Entry {
+    std::string path;
+    std::string problem;  // why it is not run ("" when it is)
+};
+
+bool ends_with(std::string_view text, std::string_view end) {
+    return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
+}
+
+// What -r takes from a folder: for coding, every regular file but coded
+// files, metadata companions, error logs and recovery files; otherwise
+// every coded file.
+bool walk_takes(const Operation& operation, std::string_view name) {
+    if (operation.batch_operation != KESTRAV3_CODE) return ends_with(name, ".archi");
+    for (const char* skipped : {".archi", ".met", ".err", ".par2"})
+        if (ends_with(name, skipped)) return false;
+    return true;
+}
+
+void walk(const Operation& operation, const std::string& folder, std::vector<Entry>& entries) {
+    std::vector<std::string> names;
+    if (!platform::list_folder(folder, names)) {
+        entries.push_back({folder, "folder cannot be read"});
+        return;
+    }
+    const bool separated = !folder.empty() && (folder.back() == '/' || folder.back() == platform::path_separator());
+    const std::string prefix = separated ? folder : folder + platform::path_separator();
+    for (const auto& name : names) {
+        const std::string path = prefix + name;
+        // Links, to folders and to files alike, are never followed.
+        switch (platform::node_kind(path)) {
+        case platform::NodeKind::folder: walk(operation, path, entries); break;
+        case platform::NodeKind::file:
+            if (walk_takes(operation, name)) entries.push_back({path, ""});
+            break;
+        default: break;
+        }
+    }
+}
+
+std::vector<Entry> collect(const Operation& operation, const BatchOptions& options) {
+    std::vector<Entry> entries;
+    for (const auto& argument : options.arguments) {
+        for (const auto& path : platform::expand_wildcards(argument)) {
+            if (platform::node_kind(path) != platform::NodeKind::folder)
+                entries.push_back({path, ""});
+            else if (options.recurse)
+                walk(operation, path, entries);
+            else
+                entries.push_back({path, "is a folder (use -r to walk it)"});
+        }
+    }
+    return entries;
+}
+
+// Two files of one batch that would write the same name are refused before
+// anything is written.
+bool refuse_collisions(const Operation& operation, const BatchOptions& options, const std::vector<Entry>& entries,
+                       const std::string& key) {
+    if (operation.batch_operation != KESTRAV3_CODE && operation.batch_operation != KESTRAV3_DECODE) return false;
+    std::map<std::string, std::string> writers;
+    bool collided = false;
+    static char target[4096];
+    for (const auto& entry : entries) {
+        if (!entry.problem.empty()) continue;
+        const char* dir = options.output_dir.empty() ? nullptr : options.output_dir.c_str();
+        if (kestrav3target(operation.batch_operation, entry.path.c_str(), key.c_str(), dir, target, sizeof target) != 0)
+            continue;
+        const auto [place, added] = writers.emplace(target, entry.path);
+        if (added) continue;
+        std::fprintf(stderr, "kestrav3: %s and %s would both write %s; nothing written\n", place->second.c_str(),
+                     entry.path.c_str(), target);
+        collided = true;
+    }
+    return collided;
+}
+
+enum class Outcome { done, damaged, failed };
+
+// What one file came to, and the lines that say so.
+struct Report {
+    Outcome outcome = Outcome::failed;
+    std::string text;  // whole lines, each ending in a line feed
+};
+
+// Names are always shown escaped, so that each file's line stays one line.
+std::string shown(const std::string& text) { return visible_text(text); }
+
+// Metadata as -m shows it: escaped on a terminal, as stored elsewhere.
+std::string shown_metadata(const char* text) {
+    return platform::output_is_terminal() ? visible_text(text) : std::string(text);
+}
+
+std::string test_findings(const kestrav3_result& result) {
+    std::string text;
+    const auto add = [&](const std::string& part) { text += (text.empty() ? "" : "; ") + part; };
+    if (result.damaged_count > 0) add(result.damaged);
+    if (result.missing_count > 0) add(std::string("missing ") + result.missing);
+    if (result.trailing_bytes > 0)
+        add(std::to_string(result.trailing_bytes) + " byte" + (result.trailing_bytes == 1 ? "" : "s") +
+            " after the last group");
+    return text;
+}
+
+Report report_of(const Operation& operation, const std::string& name, const kestrav3_result& result) {
+    Report report;
+    const std::string who = shown(name) + ": ";
+    if (result.code < 0) {
+        const std::string why = result.message[0] != '\0' ? result.message : "error " + std::to_string(-result.code);
+        report.text = who + "failed: " + why + "\n";
+        if (result.detail[0] != '\0') report.text += who + shown(result.detail) + "\n";
+        return report;
+    }
+    report.outcome = result.code > 0 ? Outcome::damaged : Outcome::done;
+    switch (operation.batch_operation) {
+    case KESTRAV3_TEST:
+        report.text = who + (result.code > 0 ? "damaged: " + test_findings(result) : "intact") + "\n";
+        break;
+    case KESTRAV3_DESCRIBE: report.text = who + "metadata:\n" + shown_metadata(result.metadata) + "\n"; break;
+    default:
+        report.text = who + "written " + shown(result.written);
+        if (result.code > 0) report.text += ", damaged blocks: " + std::to_string(result.code);
+        if (result.removed == 1) report.text += ", input removed";
+        report.text += "\n";
+        break;
+    }
+    return report;
+}
+
+kestrav3_options library_options(const Operation& operation, const BatchOptions& options) {
+    kestrav3_options settings{};
+    settings.window = operation.window ? 1 : 0;
+    settings.force = options.force ? 1 : 0;
+    settings.remove_input = options.remove_input ? 1 : 0;
+    settings.output_dir = options.output_dir.empty() ? nullptr : options.output_dir.c_str();
+    // The progress line only where a person watches one file at a time.
+    settings.progress = platform::output_is_terminal() && options.jobs == 1 && !options.quiet && !options.worker;
+    return settings;
+}
+
+Report run_file(const Operation& operation, const BatchOptions& options, const Entry& entry, const std::string& key) {
+    if (!entry.problem.empty()) return {Outcome::failed, shown(entry.path) + ": failed: " + entry.problem + "\n"};
+    static kestrav3_result result;
+    const kestrav3_options settings = library_options(operation, options);
+    kestrav3run(operation.batch_operation, entry.path.c_str(), key.c_str(), &settings, &result);
+    return report_of(operation, entry.path, result);
+}
+
+// The worker's answer: a line with the outcome's letter, then the report.
+constexpr std::string_view outcome_letters = "dDF";
+
+int run_as_worker(const Operation& operation, const BatchOptions& options, const Entry& entry, const std::string& key) {
+    const Report report = run_file(operation, options, entry, key);
+    std::printf("%c\n%s", outcome_letters[static_cast<std::size_t>(report.outcome)], report.text.c_str());
+    return finish_output(exit_ok);
+}
+
+struct Tally {
+    long long files = 0;
+    long long done = 0;
+    long long damaged = 0;
+    long long failed = 0;
+};
+
+void show(const Report& report, const BatchOptions& options, Tally& tally) {
+    ++tally.files;
+    if (report.outcome == Outcome::failed) {
+        ++tally.failed;
+        std::fflush(stdout);
+        std::fputs(report.text.c_str(), stderr);
+        return;
+    }
+    ++(report.outcome == Outcome::done ? tally.done : tally.damaged);
+    if (!options.quiet) std::fputs(report.text.c_str(), stdout);
+    std::fflush(stdout);
+}
+
+std::vector<std::string> worker_arguments(const Operation& operation, const BatchOptions& options,
+                                          const std::string& file) {
+    std::vector<std::string> args{"kestrav3", std::string(operation.flag), "--worker"};
+    if (options.force) args.push_back("-f");
+    if (options.remove_input) args.push_back("--rm");
+    if (!options.output_dir.empty()) args.insert(args.end(), {"--output-dir", options.output_dir});
+    args.insert(args.end(), {"--", file});
+    return args;
+}
+
+// A worker's standard output in text mode (Windows) ends its lines in CR LF.
+std::string without_carriage_returns(const std::string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) out += text[i];
+    return out;
+}
+
+Report worker_report(const std::string& file, int status, const std::string& raw) {
+    const std::string output = without_carriage_returns(raw);
+    const std::size_t letter = output.empty() ? std::string_view::npos : outcome_letters.find(output[0]);
+    if (status != 0 || letter == std::string_view::npos || output.size() < 2 || output[1] != '\n')
+        return {Outcome::failed, shown(file) + ": failed: its worker process ended without a result\n"};
+    return {static_cast<Outcome>(letter), output.substr(2)};
+}
+
+// Up to options.jobs workers at a time, each the program again on one file;
+// the reports are shown in the files' order, each whole.
+void run_in_workers(const Operation& operation, const BatchOptions& options, const std::vector<Entry>& entries,
+                    const std::string& key, Tally& tally) {
+    const std::string program = platform::own_program();
+    struct Running {
+        std::size_t index;
+        platform::Worker worker;
+        bool started;
+    };
+    std::deque<Running> running;
+    std::size_t next = 0;
+    while (next < entries.size() || !running.empty()) {
+        while (next < entries.size() && static_cast<int>(running.size()) < options.jobs) {
+            const Entry& entry = entries[next];
+            Running job{next++, {}, false};
+            if (entry.problem.empty())
+                job.started =
+                    platform::start_worker(program, worker_arguments(operation, options, entry.path), key, job.worker);
+            running.push_back(job);
+        }
+        Running job = running.front();
+        running.pop_front();
+        const Entry& entry = entries[job.index];
+        if (!entry.problem.empty()) {
+            show(run_file(operation, options, entry, key), options, tally);
+            continue;
+        }
+        std::string output;
+        const int status = job.started ? platform::finish_worker(job.worker, output) : -1;
+        show(worker_report(entry.path, status, output), options, tally);
+    }
+}
+
+void print_summary(const Operation& operation, const Tally& tally) {
+    std::printf("kestrav3: %lld file%s: %lld %s, %lld damaged, %lld failed\n", tally.files, tally.files == 1 ? "" : "s",
+                tally.done, std::string(operation.done_word).c_str(), tally.damaged, tally.failed);
+}
+
+int status_of(const Tally& tally) {
+    if (tally.failed > 0) return exit_failed;
+    return tally.damaged > 0 ? exit_not_intact : exit_ok;
+}
+
+}  // namespace
+
+bool is_batch_option(std::string_view word) {
+    if (word == "--") return true;
+    const std::size_t equals = word.rfind("--", 0) == 0 ? word.find('=') : std::string_view::npos;
+    return find_option(word.substr(0, equals)) != nullptr;
+}
+
+int run_batch(const Operation& operation, int argc, char** argv) {
+    BatchOptions options;
+    std::string error;
+    if (!parse(operation, argc, argv, options, error)) return usage_error(error);
+    if (!options.output_dir.empty() && platform::node_kind(options.output_dir) != platform::NodeKind::folder) {
+        std::fprintf(stderr, "kestrav3: --output-dir %s: not a folder\n", options.output_dir.c_str());
+        return exit_failed;
+    }
+    std::string key;
+    if (!batch_key(operation, options, key)) return exit_failed;
+    const std::vector<Entry> entries = collect(operation, options);
+    if (options.worker) return entries.size() == 1 ? run_as_worker(operation, options, entries[0], key) : exit_usage;
+    if (refuse_collisions(operation, options, entries, key)) return exit_failed;
+    if (operation.batch_operation == KESTRAV3_DESCRIBE) std::setlocale(LC_ALL, "");
+    Tally tally;
+    // Without its own path the program cannot start workers: it runs the files itself.
+    if (options.jobs > 1 && entries.size() > 1 && !platform::own_program().empty()) {
+        run_in_workers(operation, options, entries, key, tally);
+    } else {
+        for (const auto& entry : entries) show(run_file(operation, options, entry, key), options, tally);
+    }
+    print_summary(operation, tally);
+    return finish_output(status_of(tally));
+}
+
+}  // namespace kestrav3::cmd

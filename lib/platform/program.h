@@ -1,0 +1,52 @@
+// What the program asks the system for its many-file form: wildcards in
+// arguments, folders walked without following links, the environment, and
+// worker processes for -j. Compiled into the program only; the library
+// neither uses nor exports any of it.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kestrav3::platform {
+
+// The names an argument stands for. On Windows, whose shells leave
+// wildcards to the program, an argument with * or ? in its last part gives
+// the matching names in that folder, sorted ("." and ".." never), or
+// itself when nothing matches. Elsewhere the shell has expanded them: the
+// argument itself.
+std::vector<std::string> expand_wildcards(const std::string& argument);
+
+// What a name itself is; a link is never followed.
+enum class NodeKind { missing, link, folder, file, other };
+NodeKind node_kind(const std::string& path);
+
+// The names in a folder, sorted, without "." and "..". False when the
+// folder cannot be read.
+bool list_folder(const std::string& folder, std::vector<std::string>& names);
+
+// The separator the program puts between a folder and a name.
+char path_separator();
+
+// The value of the environment variable name; false when it is not set.
+bool environment_value(const char* name, std::string& value);
+
+// The path this program was started from, to start workers of itself.
+std::string own_program();
+
+// A worker process: the program started again with other arguments, its
+// standard input fed and closed at once, its standard output read by us.
+struct Worker {
+    std::intptr_t process = 0;
+    std::intptr_t output = -1;
+};
+
+// Starts program with args (args[0] is the program's name for itself),
+// writes input to its standard input and closes it. Standard error is ours.
+bool start_worker(const std::string& program, const std::vector<std::string>& args, const std::string& input,
+                  Worker& worker);
+
+// Reads the worker's standard output to its end and waits for it: its exit
+// status (128 + the signal after a signal), or -1 when it could not be had.
+int finish_worker(Worker& worker, std::string& output);
+
+}  // namespace kestrav3::platform

@@ -1,0 +1,156 @@
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "platform/program.h"
+
+namespace kestrav3::platform {
+
+namespace {
+
+bool has_wildcard(const std::string& text) { return text.find_first_of("*?") != std::string::npos; }
+
+// Quotes one argument so that the C runtime's parsing gives it back as it is.
+std::string quoted(const std::string& arg) {
+    if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) return arg;
+    std::string out = "\"";
+    std::size_t backslashes = 0;
+    for (const char c : arg) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        if (c == '"') backslashes = backslashes * 2 + 1;
+        out.append(backslashes, '\\');
+        backslashes = 0;
+        out += c;
+    }
+    out.append(backslashes * 2, '\\');
+    return out + "\"";
+}
+
+}  // namespace
+
+std::vector<std::string> expand_wildcards(const std::string& argument) {
+    const std::size_t cut = argument.find_last_of("\\/:");
+    const std::string folder = cut == std::string::npos ? "" : argument.substr(0, cut + 1);
+    if (!has_wildcard(argument.substr(folder.size()))) return {argument};
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(argument.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return {argument};
+    do {
+        const std::string name = found.cFileName;
+        if (name != "." && name != "..") names.push_back(folder + name);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    if (names.empty()) return {argument};
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+NodeKind node_kind(const std::string& path) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return NodeKind::missing;
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return NodeKind::link;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return NodeKind::folder;
+    if (attributes & FILE_ATTRIBUTE_DEVICE) return NodeKind::other;
+    return NodeKind::file;
+}
+
+bool list_folder(const std::string& folder, std::vector<std::string>& names) {
+    names.clear();
+    if (node_kind(folder) != NodeKind::folder) return false;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+    do {
+        const std::string name = found.cFileName;
+        if (name != "." && name != "..") names.push_back(name);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    std::sort(names.begin(), names.end());
+    return true;
+}
+
+char path_separator() { return '\\'; }
+
+bool environment_value(const char* name, std::string& value) {
+    const char* text = std::getenv(name);
+    if (text == nullptr) return false;
+    value = text;
+    return true;
+}
+
+std::string own_program() {
+    char path[MAX_PATH + 1];
+    const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+    if (n == 0 || n >= sizeof path) return {};
+    return std::string(path, n);
+}
+
+bool start_worker(const std::string& program, const std::vector<std::string>& args, const std::string& input,
+                  Worker& worker) {
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE in_read = nullptr, in_write = nullptr, out_read = nullptr, out_write = nullptr;
+    if (!CreatePipe(&in_read, &in_write, &inherit, 0)) return false;
+    if (!CreatePipe(&out_read, &out_write, &inherit, 0)) {
+        CloseHandle(in_read);
+        CloseHandle(in_write);
+        return false;
+    }
+    // Only the worker's ends are inherited.
+    SetHandleInformation(in_write, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(out_read, HANDLE_FLAG_INHERIT, 0);
+    std::string command;
+    for (const auto& arg : args) command += (command.empty() ? "" : " ") + quoted(arg);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = in_read;
+    startup.hStdOutput = out_write;
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION started{};
+    const BOOL ok = CreateProcessA(program.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                   &startup, &started);
+    CloseHandle(in_read);
+    CloseHandle(out_write);
+    if (!ok) {
+        CloseHandle(in_write);
+        CloseHandle(out_read);
+        return false;
+    }
+    CloseHandle(started.hThread);
+    DWORD written = 0;
+    const bool fed =
+        input.empty() || (WriteFile(in_write, input.data(), static_cast<DWORD>(input.size()), &written, nullptr) &&
+                          written == input.size());
+    CloseHandle(in_write);
+    worker.process = reinterpret_cast<std::intptr_t>(started.hProcess);
+    worker.output = reinterpret_cast<std::intptr_t>(out_read);
+    if (!fed) {
+        std::string ignored;
+        finish_worker(worker, ignored);
+        return false;
+    }
+    return true;
+}
+
+int finish_worker(Worker& worker, std::string& output) {
+    output.clear();
+    HANDLE out = reinterpret_cast<HANDLE>(worker.output);
+    char buffer[4096];
+    DWORD n = 0;
+    while (ReadFile(out, buffer, sizeof buffer, &n, nullptr) && n > 0) output.append(buffer, n);
+    CloseHandle(out);
+    worker.output = -1;
+    HANDLE process = reinterpret_cast<HANDLE>(worker.process);
+    DWORD status = 0;
+    const bool ended = WaitForSingleObject(process, INFINITE) == WAIT_OBJECT_0 && GetExitCodeProcess(process, &status);
+    CloseHandle(process);
+    worker.process = 0;
+    return ended ? static_cast<int>(status) : -1;
+}
+
+}  // namespace kestrav3::platform

@@ -1,0 +1,515 @@
+// The many-file form (kestrav3 OPERATION [OPTION...] FILE...): key sources,
+// folders, removal, output folder, quiet, parallel workers, collisions and
+// the exit status rule; and the design's three-word forms, compared with
+// the outputs the program gave before the many-file form existed.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "cli_support.h"
+#include "kestrav3lib.h"
+
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace kestrav3::testing {
+namespace {
+
+std::vector<std::string> split(const std::string& text, char separator) {
+    std::vector<std::string> parts;
+    std::string part;
+    std::istringstream in(text);
+    while (std::getline(in, part, separator)) parts.push_back(part);
+    if (!text.empty() && text.back() == separator) parts.push_back("");
+    return parts;
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines = split(text, '\n');
+    if (!lines.empty() && lines.back().empty()) lines.pop_back();
+    return lines;
+}
+
+// "\n" in a case's input stands for a line feed.
+std::string unescaped(const std::string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\' && i + 1 < text.size() && text[i + 1] == 'n') {
+            out += '\n';
+            ++i;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+std::string text_sizes_left_out(const std::string& listing) {
+#if defined(_WIN32)
+    std::string out;
+    for (const auto& line : lines_of(listing)) {
+        const std::size_t err = line.find(".err ");
+        out += (err == std::string::npos ? line : line.substr(0, err + 4)) + "\n";
+    }
+    return out;
+#else
+    return listing;
+#endif
+}
+
+// Each file of the folder with its size, as capture.sh lists them. An error
+// log is a text file, whose size differs on Windows (CR LF line ends): its
+// size is left out there.
+std::string folder_listing(const fs::path& dir) {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir)) names.insert(entry.path().filename().string());
+    std::string listing;
+    for (const auto& name : names) listing += name + " " + std::to_string(fs::file_size(dir / name)) + "\n";
+    return text_sizes_left_out(listing);
+}
+
+void set_variable(const char* name, const std::string& value) {
+#if defined(_WIN32)
+    _putenv_s(name, value.c_str());
+#else
+    setenv(name, value.c_str(), 1);
+#endif
+}
+
+std::string three_word(const std::string& name) { return read_file(test_data("three_word/" + name)); }
+
+TEST(ThreeWordForms, AreByteIdenticalToTheProgramBeforeTheManyFileForm) {
+    std::ifstream cases(test_data("three_word/cases.txt"));
+    ASSERT_TRUE(cases);
+    int run = 0;
+    for (std::string line; std::getline(cases, line);) {
+        if (line.empty() || line[0] == '#') continue;
+        const std::vector<std::string> fields = split(line, '|');
+        ASSERT_GE(fields.size(), 2u) << line;
+        const std::string name = fields[0];
+        const std::vector<std::string> args(fields.begin() + 2, fields.end());
+        TempDir dir;
+        for (const char* file :
+             {"abc.txt", "abc.txt.archi", "report.pdf", "report.pdf.archi", "two-blocks-damaged.archi"})
+            fs::copy_file(test_data(file), dir / file);
+        const RunResult r = run_cli_with_input(args, dir.path(), unescaped(fields[1]));
+        // Texts read from coded files are shown in the native text (Windows-1250 there).
+        EXPECT_EQ(r.out, native(three_word(name + ".out"))) << name;
+        EXPECT_EQ(r.err, three_word(name + ".err")) << name;
+        EXPECT_EQ(std::to_string(r.status) + "\n", three_word(name + ".status")) << name;
+        EXPECT_EQ(folder_listing(dir.path()), text_sizes_left_out(three_word(name + ".files"))) << name;
+        ++run;
+    }
+    EXPECT_GE(run, 20);
+}
+
+class Batch : public ::testing::Test {
+protected:
+    TempDir dir;
+
+    void SetUp() override { write_file(dir / "key", "abcd-key\n"); }
+
+    // Codes the named files with the key "abcd-key".
+    void code(const std::vector<std::string>& names) {
+        std::vector<std::string> args{"-c", "-k", "key"};
+        args.insert(args.end(), names.begin(), names.end());
+        ASSERT_EQ(run_cli(args, dir.path()).status, 0);
+    }
+
+    // One intact, one damaged (block 1) coded file, and one not a coded file.
+    void mixed_batch() {
+        write_file(dir / "good.bin", pattern_bytes(9000, 1));
+        write_file(dir / "bad.bin", pattern_bytes(9000, 2));
+        code({"good.bin", "bad.bin"});
+        // Block 1's bytes sit after two header pairs, then pairs of record
+        // and block: flip one byte inside the coded block 1.
+        std::string coded = read_file(dir / "bad.bin.archi");
+        const std::size_t block1 = 2 * 8192 + (2 * 40 + 2 * 4096) + 2 * 40 + 4096 + 100;
+        coded[block1] = static_cast<char>(coded[block1] ^ 0x55);
+        write_file(dir / "bad.bin.archi", coded);
+        write_file(dir / "junk.archi", "this is not a coded file");
+    }
+};
+
+TEST_F(Batch, ExitStatusIsFailedThenDamagedThenDone) {
+    mixed_batch();
+    RunResult r = run_cli({"-t", "-k", "key", "good.bin.archi", "bad.bin.archi", "junk.archi"}, dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(lines_of(r.out), (std::vector<std::string>{"good.bin.archi: intact", "bad.bin.archi: damaged: 1",
+                                                         "kestrav3: 3 files: 1 intact, 1 damaged, 1 failed"}));
+    // The failure, and then why.
+    EXPECT_EQ(lines_of(r.err),
+              (std::vector<std::string>{
+                  "junk.archi: failed: Cannot read data from file [1]",
+                  "junk.archi: is too short to be a coded file (24 bytes; a coded file has at least 8192)"}));
+
+    r = run_cli({"-t", "-k", "key", "good.bin.archi", "bad.bin.archi"}, dir.path());
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(lines_of(r.out).back(), "kestrav3: 2 files: 1 intact, 1 damaged, 0 failed");
+
+    r = run_cli({"-t", "-k", "key", "good.bin.archi"}, dir.path());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "good.bin.archi: intact\nkestrav3: 1 file: 1 intact, 0 damaged, 0 failed\n");
+}
+
+TEST_F(Batch, QuietPrintsOnlyFailuresAndTheSummary) {
+    mixed_batch();
+    const RunResult r = run_cli({"-t", "-q", "-k", "key", "good.bin.archi", "bad.bin.archi", "junk.archi"}, dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "kestrav3: 3 files: 1 intact, 1 damaged, 1 failed\n");
+    EXPECT_EQ(lines_of(r.err).size(), 2u) << r.err;
+}
+
+TEST_F(Batch, TwoWorkersGiveTheSameLinesSummaryAndStatusAsOne) {
+    mixed_batch();
+    const std::vector<std::string> files{"good.bin.archi", "bad.bin.archi", "junk.archi", "good.bin.archi",
+                                         "missing.archi"};
+    std::vector<std::string> one{"-t", "-k", "key"}, two{"-t", "-j", "2", "-k", "key"};
+    one.insert(one.end(), files.begin(), files.end());
+    two.insert(two.end(), files.begin(), files.end());
+    const RunResult a = run_cli(one, dir.path());
+    const RunResult b = run_cli(two, dir.path());
+    EXPECT_EQ(a.out, b.out);
+    EXPECT_EQ(a.err, b.err);
+    EXPECT_EQ(a.status, b.status);
+    EXPECT_EQ(a.status, 1);
+
+    // Coding and restoring in workers write the same files.
+    fs::create_directory(dir / "out");
+    for (int i = 0; i < 4; ++i) write_file(dir / ("p" + std::to_string(i)), pattern_bytes(20000 + i, 10 + i));
+    RunResult r = run_cli({"-c", "-j", "2", "-k", "key", "p0", "p1", "p2", "p3"}, dir.path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(lines_of(r.out)[2], "p2: written p2.archi");
+    r = run_cli({"-d", "-j", "3", "-k", "key", "--output-dir", "out", "p0.archi", "p1.archi", "p2.archi", "p3.archi"},
+                dir.path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (int i = 0; i < 4; ++i)
+        EXPECT_TRUE(same_contents(dir / ("p" + std::to_string(i)), dir / "out" / ("p" + std::to_string(i))));
+}
+
+TEST_F(Batch, KeysFromFilesStandardInputAndTheEnvironment) {
+    write_file(dir / "a.bin", pattern_bytes(5000, 3));
+    write_file(dir / "crlf", "abcd-key\r\n");
+    write_file(dir / "bare", "abcd-key");
+    RunResult r = run_cli({"-c", "-k", "crlf", "a.bin"}, dir.path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    // The key without its CR opens it, from every source.
+    EXPECT_EQ(run_cli({"-t", "-k", "key", "a.bin.archi"}, dir.path()).status, 0);
+    EXPECT_EQ(run_cli({"-t", "-k", "bare", "a.bin.archi"}, dir.path()).status, 0);
+    EXPECT_EQ(run_cli_with_input({"-t", "-k", "-", "a.bin.archi"}, dir.path(), "abcd-key\r\nrest\n").status, 0);
+    EXPECT_EQ(run_cli_with_input({"-t", "a.bin.archi", "a.bin.archi", "a.bin.archi"}, dir.path(), "abcd-key\n").status,
+              0);
+    // The design's key "-" reads by the same rules.
+    EXPECT_EQ(run_cli_with_input({"-t", "a.bin.archi", "-"}, dir.path(), "abcd-key\r\n").status, 0);
+    set_variable("KESTRAV3_TEST_KEY", "abcd-key");
+    EXPECT_EQ(run_cli({"-t", "-E", "KESTRAV3_TEST_KEY", "a.bin.archi"}, dir.path()).status, 0);
+    set_variable("KESTRAV3_TEST_KEY", "other-key");
+    r = run_cli({"-t", "-E", "KESTRAV3_TEST_KEY", "a.bin.archi"}, dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err,
+              "a.bin.archi: failed: Size of file is zero [2]\n"
+              "a.bin.archi: the key is wrong, or this is not a coded file\n");
+
+    r = run_cli({"-t", "-E", "KESTRAV3_NO_SUCH_VARIABLE", "a.bin.archi"}, dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "kestrav3: variable KESTRAV3_NO_SUCH_VARIABLE: not set\n");
+    r = run_cli({"-t", "-k", "no-such-file", "a.bin.archi"}, dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "kestrav3: key file no-such-file: cannot be read\n");
+}
+
+TEST_F(Batch, AKeyGivenInTwoWaysIsRefused) {
+    write_file(dir / "a.bin", "abc");
+    for (const auto& args : std::vector<std::vector<std::string>>{{"-c", "-k", "key", "-E", "HOME", "a.bin"},
+                                                                  {"-c", "-k", "key", "-k", "key", "a.bin"},
+                                                                  {"-t", "-E", "A", "-E", "B", "a.bin"}}) {
+        const RunResult r = run_cli(args, dir.path());
+        EXPECT_EQ(r.status, 2);
+        EXPECT_NE(r.err.find("the key is given in two ways"), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+    EXPECT_FALSE(fs::exists(dir / "a.bin.archi"));
+}
+
+TEST_F(Batch, KeyLinesAreRefusedWhenTooLongOrHoldingNul) {
+    write_file(dir / "a.bin", pattern_bytes(5000, 3));
+    code({"a.bin"});
+    write_file(dir / "nul-key", std::string("abcd\0key\n", 9));
+    RunResult r = run_cli({"-t", "-k", "nul-key", "a.bin.archi"}, dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "kestrav3: key file nul-key: the key holds a NUL byte\n");
+    r = run_cli_with_input({"-t", "a.bin.archi", "-"}, dir.path(), std::string("abcd\0-key\n", 10));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, " \n Key holds a NUL byte\n \n");
+
+    // A line past 1 KiB is refused as too long, as the design's key is.
+    write_file(dir / "long", std::string(5000, 'k') + "\n");
+    r = run_cli({"-t", "-k", "long", "a.bin.archi"}, dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "a.bin.archi: failed: Password too long max. 40 chars [7]\n");
+    r = run_cli_with_input({"-t", "a.bin.archi", "-"}, dir.path(), std::string(5000, 'k') + "\n");
+    EXPECT_EQ(r.out, " \n Password too long max. 40 chars [7]\n \n");
+}
+
+TEST_F(Batch, RecursionCodesPlainFilesAndTestsCodedFilesNeverThroughALink) {
+    fs::create_directories(dir / "tree/sub");
+    write_file(dir / "tree/one.txt", "one file");
+    write_file(dir / "tree/sub/two.txt", "two file");
+    write_file(dir / "tree/sub/two.txt.met", "metadata of two");
+    write_file(dir / "tree/sub/old.err", "1\n");
+    write_file(dir / "tree/sub/data.par2", "recovery");
+    write_file(dir / "tree/sub/data.vol0+1.par2", "recovery");
+#if !defined(_WIN32)
+    fs::create_directories(dir / "outside");
+    write_file(dir / "outside/not-mine.txt", "must not be coded");
+    fs::create_directory_symlink(dir / "outside", dir / "tree/link");
+    fs::create_symlink(dir / "tree/one.txt", dir / "tree/one-link.txt");
+#endif
+    RunResult r = run_cli({"-c", "-r", "-k", "key", "tree"}, dir.path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(lines_of(r.out).back(), "kestrav3: 2 files: 2 written, 0 damaged, 0 failed") << r.out;
+    EXPECT_TRUE(fs::exists(dir / "tree/one.txt.archi"));
+    EXPECT_TRUE(fs::exists(dir / "tree/sub/two.txt.archi"));
+    EXPECT_FALSE(fs::exists(dir / "outside/not-mine.txt.archi"));
+
+    // Coding again skips the coded files; the test takes only them.
+    r = run_cli({"-t", "-r", "-k", "key", "tree"}, dir.path());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(lines_of(r.out).back(), "kestrav3: 2 files: 2 intact, 0 damaged, 0 failed") << r.out;
+
+    // Without -r a folder is a failure of its own.
+    r = run_cli({"-t", "-k", "key", "tree"}, dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "tree: failed: is a folder (use -r to walk it)\n");
+}
+
+TEST_F(Batch, RemoveInputOnlyAfterSuccess) {
+    write_file(dir / "a.bin", pattern_bytes(5000, 4));
+    write_file(dir / "b.bin", pattern_bytes(5000, 5));
+    // b.bin's coded name is a folder: its coding fails.
+    fs::create_directory(dir / "b.bin.archi");
+    RunResult r = run_cli({"-c", "--rm", "-k", "key", "a.bin", "b.bin"}, dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(lines_of(r.out)[0], "a.bin: written a.bin.archi, input removed");
+    EXPECT_EQ(r.err, "b.bin: failed: Cannot read data from file [1]\nb.bin: is a folder\n");
+    EXPECT_FALSE(fs::exists(dir / "a.bin"));
+    EXPECT_TRUE(fs::exists(dir / "b.bin"));
+    ASSERT_EQ(run_cli({"-d", "-k", "key", "a.bin.archi"}, dir.path()).status, 0);
+    EXPECT_EQ(read_file(dir / "a.bin"), pattern_bytes(5000, 4));
+    // A key too short fails every file: nothing is removed.
+    write_file(dir / "short", "abc\n");
+    r = run_cli({"-c", "--rm", "-k", "short", "a.bin"}, dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(fs::exists(dir / "a.bin"));
+    // --rm belongs to coding.
+    r = run_cli({"-t", "--rm", "-k", "key", "a.bin.archi"}, dir.path());
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(fs::exists(dir / "a.bin.archi"));
+}
+
+TEST_F(Batch, OutputFolderTakesTheCodedAndTheRestoredFiles) {
+    write_file(dir / "a.bin", pattern_bytes(6000, 6));
+    fs::create_directories(dir / "coded");
+    fs::create_directories(dir / "plain");
+    RunResult r = run_cli({"-c", "-f", "-k", "key", "--output-dir", "coded", "a.bin"}, dir.path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(fs::exists(dir / "a.bin.archi"));
+    EXPECT_EQ(lines_of(r.out)[0], "a.bin: written coded/a.bin.archi");
+    r = run_cli({"-d", "-k", "key", "--output-dir=plain", "coded/a.bin.archi"}, dir.path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_file(dir / "plain/a.bin"), pattern_bytes(6000, 6));
+    r = run_cli({"-c", "-k", "key", "--output-dir", "no-such-folder", "a.bin"}, dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "kestrav3: --output-dir no-such-folder: not a folder\n");
+}
+
+TEST_F(Batch, CollidingOutputNamesAreRefusedBeforeAnythingIsWritten) {
+    write_file(dir / "a b.txt", "first");
+    write_file(dir / "a_b.txt", "second");
+    write_file(dir / "c.txt", "third");
+    RunResult r = run_cli({"-c", "-k", "key", "c.txt", "a b.txt", "a_b.txt"}, dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "kestrav3: a b.txt and a_b.txt would both write a_b.txt.archi; nothing written\n");
+    EXPECT_EQ(r.out, "");
+    EXPECT_FALSE(fs::exists(dir / "c.txt.archi"));
+    EXPECT_FALSE(fs::exists(dir / "a_b.txt.archi"));
+
+    // Two coded files of one stored name, restored into one folder.
+    fs::create_directories(dir / "x");
+    fs::create_directories(dir / "out");
+    code({"c.txt"});
+    fs::copy_file(dir / "c.txt.archi", dir / "x/c.txt.archi");
+    r = run_cli({"-d", "-k", "key", "--output-dir", "out", "c.txt.archi", "x/c.txt.archi"}, dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("c.txt.archi and x/c.txt.archi would both write out/c.txt"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(dir / "out/c.txt"));
+}
+
+TEST_F(Batch, CommandLinesNotUnderstoodGiveStatus2) {
+    write_file(dir / "a.bin", "abc");
+    for (const auto& args : std::vector<std::vector<std::string>>{{"-t", "-x", "a.bin", "a.bin"},
+                                                                  {"-t", "-j", "0", "a.bin"},
+                                                                  {"-t", "-j", "two", "a.bin"},
+                                                                  {"-t", "-q"},
+                                                                  {"-t", "a.bin", "-k"},
+                                                                  {"-t", "-r=1", "a.bin", "a.bin"}}) {
+        const RunResult r = run_cli(args, dir.path());
+        EXPECT_EQ(r.status, 2) << args[1];
+        EXPECT_NE(r.err.find("see kestrav3 --help"), std::string::npos) << r.err;
+    }
+}
+
+TEST_F(Batch, AnOperationWithOneFileOrThreeIsTheManyFileForm) {
+    write_file(dir / "file", "plain");
+    RunResult r = run_cli_with_input({"-c", "file"}, dir.path(), "abcd-key\n");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "file: written file.archi\nkestrav3: 1 file: 1 written, 0 damaged, 0 failed\n");
+    r = run_cli_with_input({"-t", "file.archi", "file.archi", "file.archi"}, dir.path(), "abcd-key\n");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(lines_of(r.out).back(), "kestrav3: 3 files: 3 intact, 0 damaged, 0 failed");
+}
+
+TEST_F(Batch, MetadataOfManyFiles) {
+    const RunResult r = run_cli({"-m", "-k", "key", "missing.archi"}, dir.path());
+    EXPECT_EQ(r.status, 1);
+    fs::copy_file(test_data("report.pdf.archi"), dir / "report.pdf.archi");
+    write_file(dir / "rkey", "correct horse battery\n");
+    const RunResult m = run_cli({"-m", "-k", "rkey", "report.pdf.archi", "report.pdf.archi"}, dir.path());
+    EXPECT_EQ(m.status, 0);
+    const std::string block =
+        "report.pdf.archi: metadata:\n" + native(read_file(test_data("report.pdf.met.expected"))) + "\n";
+    EXPECT_EQ(m.out, block + block + "kestrav3: 2 files: 2 read, 0 damaged, 0 failed\n");
+}
+
+#if !defined(_WIN32)
+// Runs the program with standard output on /dev/full; standard error is returned.
+RunResult run_into_full_device(const std::vector<std::string>& args, const fs::path& cwd) {
+    const fs::path err_path = cwd / "stderr.txt";
+    const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    Launch launch;
+    launch.args.push_back(KESTRAV3_CLI);
+    launch.args.insert(launch.args.end(), args.begin(), args.end());
+    launch.folder = cwd;
+    launch.stdout_file = "/dev/full";
+    launch.stderr_fd = err;
+    Child child(launch);
+    RunResult r;
+    r.status = child.wait();
+    close(err);
+    r.err = read_file(err_path);
+    return r;
+}
+
+TEST_F(Batch, AFullStandardOutputFailsTheRun) {
+    if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    set_variable("KESTRAV3_FULL_KEY", "correct horse battery");
+    fs::copy_file(test_data("report.pdf.archi"), dir / "report.pdf.archi");
+    for (const auto& args :
+         std::vector<std::vector<std::string>>{{"-m", "report.pdf.archi", "correct horse battery"},
+                                               {"-t", "report.pdf.archi", "correct horse battery"},
+                                               {"--help"},
+                                               {"-v"},
+                                               {"-t", "-E", "KESTRAV3_FULL_KEY", "report.pdf.archi"}}) {
+        const RunResult r = run_into_full_device(args, dir.path());
+        EXPECT_EQ(r.status, 1) << args[0];
+        EXPECT_EQ(r.err, "kestrav3: write error: No space left on device\n") << args[0];
+    }
+}
+
+TEST_F(Batch, TheKeyIsAskedOnceOnTheTerminalTwiceWhenCoding) {
+    write_file(dir / "a.bin", pattern_bytes(5000, 7));
+    write_file(dir / "b.bin", pattern_bytes(5000, 8));
+    RunResult r = run_cli_on_terminal({"-c", "a.bin", "b.bin", "-q"}, dir.path(), {"typed key", "typed key"});
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.out.find("typed key"), std::string::npos);
+    r = run_cli_on_terminal({"-t", "a.bin.archi", "b.bin.archi", "-q"}, dir.path(), {"typed key"});
+    EXPECT_EQ(r.status, 0) << r.out;
+    r = run_cli_on_terminal({"-c", "-f", "a.bin", "b.bin"}, dir.path(), {"typed key", "other key"});
+    EXPECT_EQ(r.status, 1) << r.out;
+}
+#endif
+
+#if defined(_WIN32)
+TEST_F(Batch, WildcardsInFileArgumentsAreExpandedByTheProgram) {
+    write_file(dir / "one.bin", pattern_bytes(5000, 11));
+    write_file(dir / "two.bin", pattern_bytes(5000, 12));
+    RunResult r = run_cli({"-c", "-k", "key", "*.bin"}, dir.path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "one.bin: written one.bin.archi\ntwo.bin: written two.bin.archi\n"
+              "kestrav3: 2 files: 2 written, 0 damaged, 0 failed\n");
+    r = run_cli({"-t", "-k", "key", "t?o.bin.archi", "*.archi"}, dir.path());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(lines_of(r.out).back(), "kestrav3: 3 files: 3 intact, 0 damaged, 0 failed");
+    r = run_cli({"-t", "-k", "key", "*.nothing"}, dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "*.nothing: failed: Cannot read data from file [1]\n");
+}
+#endif
+
+TEST(BatchExports, RunFillsTheResultAndLeavesTheDesignExportsAsTheyWere) {
+    TempDir dir;
+    fs::copy_file(test_data("two-blocks-damaged.archi"), dir / "two-blocks-damaged.archi");
+    const std::string coded = (dir / "two-blocks-damaged.archi").string();
+    static kestrav3_result result;
+    kestrav3_options options{};
+    EXPECT_EQ(kestrav3run(KESTRAV3_TEST, coded.c_str(), "block-key", &options, &result), 1);
+    EXPECT_EQ(result.code, 1);
+    EXPECT_EQ(std::string(result.damaged), "1");
+    EXPECT_EQ(result.damaged_count, 1);
+    EXPECT_EQ(std::string(result.message), "");
+    EXPECT_EQ(kestrav3run(KESTRAV3_TEST, coded.c_str(), "abc", &options, &result), -8);
+    EXPECT_EQ(std::string(result.message), "Password too short min. 4 chars [8]");
+
+    static char target[4096];
+    ASSERT_EQ(kestrav3target(KESTRAV3_DECODE, coded.c_str(), "block-key", "elsewhere", target, sizeof target), 0);
+    EXPECT_EQ(std::string(target), "elsewhere/two-blocks.bin");
+    ASSERT_EQ(kestrav3target(KESTRAV3_CODE, "dir/a b.txt", "", nullptr, target, sizeof target), 0);
+    EXPECT_EQ(std::string(target), "dir/a_b.txt.archi");
+    EXPECT_LT(kestrav3target(KESTRAV3_CODE, "dir/a b.txt", "", nullptr, target, 5), 0);
+
+    // The coder's console lines come back for the design's export.
+    write_file(dir / "p.bin", "plain");
+    const std::string plain = (dir / "p.bin").string();
+    ASSERT_EQ(kestrav3run(KESTRAV3_CODE, plain.c_str(), "abcd", &options, &result), 0);
+    EXPECT_EQ(std::string(result.written), (dir / "p.bin.archi").string());
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(kestrav3code(plain.c_str(), "abcd", 1), 0);
+    const std::string printed = ::testing::internal::GetCapturedStdout();
+    EXPECT_NE(printed.find("Size:    5 B"), std::string::npos) << printed;
+    EXPECT_NE(printed.find("\nSave: p.bin.archi\n"), std::string::npos) << printed;
+}
+
+// -f replaces what a run refuses to replace: another input's coded file
+// under the coded name, and a file under the name a renamed coded file
+// stores. Without it both are refused and the files keep their bytes.
+TEST_F(Batch, ForceReplacesAnotherFilesCodedFileAndATakenName) {
+    write_file(dir / "a b.txt", pattern_bytes(5000, 8));
+    write_file(dir / "a_b.txt", pattern_bytes(7000, 9));
+    ASSERT_EQ(run_cli({"-c", "-k", "key", "a b.txt"}, dir.path()).status, 0);
+    const std::string first = read_file(dir / "a_b.txt.archi");
+    RunResult r = run_cli({"-c", "-k", "key", "a_b.txt"}, dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(read_file(dir / "a_b.txt.archi"), first);
+    r = run_cli({"-c", "-f", "-k", "key", "a_b.txt"}, dir.path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(read_file(dir / "a_b.txt.archi"), first);
+
+    fs::rename(dir / "a_b.txt.archi", dir / "holiday.archi");
+    write_file(dir / "a_b.txt", "another file");
+    r = run_cli({"-d", "-k", "key", "holiday.archi"}, dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(read_file(dir / "a_b.txt"), "another file");
+    r = run_cli({"-d", "-f", "-k", "key", "holiday.archi"}, dir.path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_file(dir / "a_b.txt"), pattern_bytes(7000, 9));
+}
+
+}  // namespace
+}  // namespace kestrav3::testing
