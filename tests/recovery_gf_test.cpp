@@ -79,8 +79,8 @@ TEST(Gf16, ProductsMatchTheDefinitionAndTheFieldLaws) {
         }
     }
     // Powers against repeated products, the exponent reduced modulo 65535.
-    for (std::uint16_t base : {std::uint16_t{0}, std::uint16_t{1}, std::uint16_t{2}, std::uint16_t{0x8001},
-                               std::uint16_t{0xFFFF}}) {
+    for (std::uint16_t base :
+         {std::uint16_t{0}, std::uint16_t{1}, std::uint16_t{2}, std::uint16_t{0x8001}, std::uint16_t{0xFFFF}}) {
         std::uint16_t power = 1;
         for (std::uint32_t e = 0; e < 300; ++e) {
             ASSERT_EQ(gf_pow(base, e), power) << base << "^" << e;

@@ -36,8 +36,8 @@ std::uint32_t crc32(std::uint32_t crc, const void* data, std::size_t size) {
     for (; size >= 8; size -= 8, p += 8) {
         const std::uint32_t lo = c ^ (static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
                                       static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24);
-        c = tables[7][lo & 0xFFu] ^ tables[6][(lo >> 8) & 0xFFu] ^ tables[5][(lo >> 16) & 0xFFu] ^
-            tables[4][lo >> 24] ^ tables[3][p[4]] ^ tables[2][p[5]] ^ tables[1][p[6]] ^ tables[0][p[7]];
+        c = tables[7][lo & 0xFFu] ^ tables[6][(lo >> 8) & 0xFFu] ^ tables[5][(lo >> 16) & 0xFFu] ^ tables[4][lo >> 24] ^
+            tables[3][p[4]] ^ tables[2][p[5]] ^ tables[1][p[6]] ^ tables[0][p[7]];
     }
     for (; size > 0; --size, ++p) c = (c >> 8) ^ tables[0][(c ^ *p) & 0xFFu];
     return ~c;
