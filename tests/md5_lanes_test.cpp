@@ -36,6 +36,7 @@ const char* path_name(FastPath path) {
     case FastPath::ssse3: return "ssse3";
     case FastPath::avx2_gfni: return "avx2_gfni";
     case FastPath::avx512_gfni: return "avx512_gfni";
+    case FastPath::pclmul: return "pclmul";
     }
     return "?";
 }

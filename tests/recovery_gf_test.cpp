@@ -143,6 +143,31 @@ TEST(Crc32, KnownValuesAndPiecesEqualTheWhole) {
     }
 }
 
+// Every CRC path gives the table code's value for every length up to a
+// few folding steps and past them, at every offset, started from any CRC.
+TEST(Crc32, EveryPathEqualsTheTables) {
+    std::mt19937 rng(64);
+    std::vector<std::uint8_t> data(100000);
+    for (auto& b : data) b = static_cast<std::uint8_t>(rng());
+    ASSERT_TRUE(kestrav3::platform::choose_path(FastUnit::crc32, FastPath::reference));
+    std::vector<std::uint32_t> expected;
+    std::vector<std::size_t> lengths;
+    for (std::size_t n = 0; n < 300; ++n) lengths.push_back(n);
+    for (std::size_t n : {1023u, 4096u, 8272u, 65536u, 99990u}) lengths.push_back(n);
+    for (std::size_t n : lengths)
+        expected.push_back(crc32(static_cast<std::uint32_t>(n * 2654435761u), data.data() + n % 7, n));
+    for (FastPath path : {FastPath::pclmul, FastPath::automatic}) {
+        if (!kestrav3::platform::choose_path(FastUnit::crc32, path)) continue;
+        for (std::size_t i = 0; i < lengths.size(); ++i) {
+            const std::size_t n = lengths[i];
+            ASSERT_EQ(crc32(static_cast<std::uint32_t>(n * 2654435761u), data.data() + n % 7, n), expected[i])
+                << "path " << static_cast<int>(path) << " length " << n;
+        }
+        EXPECT_EQ(crc32(0, "123456789", 9), 0xCBF43926u);
+    }
+    kestrav3::platform::choose_path(FastUnit::crc32, FastPath::automatic);
+}
+
 // The region operations against the word-by-word definition.
 TEST(Gf16Region, ReferenceMatchesWordByWordProducts) {
     std::mt19937 rng(16);

@@ -43,6 +43,7 @@ const CpuFeatures& cpu_features() {
         f.bmi2 = __builtin_cpu_supports("bmi2");
         f.popcnt = __builtin_cpu_supports("popcnt");
         f.gfni = __builtin_cpu_supports("gfni");
+        f.pclmul = __builtin_cpu_supports("pclmul");
         return f;
     }();
     return features;

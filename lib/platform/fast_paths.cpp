@@ -9,10 +9,10 @@ namespace kestrav3::platform {
 
 namespace {
 
-constexpr std::size_t unit_count = 5;
+constexpr std::size_t unit_count = 6;
 
 std::array<FastPath, unit_count> chosen = {FastPath::automatic, FastPath::automatic, FastPath::automatic,
-                                           FastPath::automatic, FastPath::automatic};
+                                           FastPath::automatic, FastPath::automatic, FastPath::automatic};
 
 std::size_t index_of(FastUnit unit) { return static_cast<std::size_t>(unit); }
 
@@ -52,6 +52,7 @@ bool processor_runs(FastUnit unit, FastPath path) {
         case FastPath::avx512_gfni: return cpu.avx512f && cpu.avx512bw && cpu.gfni;
         default: return false;
         }
+    case FastUnit::crc32: return path == FastPath::pclmul && cpu.pclmul;
     }
     return false;
 }

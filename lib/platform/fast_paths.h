@@ -19,6 +19,7 @@ enum class FastUnit {
     transforms,   // the one-pass coding and decoding of a chunk
     first_rand,   // the C library's first rand() after srand(seed)
     gf16_region,  // GF(2^16) products of a region of recovery data by a constant
+    crc32,        // CRC-32 of the slices of recovery data
 };
 
 enum class FastPath {
@@ -33,6 +34,7 @@ enum class FastPath {
     ssse3,        // 128-bit vectors with the byte shuffle
     avx2_gfni,    // 256-bit vectors with the GF(2^8) affine transform
     avx512_gfni,  // 512-bit vectors with the GF(2^8) affine transform
+    pclmul,       // 128-bit carry-less multiplies
 };
 
 // Whether the unit has the path, this build compiled it and this processor

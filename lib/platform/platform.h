@@ -113,6 +113,7 @@ struct CpuFeatures {
     bool bmi2 = false;
     bool popcnt = false;
     bool gfni = false;
+    bool pclmul = false;
 };
 const CpuFeatures& cpu_features();
 
