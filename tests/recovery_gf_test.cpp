@@ -118,6 +118,47 @@ TEST(Gf16, InputConstantsAreThePowersTheFormatLists) {
     EXPECT_EQ(input_constant(input_constant_count), 0);
 }
 
+TEST(Gf16, RecoveryFactorsArePowersOfTheInputConstant) {
+    std::uint16_t factors[6];
+    recovery_factors(4, 0, 6, factors);
+    for (std::uint32_t e = 0; e < 6; ++e) EXPECT_EQ(factors[e], slow_pow(input_constant(4), e)) << e;
+    recovery_factors(32767, 65534, 3, factors);
+    for (std::uint32_t e = 0; e < 3; ++e) EXPECT_EQ(factors[e], slow_pow(input_constant(32767), 65534 + e)) << e;
+    EXPECT_EQ(factors[1], 1);  // the exponent 65535 is 0 again
+}
+
+// A matrix of input constants raised to recovery exponents, as a repair
+// sets it up, times its inverse is the identity; a zero on the diagonal
+// needs a row exchange; repeated rows are singular.
+TEST(Gf16, MatricesAreInvertedOrFoundSingular) {
+    for (std::size_t n : {1, 2, 3, 8, 25}) {
+        std::vector<std::uint16_t> m(n * n);
+        for (std::size_t r = 0; r < n; ++r)
+            for (std::size_t c = 0; c < n; ++c)
+                m[r * n + c] = slow_pow(input_constant(static_cast<std::uint32_t>(3 * c + 1)),
+                                        static_cast<std::uint32_t>(r * 2 + 5));
+        std::vector<std::uint16_t> inverse = m;
+        ASSERT_EQ(gf_invert_matrix(inverse.data(), n), 0) << n;
+        for (std::size_t r = 0; r < n; ++r) {
+            for (std::size_t c = 0; c < n; ++c) {
+                std::uint16_t sum = 0;
+                for (std::size_t k = 0; k < n; ++k) sum ^= slow_mul(m[r * n + k], inverse[k * n + c]);
+                ASSERT_EQ(sum, r == c ? 1 : 0) << n << ": " << r << "," << c;
+            }
+        }
+    }
+    std::uint16_t exchange[] = {0, 3, 7, 0};
+    ASSERT_EQ(gf_invert_matrix(exchange, 2), 0);
+    EXPECT_EQ(exchange[0], 0);
+    EXPECT_EQ(exchange[1], gf_inv(7));
+    EXPECT_EQ(exchange[2], gf_inv(3));
+    EXPECT_EQ(exchange[3], 0);
+    std::uint16_t repeated[] = {1, 2, 3, 4, 5, 6, 4, 5, 6};
+    EXPECT_EQ(gf_invert_matrix(repeated, 3), -1);
+    std::uint16_t dependent[] = {2, 4, gf_mul(2, 9), gf_mul(4, 9)};  // row 2 = 9 * row 1
+    EXPECT_EQ(gf_invert_matrix(dependent, 2), -1);
+}
+
 TEST(Crc32, KnownValuesAndPiecesEqualTheWhole) {
     EXPECT_EQ(crc32(0, "123456789", 9), 0xCBF43926u);
     EXPECT_EQ(crc32(0, "", 0), 0u);

@@ -82,6 +82,48 @@ std::uint16_t input_constant(std::uint32_t index) {
     return tables().exp[exponents[index]];
 }
 
+void recovery_factors(std::uint32_t input_index, std::uint32_t first_exponent, std::size_t count,
+                      std::uint16_t factors[]) {
+    const std::uint16_t constant = input_constant(input_index);
+    std::uint16_t factor = gf_pow(constant, first_exponent);
+    for (std::size_t j = 0; j < count; ++j) {
+        factors[j] = factor;
+        factor = gf_mul(factor, constant);
+    }
+}
+
+int gf_invert_matrix(std::uint16_t* matrix, std::size_t n) {
+    // The inverse is built beside the matrix: the row operations that turn
+    // the matrix into the identity turn the identity into the inverse.
+    std::vector<std::uint16_t> inverse(n * n, 0);
+    for (std::size_t i = 0; i < n; ++i) inverse[i * n + i] = 1;
+    auto row = [n](std::uint16_t* m, std::size_t r) { return m + r * n; };
+    for (std::size_t col = 0; col < n; ++col) {
+        std::size_t pivot = col;
+        while (pivot < n && row(matrix, pivot)[col] == 0) ++pivot;
+        if (pivot == n) return -1;
+        if (pivot != col) {
+            std::swap_ranges(row(matrix, pivot), row(matrix, pivot) + n, row(matrix, col));
+            std::swap_ranges(row(inverse.data(), pivot), row(inverse.data(), pivot) + n, row(inverse.data(), col));
+        }
+        const std::uint16_t scale = gf_inv(row(matrix, col)[col]);
+        for (std::size_t c = 0; c < n; ++c) {
+            row(matrix, col)[c] = gf_mul(row(matrix, col)[c], scale);
+            row(inverse.data(), col)[c] = gf_mul(row(inverse.data(), col)[c], scale);
+        }
+        for (std::size_t r = 0; r < n; ++r) {
+            const std::uint16_t f = row(matrix, r)[col];
+            if (r == col || f == 0) continue;
+            for (std::size_t c = 0; c < n; ++c) {
+                row(matrix, r)[c] ^= gf_mul(f, row(matrix, col)[c]);
+                row(inverse.data(), r)[c] ^= gf_mul(f, row(inverse.data(), col)[c]);
+            }
+        }
+    }
+    std::copy(inverse.begin(), inverse.end(), matrix);
+    return 0;
+}
+
 namespace reference {
 
 // The products of factor with every low byte and with every high byte of a
