@@ -268,6 +268,7 @@ void gf_mul_add_region(std::uint8_t* dst, const std::uint8_t* src, std::size_t b
 }
 
 void gf_mul_region(std::uint8_t* dst, const std::uint8_t* src, std::size_t bytes, std::uint16_t factor) {
+    if (bytes < 2) return;  // no word (and perhaps no buffer: memset must not see a null pointer)
     if (factor == 0) {
         std::memset(dst, 0, bytes & ~std::size_t{1});
         return;
