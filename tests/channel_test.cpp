@@ -3,8 +3,10 @@
 #if !defined(_WIN32)  // POSIX only: the block is read under /dev/shm by a shell script
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <sstream>
+#include <thread>
 
 #include "cli_support.h"
 #include "progress/progress.h"
@@ -170,7 +172,12 @@ TEST_F(Channel, AKilledRunEndsTheWindowProgram) {
         [&] { return hidden_file_of(dir.path(), "k.bin"); },
         [&](int pid) {
             killed = pid;
-            block_seen = block_of_run_exists(pid);
+            // The hidden file comes first and the window just after it;
+            // a slow (sanitized) run may need a moment for the second.
+            for (int i = 0; i < 500 && !block_seen; ++i) {
+                block_seen = block_of_run_exists(pid);
+                if (!block_seen) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
             kill(pid, SIGTERM);
         });
     EXPECT_EQ(r.status, 128 + SIGTERM);
