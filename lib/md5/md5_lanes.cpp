@@ -10,21 +10,11 @@
 #include <cstdint>
 
 #include "platform/fast_paths.h"
+#include "platform/target_isa.h"
 
 #if defined(KESTRAV3_X86_VECTORS)
 #include <immintrin.h>
 
-// Every function between a push and its pop is compiled for the given
-// instruction sets, in GCC's words or in clang's.
-#define KESTRAV3_PRAGMA(text) _Pragma(#text)
-#if defined(__clang__)
-#define KESTRAV3_TARGET_PUSH(isa) \
-    KESTRAV3_PRAGMA(clang attribute push(__attribute__((target(isa))), apply_to = function))
-#define KESTRAV3_TARGET_POP KESTRAV3_PRAGMA(clang attribute pop)
-#else
-#define KESTRAV3_TARGET_PUSH(isa) KESTRAV3_PRAGMA(GCC push_options) KESTRAV3_PRAGMA(GCC target(isa))
-#define KESTRAV3_TARGET_POP KESTRAV3_PRAGMA(GCC pop_options)
-#endif
 #endif
 
 namespace kestrav3 {

@@ -11,6 +11,7 @@
 #include <array>
 
 #include "platform/fast_paths.h"
+#include "platform/target_isa.h"
 
 #if defined(KESTRAV3_X86_VECTORS)
 #include <immintrin.h>
@@ -73,16 +74,6 @@ constexpr std::uint64_t fold_constant(unsigned exponent) {
 // second, so it is moved 64 bits further.
 constexpr std::uint64_t fold_512[2] = {fold_constant(512 + 32), fold_constant(512 - 32)};
 constexpr std::uint64_t fold_128[2] = {fold_constant(128 + 32), fold_constant(128 - 32)};
-
-#define KESTRAV3_PRAGMA(text) _Pragma(#text)
-#if defined(__clang__)
-#define KESTRAV3_TARGET_PUSH(isa) \
-    KESTRAV3_PRAGMA(clang attribute push(__attribute__((target(isa))), apply_to = function))
-#define KESTRAV3_TARGET_POP KESTRAV3_PRAGMA(clang attribute pop)
-#else
-#define KESTRAV3_TARGET_PUSH(isa) KESTRAV3_PRAGMA(GCC push_options) KESTRAV3_PRAGMA(GCC target(isa))
-#define KESTRAV3_TARGET_POP KESTRAV3_PRAGMA(GCC pop_options)
-#endif
 
 KESTRAV3_TARGET_PUSH("sse2,pclmul")
 

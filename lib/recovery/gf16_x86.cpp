@@ -13,22 +13,12 @@
 // high bytes in the second; two GF(2^8) affine transforms give the four
 // partial products (low to low, high to high; low to high, high to low)
 // and two interleaves add them into words again.
+#include "platform/target_isa.h"
 #include "recovery/gf16_paths.h"
 
 #if defined(KESTRAV3_X86_VECTORS)
 #include <immintrin.h>
 
-// Every function between a push and its pop is compiled for the given
-// instruction sets, in GCC's words or in clang's.
-#define KESTRAV3_PRAGMA(text) _Pragma(#text)
-#if defined(__clang__)
-#define KESTRAV3_TARGET_PUSH(isa) \
-    KESTRAV3_PRAGMA(clang attribute push(__attribute__((target(isa))), apply_to = function))
-#define KESTRAV3_TARGET_POP KESTRAV3_PRAGMA(clang attribute pop)
-#else
-#define KESTRAV3_TARGET_PUSH(isa) KESTRAV3_PRAGMA(GCC push_options) KESTRAV3_PRAGMA(GCC target(isa))
-#define KESTRAV3_TARGET_POP KESTRAV3_PRAGMA(GCC pop_options)
-#endif
 #endif
 
 namespace kestrav3::recovery {
