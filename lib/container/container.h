@@ -8,8 +8,12 @@ namespace kestrav3 {
 
 // Codes the file at path into <base name>.archi beside it.
 int combine_streams(const char* path, const char* key);
+struct TestOutcome;
+
 // Restores the plain file from the coded file at path, into its folder.
-int decode_streams(const char* path, const char* key);
+// damage, when given, receives the record and the blocks whose digest
+// failed.
+int decode_streams(const char* path, const char* key, TestOutcome* damage = nullptr);
 // Fills text (at least 3000 bytes) with the coded file's metadata.
 int decode_met(const char* path, const char* key, char* text);
 

@@ -7,6 +7,7 @@
 #include "container/files.h"
 #include "container/groups.h"
 #include "container/header.h"
+#include "container/tester.h"
 #include "container/names.h"
 #include "md5/md5.h"
 #include "platform/platform.h"
@@ -21,11 +22,14 @@ namespace {
 // Writes every block in order, each batch in one call; a block whose digest
 // differs from its record is logged and still written. A file that ends
 // early stops the restore.
-int restore_blocks(std::FILE* in, PartialOutput& out, const HeaderRecord& record) {
+int restore_blocks(std::FILE* in, PartialOutput& out, const HeaderRecord& record, BlockList& damaged) {
     const int result = walk_groups(in, record, [&](const GroupBatch& batch, int count, int n, long long first) {
         std::array<platform::WritePiece, batch_size> pieces{};
         for (int k = 0; k < count; ++k) {
-            if (!batch.intact(k)) write_hash_error_to_file(out.path(), first + k);
+            if (!batch.intact(k)) {
+                write_hash_error_to_file(out.path(), first + k);
+                damaged.add(first + k);
+            }
             pieces[k] = {batch.blocks[k], static_cast<std::size_t>(n)};
         }
         return platform::write_gathered(out.get(), pieces.data(), static_cast<std::size_t>(count)) ? 0 : ERR_IO_STOPPED;
@@ -43,9 +47,12 @@ int write_hash_error_to_file(const std::string& name, long long number) {
     return 0;
 }
 
-int decode_streams(const char* path, const char* key) {
+int decode_streams(const char* path, const char* key, TestOutcome* damage) {
+    static TestOutcome unused;
+    TestOutcome& found = damage != nullptr ? *damage : unused;
+    found = TestOutcome{};
     Stream in;
-    HeaderRecord record;
+    HeaderRecord& record = found.record;
     int result = open_coded_file(path, key, RecordUse::blocks, ERR_IO_STOPPED, in, record);
     if (result != 0) return result;
     const std::string out_path = std::string(directory_part(path)) + record.name;
@@ -55,7 +62,7 @@ int decode_streams(const char* path, const char* key) {
 
     PartialOutput out(out_path);
     if (!out) return ERR_READ;
-    if ((result = restore_blocks(in.get(), out, record)) != 0) return result;
+    if ((result = restore_blocks(in.get(), out, record, found.damaged)) != 0) return result;
     in.close();
     return out.keep();
 }

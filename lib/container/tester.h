@@ -16,6 +16,8 @@ public:
     void add(long long number) { add_run(number, number); }
     void add_run(long long first, long long last);
     long long count() const { return count_; }
+    // The runs, first and last number of each, in ascending order.
+    const std::vector<std::pair<long long, long long>>& runs() const { return runs_; }
     // "none", or the numbers separated by spaces, a run of three or more
     // written as first-last.
     std::string text() const;

@@ -1,12 +1,14 @@
-// The nine exported operations, the option globals they set, and the
+// The twelve exported operations, the option globals they set, and the
 // texts of errors, help and version.
 #include <array>
 #include <cstdio>
 #include <string_view>
 
 #include "container/container.h"
+#include "container/recovery_sets.h"
 #include "container/tester.h"
 #include "kestrav3lib.h"
+#include "progress/progress.h"
 #include "random/dense_noise.h"
 #include "shared/options.h"
 #include "shared/results.h"
@@ -23,7 +25,7 @@ struct ErrorText {
     const char* text;
 };
 
-constexpr std::array<ErrorText, 11> error_texts{{
+constexpr std::array<ErrorText, 13> error_texts{{
     {ERR_READ, " Cannot read data from file [1]"},
     {ERR_EMPTY, " Size of file is zero [2]"},
     {ERR_NOMEM, " Cannot allocate memory [3]"},
@@ -34,6 +36,8 @@ constexpr std::array<ErrorText, 11> error_texts{{
     {ERR_REDUNDANCY, " Incorrect comparison of redundant data [11]"},
     {ERR_HEADER, " Cannot decode the header [12]"},
     {ERR_NAME_REFUSED, " Name of file is not allowed [13]"},
+    {ERR_NO_SET, " No usable recovery set beside the file [14]"},
+    {ERR_NOT_CODED, " The file's size is no coded file's size [15]"},
     {ERR_NOISE, " Noise gen. doesn't work [20]"},
 }};
 
@@ -70,6 +74,30 @@ int run(int report, int window, Pipeline pipeline) {
 
 constexpr int keep_window_setting = -1;
 
+// A restore that found damaged blocks says whether the set beside the coded
+// file can repair them.
+int restore_and_notice(const char* file, const char* key, int report, int window) {
+    static TestOutcome damage;
+    const int result = run(report, window, [&] { return decode_streams(file, key, &damage); });
+    if (result == 0 && report == 1 && damage.damaged.count() > 0) {
+        progress_line_end();
+        print_set_notice(file, damage);
+    }
+    return result;
+}
+
+// The coder with a recovery set of percent, the option reset after the run.
+int code_with_set(const char* file, const char* key, int percent, int report, int window) {
+    if (percent < 0 || percent > 100) {
+        if (report == 1) print_error(ERR_NUMBER);
+        return ERR_NUMBER;
+    }
+    recovery_percent = percent;
+    const int result = run(report, window, [&] { return combine_streams(file, key); });
+    recovery_percent = 0;
+    return result;
+}
+
 }  // namespace
 
 void print_error(int code) {
@@ -94,11 +122,11 @@ int kestrav3code_g(const char* file, const char* key, int report) {
 }
 
 int kestrav3decode(const char* file, const char* key, int report) {
-    return run(report, 0, [&] { return decode_streams(file, key); });
+    return restore_and_notice(file, key, report, 0);
 }
 
 int kestrav3decode_g(const char* file, const char* key, int report) {
-    return run(report, 1, [&] { return decode_streams(file, key); });
+    return restore_and_notice(file, key, report, 1);
 }
 
 int kestrav3desc(const char* file, const char* key, char* text, int report) {
@@ -108,7 +136,32 @@ int kestrav3desc(const char* file, const char* key, char* text, int report) {
 int kestrav3test(const char* file, const char* key, int report) {
     static TestOutcome outcome;
     const int result = run(report, 0, [&] { return test_streams(file, key, outcome); });
-    if (result >= 0 && report == 1) print_test_report(outcome);
+    if (result >= 0 && report == 1) {
+        print_test_report(outcome);
+        print_set_notice(file, outcome);
+    }
+    return result;
+}
+
+int kestrav3code_recovery(const char* file, const char* key, int recovery, int report) {
+    return code_with_set(file, key, recovery, report, 0);
+}
+
+int kestrav3protect(const char* file, int recovery, int report) {
+    static ProtectOutcome outcome;
+    if (recovery < 1 || recovery > 100) {
+        if (report == 1) print_error(ERR_NUMBER);
+        return ERR_NUMBER;
+    }
+    const int result = run(report, 0, [&] { return protect_streams(file, recovery, outcome); });
+    if (result == 0 && report == 1) print_protect_report(outcome);
+    return result;
+}
+
+int kestrav3repair(const char* file, int report) {
+    static RepairOutcome outcome;
+    const int result = run(report, 0, [&] { return repair_streams(file, outcome); });
+    if (report == 1 && result != ERR_READ) print_repair_report(outcome);
     return result;
 }
 

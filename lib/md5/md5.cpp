@@ -70,9 +70,9 @@ inline void four_steps(std::uint32_t& a, std::uint32_t& b, std::uint32_t& c, std
     step<I + 3>(b, c, d, a, x);
 }
 
-// Compresses count consecutive 64-byte chunks into h0..h3.
-void compress(const std::uint8_t* p, std::size_t count) {
-    std::uint32_t a = h0, b = h1, c = h2, d = h3;
+// Compresses count consecutive 64-byte chunks into the chaining state.
+void compress_into(std::uint32_t (&state)[4], const std::uint8_t* p, std::size_t count) {
+    std::uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
     for (; count > 0; --count, p += kChunk) {
         std::array<std::uint32_t, 16> x;
         for (std::size_t i = 0; i < 16; ++i) x[i] = load_le32(p + 4 * i);
@@ -98,10 +98,20 @@ void compress(const std::uint8_t* p, std::size_t count) {
         c += c0;
         d += d0;
     }
-    h0 = a;
-    h1 = b;
-    h2 = c;
-    h3 = d;
+    state[0] = a;
+    state[1] = b;
+    state[2] = c;
+    state[3] = d;
+}
+
+// Compresses count consecutive 64-byte chunks into h0..h3.
+void compress(const std::uint8_t* p, std::size_t count) {
+    std::uint32_t state[4] = {h0, h1, h2, h3};
+    compress_into(state, p, count);
+    h0 = state[0];
+    h1 = state[1];
+    h2 = state[2];
+    h3 = state[3];
 }
 
 constexpr std::array<char, 16> kHexDigits = {'0', '1', '2', '3', '4', '5', '6', '7',
@@ -185,6 +195,42 @@ int md5cnt(const void* block, int size, char* digest_text, int* seed) {
     md5(static_cast<const std::uint8_t*>(block), static_cast<std::uint64_t>(size));
     finish_digest(digest_text, seed);
     return 0;
+}
+
+Md5Stream::Md5Stream()
+    : state_{md5_rounds::kInit[0], md5_rounds::kInit[1], md5_rounds::kInit[2], md5_rounds::kInit[3]} {}
+
+void Md5Stream::update(const void* data, std::size_t size) {
+    const auto* p = static_cast<const std::uint8_t*>(data);
+    std::size_t held = static_cast<std::size_t>(length_ % kChunk);
+    length_ += size;
+    if (held > 0) {
+        const std::size_t take = size < kChunk - held ? size : kChunk - held;
+        std::memcpy(pending_.data() + held, p, take);
+        p += take;
+        size -= take;
+        if (held + take < kChunk) return;
+        compress_into(state_, pending_.data(), 1);
+    }
+    const std::size_t full = size / kChunk;
+    if (full > 0) compress_into(state_, p, full);
+    std::memcpy(pending_.data(), p + full * kChunk, size % kChunk);
+}
+
+Md5Digest Md5Stream::digest() const {
+    std::uint32_t state[4] = {state_[0], state_[1], state_[2], state_[3]};
+    std::array<std::uint8_t, 2 * kChunk> tail{};
+    const std::size_t rest = static_cast<std::size_t>(length_ % kChunk);
+    compress_into(state, tail.data(), pad_tail(pending_.data(), rest, length_, tail.data()));
+    Md5Digest out{};
+    for (std::size_t i = 0; i < out.size(); ++i) out[i] = static_cast<std::uint8_t>(state[i / 4] >> (8 * (i % 4)));
+    return out;
+}
+
+Md5Digest md5_digest(const void* data, std::size_t size) {
+    Md5Stream stream;
+    stream.update(data, size);
+    return stream.digest();
 }
 
 namespace {

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kestrav3::platform {
 
@@ -79,6 +80,14 @@ bool replace_name(const char* from, const char* to);
 // Opens path for appending text, creating it when missing; fails rather
 // than follow a link at the name.
 std::FILE* open_append_no_link(const char* path);
+
+// Moves a stream to offset bytes from the start, with 64-bit offsets on
+// every platform.
+bool seek_to(std::FILE* file, std::int64_t offset);
+
+// The names in a folder (empty text: the current folder), without "." and
+// "..", in no particular order; none when it cannot be read.
+std::vector<std::string> folder_names(const std::string& folder);
 
 // Text ------------------------------------------------------------------------
 

@@ -5,5 +5,6 @@ namespace kestrav3 {
 int code_utf8 = 1;
 int win_progress_onoff = 1;
 int runlevel = 3;
+int recovery_percent = 0;
 
 }  // namespace kestrav3

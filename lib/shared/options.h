@@ -10,5 +10,7 @@ extern int code_utf8;
 extern int win_progress_onoff;
 // 3: the console progress line may be shown; -1: quiet.
 extern int runlevel;
+// The coder's recovery set, in percent of its slices: 0 writes none.
+extern int recovery_percent;
 
 }  // namespace kestrav3

@@ -15,6 +15,8 @@ enum : int {
     ERR_REDUNDANCY = -11,
     ERR_HEADER = -12,
     ERR_NAME_REFUSED = -13,
+    ERR_NO_SET = -14,     // no usable recovery set beside a coded file
+    ERR_NOT_CODED = -15,  // a file whose size no coded file has
     ERR_NOISE = -20,
 };
 
