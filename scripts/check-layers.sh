@@ -12,7 +12,7 @@ cd "$(dirname "$0")/.."
 layers=(
   "platform shared"
   "md5 textconv progress"
-  "random"
+  "random recovery"
   "transform"
   "container"
   "interface"
