@@ -9,6 +9,7 @@
 
 #include "kestrav3lib.h"
 #include "platform/terminal.h"
+#include "recovery_commands.h"
 #include "textconv/visible_text.h"
 
 namespace {
@@ -90,7 +91,8 @@ constexpr const char* help_additions =
     "Status:    0 - done (-t: every block checks out)\n"
     "           1 - the operation failed\n"
     "           2 - the command line was not understood\n"
-    "           3 - -t found damaged or missing blocks, or bytes after the end\n"
+    "           3 - -t found damaged or missing blocks, or bytes after the end;\n"
+    "               --repair found damage beyond the recovery set\n"
     "\n"
     "Read more: man kestrav3\n"
     "           kestrav3 --help, kestrav3 --version\n"
@@ -99,6 +101,7 @@ constexpr const char* help_additions =
 int print_full_help() {
     print_help();
     std::fputs(help_additions, stdout);
+    std::fputs(kestrav3::commands::help_text, stdout);
     return exit_ok;
 }
 
@@ -113,6 +116,11 @@ int print_version_line() {
 int main(int argc, char** argv) {
     kestrav3::platform::ignore_output_signals();
     switch_utf_converting(1);
+    namespace commands = kestrav3::commands;
+    if (argc >= 2 && std::strcmp(argv[1], "-p") == 0) return commands::protect(argc - 2, argv + 2);
+    if (argc >= 2 && std::strcmp(argv[1], "--repair") == 0) return commands::repair(argc - 2, argv + 2);
+    if (argc >= 3 && std::strcmp(argv[1], "-c") == 0 && std::strncmp(argv[2], "--recovery=", 11) == 0)
+        return commands::code_with_recovery(argc - 2, argv + 2);
     if (argc == 4 && is_operation(argv[1])) {
         // Keys longer than 40 bytes reach the library, which refuses them
         // with its framed message.

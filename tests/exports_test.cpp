@@ -14,8 +14,8 @@ using Names = std::set<std::string>;
 
 // The operations, one per line.
 const Names operations = {
-    "kestrav3code", "kestrav3code_g",  "kestrav3code_recovery", "kestrav3decode",       "kestrav3decode_g",
-    "kestrav3desc", "kestrav3protect", "kestrav3repair",        "kestrav3test",         "kestrav3ver",
+    "kestrav3code", "kestrav3code_g",        "kestrav3code_recovery", "kestrav3decode", "kestrav3decode_g",
+    "kestrav3desc", "kestrav3protect",       "kestrav3repair",        "kestrav3test",   "kestrav3ver",
     "print_help",   "switch_utf_converting",
 };
 

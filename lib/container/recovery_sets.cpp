@@ -43,10 +43,9 @@ std::vector<std::string> set_files_of(const std::string& coded_path) {
     std::vector<std::string> files;
     files.push_back(folder + recovery::index_name(base));
     for (const std::string& name : volumes) files.push_back(folder + name);
-    files.erase(std::remove_if(files.begin(), files.end(),
-                               [](const std::string& f) {
-                                   return platform::entry_kind(f.c_str()) != platform::EntryKind::file;
-                               }),
+    files.erase(std::remove_if(
+                    files.begin(), files.end(),
+                    [](const std::string& f) { return platform::entry_kind(f.c_str()) != platform::EntryKind::file; }),
                 files.end());
     return files;
 }
@@ -109,8 +108,8 @@ int write_set_files(const std::string& coded_path, const recovery::SetWriter& wr
         return result;
     };
     for (std::size_t v = 0; v <= volumes.size(); ++v) {
-        const std::string name = folder + (v == 0 ? recovery::index_name(base)
-                                                  : recovery::volume_name(base, volumes[v - 1], count));
+        const std::string name =
+            folder + (v == 0 ? recovery::index_name(base) : recovery::volume_name(base, volumes[v - 1], count));
         if (platform::entry_kind(name.c_str()) == platform::EntryKind::directory) return undo(ERR_READ);
         PartialOutput out(name);
         if (!out) return undo(ERR_READ);
@@ -156,7 +155,8 @@ int protect_streams(const char* path, int percent, ProtectOutcome& outcome) {
 
 void print_protect_report(const ProtectOutcome& outcome) {
     const recovery::SetPlan& plan = outcome.plan;
-    std::printf(" File:      %s (%llu bytes)\n", outcome.path.c_str(), static_cast<unsigned long long>(plan.file_length));
+    std::printf(" File:      %s (%llu bytes)\n", outcome.path.c_str(),
+                static_cast<unsigned long long>(plan.file_length));
     std::printf(" Slices:    %u of %llu bytes\n", plan.input_slices, static_cast<unsigned long long>(plan.slice_size));
     std::printf(" Recovery:  %u slice%s\n", plan.recovery_slices, plural(plan.recovery_slices));
     for (const std::string& name : outcome.written) std::printf(" Wrote:     %s\n", name.c_str());

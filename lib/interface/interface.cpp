@@ -121,13 +121,9 @@ int kestrav3code_g(const char* file, const char* key, int report) {
     return run(report, 1, [&] { return combine_streams(file, key); });
 }
 
-int kestrav3decode(const char* file, const char* key, int report) {
-    return restore_and_notice(file, key, report, 0);
-}
+int kestrav3decode(const char* file, const char* key, int report) { return restore_and_notice(file, key, report, 0); }
 
-int kestrav3decode_g(const char* file, const char* key, int report) {
-    return restore_and_notice(file, key, report, 1);
-}
+int kestrav3decode_g(const char* file, const char* key, int report) { return restore_and_notice(file, key, report, 1); }
 
 int kestrav3desc(const char* file, const char* key, char* text, int report) {
     return run(report, keep_window_setting, [&] { return decode_met(file, key, text); });

@@ -16,7 +16,9 @@ constexpr PacketType type_of(const char (&text)[17]) {
 // The packet MD5 covers the set ID, the type and the body.
 constexpr std::size_t hashed_from = 32;
 
-void append(std::vector<std::uint8_t>& out, const Md5Digest& digest) { out.insert(out.end(), digest.begin(), digest.end()); }
+void append(std::vector<std::uint8_t>& out, const Md5Digest& digest) {
+    out.insert(out.end(), digest.begin(), digest.end());
+}
 
 void pad_to_4(std::vector<std::uint8_t>& out) {
     while (out.size() % 4 != 0) out.push_back(0);
@@ -45,7 +47,9 @@ std::uint32_t load_u32(const std::uint8_t* p) {
            static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
 
-std::uint64_t load_u64(const std::uint8_t* p) { return load_u32(p) | static_cast<std::uint64_t>(load_u32(p + 4)) << 32; }
+std::uint64_t load_u64(const std::uint8_t* p) {
+    return load_u32(p) | static_cast<std::uint64_t>(load_u32(p + 4)) << 32;
+}
 
 void append_u32(std::vector<std::uint8_t>& out, std::uint32_t v) {
     for (int i = 0; i < 4; ++i, v >>= 8) out.push_back(static_cast<std::uint8_t>(v));
@@ -101,8 +105,8 @@ std::vector<std::uint8_t> creator_body(std::string_view text) {
 
 std::vector<std::uint8_t> make_packet(const Md5Digest& set_id, const PacketType& type, std::vector<std::uint8_t> body) {
     pad_to_4(body);
-    std::vector<std::uint8_t> packet(packet_header_size);
-    packet.insert(packet.end(), body.begin(), body.end());
+    std::vector<std::uint8_t> packet(packet_header_size + body.size());
+    if (!body.empty()) std::memcpy(packet.data() + packet_header_size, body.data(), body.size());
     std::memcpy(packet.data(), packet_magic.data(), packet_magic.size());
     store_u64(packet.data() + 8, packet.size());
     std::memcpy(packet.data() + 32, set_id.data(), set_id.size());

@@ -84,14 +84,16 @@ void scan_source(const Source& source, SetFileScan& scan, Found&& found) {
     std::uint64_t offset = next_magic(source, 0, buffer);
     while (offset + packet_header_size <= source.size) {
         std::uint8_t head[packet_header_size + 4];
-        const std::size_t head_size = static_cast<std::size_t>(std::min<std::uint64_t>(sizeof head, source.size - offset));
+        const std::size_t head_size =
+            static_cast<std::size_t>(std::min<std::uint64_t>(sizeof head, source.size - offset));
         if (!source.read(offset, head, head_size)) return;
         const auto header = parse_header(head, source.size - offset);
         bool good = false;
         if (header) {
             const bool recovery = header->type == recovery_slice_type;
             Good packet{*header, {}, offset, 0};
-            if (recovery && header->length >= packet_header_size + 4) packet.exponent = load_u32(head + packet_header_size);
+            if (recovery && header->length >= packet_header_size + 4)
+                packet.exponent = load_u32(head + packet_header_size);
             if ((recovery || header->length <= max_kept_packet) &&
                 packet_checks_out(source, offset, *header, !recovery, packet.body, buffer)) {
                 good = true;
@@ -117,8 +119,9 @@ void SetReader::scan(const std::string& path) {
     std::FILE* file = info.kind == platform::PathKind::regular ? std::fopen(path.c_str(), "rb") : nullptr;
     if (file != nullptr) {
         scan.readable = true;
-        scan_source(Source{file, nullptr, static_cast<std::uint64_t>(info.size)}, scan,
-                    [&](Good packet) { keep(std::move(packet.header), std::move(packet.body), index, packet.offset, packet.exponent); });
+        scan_source(Source{file, nullptr, static_cast<std::uint64_t>(info.size)}, scan, [&](Good packet) {
+            keep(std::move(packet.header), std::move(packet.body), index, packet.offset, packet.exponent);
+        });
         std::fclose(file);
     }
     files_.push_back(std::move(scan));
@@ -130,8 +133,9 @@ void SetReader::scan_bytes(const std::uint8_t* bytes, std::size_t size) {
     const std::size_t index = files_.size();
     texts_.emplace_back(bytes, bytes + size);
     const std::vector<std::uint8_t>& text = texts_.back();
-    scan_source(Source{nullptr, text.data(), text.size()}, scan,
-                [&](Good packet) { keep(std::move(packet.header), std::move(packet.body), index, packet.offset, packet.exponent); });
+    scan_source(Source{nullptr, text.data(), text.size()}, scan, [&](Good packet) {
+        keep(std::move(packet.header), std::move(packet.body), index, packet.offset, packet.exponent);
+    });
     files_.push_back(std::move(scan));
 }
 
@@ -170,7 +174,8 @@ bool SetReader::choose(std::string_view name) {
 bool SetReader::choose_set(const Md5Digest& set_id, std::string_view name, Choice& choice) {
     std::optional<MainPacket> main;
     for (const Found& packet : packets_)
-        if (packet.set_id == set_id && packet.type == main_type && (main = parse_main(packet.body.data(), packet.body.size())))
+        if (packet.set_id == set_id && packet.type == main_type &&
+            (main = parse_main(packet.body.data(), packet.body.size())))
             break;
     if (!main) return false;
     if (main->recoverable.size() != 1 || main->nonrecoverable != 0) {
@@ -225,7 +230,8 @@ bool SetReader::read_recovery(const RecoveryLocation& where, std::uint8_t* out) 
     if (info.kind != platform::PathKind::regular) return false;
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) return false;
-    const bool ok = Source{file, nullptr, static_cast<std::uint64_t>(info.size)}.read(where.offset, out, chosen_.slice_size);
+    const bool ok =
+        Source{file, nullptr, static_cast<std::uint64_t>(info.size)}.read(where.offset, out, chosen_.slice_size);
     std::fclose(file);
     return ok;
 }

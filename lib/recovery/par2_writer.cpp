@@ -27,7 +27,8 @@ bool write_bytes(std::FILE* out, const void* data, std::size_t size) {
 
 std::uint64_t default_slice_size(std::uint64_t file_length) {
     const std::uint64_t units = (file_length + slice_unit - 1) / slice_unit;
-    const std::uint64_t per_slice = std::max<std::uint64_t>(1, (units + default_slice_target - 1) / default_slice_target);
+    const std::uint64_t per_slice =
+        std::max<std::uint64_t>(1, (units + default_slice_target - 1) / default_slice_target);
     return per_slice * slice_unit;
 }
 
@@ -91,7 +92,8 @@ bool SetWriter::start(const SetPlan& plan) {
 
 void SetWriter::add(const std::uint8_t* data, std::size_t size) {
     whole_.update(data, size);
-    if (added_ < first_16k) first_16k_.update(data, static_cast<std::size_t>(std::min<std::uint64_t>(size, first_16k - added_)));
+    if (added_ < first_16k)
+        first_16k_.update(data, static_cast<std::size_t>(std::min<std::uint64_t>(size, first_16k - added_)));
     added_ += size;
     while (size > 0) {
         const std::size_t take = std::min(size, slice_.size() - filled_);
