@@ -280,12 +280,17 @@ int code_file_and_set(const char* path, const std::string& out_path, const char*
     static recovery::SetWriter writer;
     if (!writer.start(set_plan)) return ERR_NOMEM;
     recovery_tap = &writer;
-    const int result = code_file(path, out_path, key, plan, header);
+    int result = code_file(path, out_path, key, plan, header);
     recovery_tap = nullptr;
     if (result != 0) return result;
     if (!writer.finish(base_name(out_path))) return ERR_IO_STOPPED;
     std::vector<std::string> written;
-    return write_set_files(out_path, writer, written);
+    if ((result = write_set_files(out_path, writer, written)) != 0) return result;
+    const std::uint32_t slices = set_plan.recovery_slices;
+    std::printf("\nRecovery: %s and %zu recovery file%s, %u recovery slice%s\n",
+                std::string(base_name(written.front())).c_str(), written.size() - 1, written.size() == 2 ? "" : "s",
+                slices, slices == 1 ? "" : "s");
+    return 0;
 }
 
 }  // namespace

@@ -100,10 +100,9 @@ void scan_source(const Source& source, SetFileScan& scan, Found&& found) {
                 ++scan.good_packets;
                 found(std::move(packet));
                 offset += header->length;
-            } else {
-                ++scan.damaged_packets;
             }
         }
+        if (!good) ++scan.damaged_packets;
         offset = next_magic(source, good ? offset : offset + 1, buffer);
     }
 }
