@@ -16,6 +16,7 @@ packages=(
   dpkg-dev lintian fakeroot        # the Debian package: dependencies, checks, dpkg -i as a plain user
   man-db groff-base bsdextrautils  # the man page rendered and checked (man, groff, col)
   bash-completion gzip             # the completion tested with its helpers; compressed man page
+  par2                             # recovery sets: the outside PAR 2.0 peer of the interoperability tests
 )
 
 missing=()

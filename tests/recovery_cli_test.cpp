@@ -144,6 +144,17 @@ TEST_F(RecoveryCli, WhatCannotBeRepairedFailsWithStatus1) {
     EXPECT_EQ(run_cli({"-p", "--recovery=101", "r.bin.archi"}, dir.path()).status, 2);
     EXPECT_EQ(run_cli({"--repair"}, dir.path()).status, 2);
     EXPECT_TRUE(set_files_in(dir.path()).empty());
+    // A set made for another coded file of the same name: no slice matches,
+    // and the file is not turned into that other file.
+    ASSERT_EQ(protect(100).status, 0);
+    const std::string first = coded;
+    code(5000);
+    ASSERT_NE(coded, first);
+    r = repair();
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_NE(r.out.find("made for another file"), std::string::npos) << r.out;
+    EXPECT_TRUE(restored());
+    for (const auto& name : set_files_in(dir.path())) fs::remove(dir / name);
 #if !defined(_WIN32)
     // A link at the coded file's name is neither read nor replaced.
     ASSERT_EQ(protect().status, 0);

@@ -286,6 +286,13 @@ int repair_streams(const char* path, RepairOutcome& outcome) {
     const bool right_length = static_cast<std::uint64_t>(info.size) == set.file().length;
     if (outcome.bad() == 0 && right_length && whole_matches) return 0;
 
+    // A file none of whose slices matches is not the file the set was made
+    // for (a coded file made again under the same name, say): rebuilding it
+    // from the set would bring back the other file.
+    if (outcome.input_slices > 1 && outcome.bad() == outcome.input_slices) {
+        outcome.why = "no slice of the file matches the set, which was made for another file";
+        return ERR_NO_SET;
+    }
     std::vector<bool> bad_flags(set.checks().size(), false);
     for (const auto& list : {outcome.damaged, outcome.missing})
         for (const auto& [first, last] : list.runs())
