@@ -129,7 +129,9 @@ int write_set_files(const std::string& coded_path, const recovery::SetWriter& wr
     return 0;
 }
 
-int protect_streams(const char* path, int percent, ProtectOutcome& outcome) {
+namespace {
+
+int protect_file(const char* path, int percent, ProtectOutcome& outcome) {
     outcome = ProtectOutcome{};
     outcome.path = path;
     if (platform::entry_kind(path) != platform::EntryKind::file) return ERR_READ;
@@ -152,6 +154,8 @@ int protect_streams(const char* path, int percent, ProtectOutcome& outcome) {
     if (!writer.finish(base_name(path))) return ERR_IO_STOPPED;
     return write_set_files(path, writer, outcome.written);
 }
+
+}  // namespace
 
 void print_protect_report(const ProtectOutcome& outcome) {
     const recovery::SetPlan& plan = outcome.plan;
@@ -258,7 +262,9 @@ int replace_file(const char* path, const recovery::SetReader& set, const std::ve
 
 }  // namespace
 
-int repair_streams(const char* path, RepairOutcome& outcome) {
+namespace {
+
+int repair_file(const char* path, RepairOutcome& outcome) {
     outcome = RepairOutcome{};
     outcome.path = path;
     if (platform::entry_kind(path) != platform::EntryKind::file) return ERR_READ;
@@ -313,6 +319,24 @@ int repair_streams(const char* path, RepairOutcome& outcome) {
     if (result != 0) return result;
     outcome.repaired = true;
     return 0;
+}
+
+}  // namespace
+
+int repair_streams(const char* path, RepairOutcome& outcome) {
+    try {
+        return repair_file(path, outcome);
+    } catch (const std::bad_alloc&) {
+        return ERR_NOMEM;
+    }
+}
+
+int protect_streams(const char* path, int percent, ProtectOutcome& outcome) {
+    try {
+        return protect_file(path, percent, outcome);
+    } catch (const std::bad_alloc&) {
+        return ERR_NOMEM;
+    }
 }
 
 void print_repair_report(const RepairOutcome& outcome) {

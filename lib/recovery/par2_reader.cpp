@@ -193,7 +193,7 @@ bool SetReader::choose_set(const Md5Digest& set_id, std::string_view name, Choic
         return false;
     }
     const std::uint64_t slices = (file->length + main->slice_size - 1) / main->slice_size;
-    if (file->length == 0 || slices > input_constant_count) {
+    if (file->length == 0 || slices > input_constant_count || main->slice_size > max_slice_size) {
         why_ = "the set's file length and slice size do not fit together";
         return false;
     }

@@ -88,4 +88,8 @@ private:
 // checksum packet for 32768 slices with room to spare.
 constexpr std::uint64_t max_kept_packet = 1 << 20;
 
+// The largest slice a set is used with: repairing holds a few slices in
+// memory. par2 itself makes slices this large only for files of a terabyte.
+constexpr std::uint64_t max_slice_size = 1ull << 30;
+
 }  // namespace kestrav3::recovery
