@@ -100,8 +100,12 @@ constexpr const char* help_additions =
 
 int print_full_help() {
     print_help();
-    std::fputs(help_additions, stdout);
+    // The recovery commands' lines go after the test's, before the statuses.
+    const std::string additions = help_additions;
+    const std::size_t statuses = additions.find("Status:");
+    std::fputs(additions.substr(0, statuses).c_str(), stdout);
     std::fputs(kestrav3::commands::help_text, stdout);
+    std::fputs(additions.substr(statuses).c_str(), stdout);
     return exit_ok;
 }
 

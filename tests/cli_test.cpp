@@ -64,6 +64,14 @@ TEST_F(Cli, CommandLinesNotUnderstoodPrintHelpWithStatus2) {
         {"--"},
         {"-h"},
         {"--versio"},
+        // The recovery commands without a file, or with a percentage outside 1 to 100.
+        {"-p"},
+        {"-p", "--recovery=5"},
+        {"-p", "--recovery=0", "f.archi"},
+        {"-p", "--recovery=5%", "f.archi"},
+        {"--repair"},
+        {"-c", "--recovery=101", "file", "key1"},
+        {"-c", "--recovery=5", "file"},
     };
     for (const auto& args : cases) {
         const RunResult r = run(args);
@@ -91,7 +99,9 @@ TEST_F(Cli, HelpAndVersionOptionsSucceed) {
     const std::string additions = r.out.substr(help_text.size());
     for (const std::string expected :
          {"kestrav3 -t <file> <key>", "a key given as - ", "0 - done", "1 - the operation failed",
-          "2 - the command line was not understood", "3 - -t found damaged or missing blocks", "man kestrav3"})
+          "2 - the command line was not understood", "3 - -t found damaged or missing blocks", "man kestrav3",
+          "kestrav3 -p [--recovery=P] <file.archi>...", "kestrav3 -c --recovery=P <file> <key>",
+          "kestrav3 --repair <file.archi>...", "--repair found damage beyond the recovery set"})
         EXPECT_NE(additions.find(expected), std::string::npos) << expected << " missing from:\n" << additions;
     EXPECT_EQ(additions.back(), '\n');
 
