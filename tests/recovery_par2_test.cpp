@@ -52,6 +52,15 @@ TEST(Md5Stream, PiecesOfAnySizeGiveTheOneShotDigest) {
             << "step " << step;
         EXPECT_EQ(digest, md5_digest(data.data(), data.size()));
     }
+    // Two streams side by side, at different offsets within their chunks.
+    for (const std::size_t lead : {0, 1, 17, 63}) {
+        Md5Stream a, b;
+        a.update(data.data(), lead);
+        Md5Stream::update_two(a, data.data() + lead, 4000, b, data.data() + 100, 4321);
+        Md5Stream::update_two(a, data.data() + lead + 4000, 3, b, data.data() + 4421, 0);
+        EXPECT_EQ(a.digest(), md5_digest(data.data(), lead + 4003)) << lead;
+        EXPECT_EQ(b.digest(), md5_digest(data.data() + 100, 4321)) << lead;
+    }
     // RFC 1321's example: MD5("abc").
     const Md5Digest abc = md5_digest("abc", 3);
     EXPECT_EQ(abc[0], 0x90);

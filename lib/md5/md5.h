@@ -45,6 +45,10 @@ public:
     void update(const void* data, std::size_t size);
     // The digest of everything given so far; more may follow.
     Md5Digest digest() const;
+    // a.update(a_data, a_size) and b.update(b_data, b_size), computed side
+    // by side: about as fast as one of them alone.
+    static void update_two(Md5Stream& a, const void* a_data, std::size_t a_size, Md5Stream& b, const void* b_data,
+                           std::size_t b_size);
 
 private:
     std::uint32_t state_[4];

@@ -91,7 +91,6 @@ bool SetWriter::start(const SetPlan& plan) {
 }
 
 void SetWriter::add(const std::uint8_t* data, std::size_t size) {
-    whole_.update(data, size);
     if (added_ < first_16k)
         first_16k_.update(data, static_cast<std::size_t>(std::min<std::uint64_t>(size, first_16k - added_)));
     added_ += size;
@@ -101,19 +100,22 @@ void SetWriter::add(const std::uint8_t* data, std::size_t size) {
         filled_ += take;
         data += take;
         size -= take;
-        if (filled_ == slice_.size()) close_slice();
+        if (filled_ == slice_.size()) close_slice(filled_);
     }
 }
 
 // One whole input slice: its checksums, and its share of every recovery
 // slice (its constant raised to each exponent, from 0 up).
-void SetWriter::close_slice() {
+void SetWriter::close_slice(std::size_t file_bytes) {
     if (slice_index_ >= plan_.input_slices) {
         ++slice_index_;  // more bytes than planned: finish refuses the set
         filled_ = 0;
         return;
     }
-    checks_.push_back({md5_digest(slice_.data(), slice_.size()), crc32(0, slice_.data(), slice_.size())});
+    // The whole file's MD5 and the slice's (over the padded slice) side by side.
+    Md5Stream slice_md5;
+    Md5Stream::update_two(whole_, slice_.data(), file_bytes, slice_md5, slice_.data(), slice_.size());
+    checks_.push_back({slice_md5.digest(), crc32(0, slice_.data(), slice_.size())});
     const std::uint16_t constant = input_constant(slice_index_);
     std::vector<std::uint8_t*> targets(plan_.recovery_slices);
     std::uint16_t power = 1;
@@ -130,7 +132,7 @@ void SetWriter::close_slice() {
 bool SetWriter::finish(std::string_view name) {
     if (filled_ > 0) {
         std::memset(slice_.data() + filled_, 0, slice_.size() - filled_);
-        close_slice();
+        close_slice(filled_);
     }
     if (added_ != plan_.file_length || slice_index_ != plan_.input_slices) return false;
     FileDescription file;

@@ -83,7 +83,8 @@ public:
     bool write_volume(std::FILE* out, const Volume& volume) const;
 
 private:
-    void close_slice();
+    // file_bytes: how much of the slice the file has (the rest is padding).
+    void close_slice(std::size_t file_bytes);
     bool write_critical(std::FILE* out) const;
 
     SetPlan plan_;
