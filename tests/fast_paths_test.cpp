@@ -17,9 +17,12 @@ using platform::choose_path;
 using platform::FastPath;
 using platform::FastUnit;
 
-constexpr FastUnit units[] = {FastUnit::md5_lanes, FastUnit::fast_noise, FastUnit::transforms, FastUnit::first_rand};
-constexpr FastPath all_paths[] = {FastPath::automatic,  FastPath::reference,  FastPath::sse2,   FastPath::avx2,
-                                  FastPath::avx512_128, FastPath::avx512_256, FastPath::avx512, FastPath::avx512_ifma};
+constexpr FastUnit units[] = {FastUnit::md5_lanes,  FastUnit::fast_noise,  FastUnit::transforms,
+                              FastUnit::first_rand, FastUnit::gf16_region, FastUnit::crc32};
+constexpr FastPath all_paths[] = {FastPath::automatic, FastPath::reference,   FastPath::sse2,
+                                  FastPath::avx2,      FastPath::avx512_128,  FastPath::avx512_256,
+                                  FastPath::avx512,    FastPath::avx512_ifma, FastPath::ssse3,
+                                  FastPath::avx2_gfni, FastPath::avx512_gfni};
 
 // The unit's paths this machine can run, the reference first; automatic
 // is left out.
@@ -65,6 +68,9 @@ TEST(FastPathChoice, ImpossiblePathsAreRefusedAndChangeNothing) {
     EXPECT_FALSE(platform::path_possible(FastUnit::fast_noise, FastPath::sse2));
     EXPECT_FALSE(platform::path_possible(FastUnit::transforms, FastPath::avx2));
     EXPECT_FALSE(platform::path_possible(FastUnit::first_rand, FastPath::avx512_256));
+    EXPECT_FALSE(platform::path_possible(FastUnit::gf16_region, FastPath::sse2));
+    EXPECT_FALSE(platform::path_possible(FastUnit::md5_lanes, FastPath::avx2_gfni));
+    EXPECT_FALSE(platform::path_possible(FastUnit::crc32, FastPath::avx2));
 }
 
 class FastPaths : public ::testing::Test {

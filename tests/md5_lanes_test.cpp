@@ -33,6 +33,10 @@ const char* path_name(FastPath path) {
     case FastPath::avx512_256: return "avx512_256";
     case FastPath::avx512: return "avx512";
     case FastPath::avx512_ifma: return "avx512_ifma";
+    case FastPath::ssse3: return "ssse3";
+    case FastPath::avx2_gfni: return "avx2_gfni";
+    case FastPath::avx512_gfni: return "avx512_gfni";
+    case FastPath::pclmul: return "pclmul";
     }
     return "?";
 }

@@ -4,8 +4,11 @@
 #include "recovery/crc32.h"
 #include "recovery/gf16.h"
 
+#include "platform/fast_paths.h"
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <random>
@@ -15,6 +18,8 @@
 namespace {
 
 using namespace kestrav3::recovery;
+using kestrav3::platform::FastPath;
+using kestrav3::platform::FastUnit;
 
 // Carry-less product reduced bit by bit modulo 0x1100B: the definition,
 // independent of the logarithm tables.
@@ -113,6 +118,47 @@ TEST(Gf16, InputConstantsAreThePowersTheFormatLists) {
     EXPECT_EQ(input_constant(input_constant_count), 0);
 }
 
+TEST(Gf16, RecoveryFactorsArePowersOfTheInputConstant) {
+    std::uint16_t factors[6];
+    recovery_factors(4, 0, 6, factors);
+    for (std::uint32_t e = 0; e < 6; ++e) EXPECT_EQ(factors[e], slow_pow(input_constant(4), e)) << e;
+    recovery_factors(32767, 65534, 3, factors);
+    for (std::uint32_t e = 0; e < 3; ++e) EXPECT_EQ(factors[e], slow_pow(input_constant(32767), 65534 + e)) << e;
+    EXPECT_EQ(factors[1], 1);  // the exponent 65535 is 0 again
+}
+
+// A matrix of input constants raised to recovery exponents, as a repair
+// sets it up, times its inverse is the identity; a zero on the diagonal
+// needs a row exchange; repeated rows are singular.
+TEST(Gf16, MatricesAreInvertedOrFoundSingular) {
+    for (std::size_t n : {1, 2, 3, 8, 25}) {
+        std::vector<std::uint16_t> m(n * n);
+        for (std::size_t r = 0; r < n; ++r)
+            for (std::size_t c = 0; c < n; ++c)
+                m[r * n + c] = slow_pow(input_constant(static_cast<std::uint32_t>(3 * c + 1)),
+                                        static_cast<std::uint32_t>(r * 2 + 5));
+        std::vector<std::uint16_t> inverse = m;
+        ASSERT_EQ(gf_invert_matrix(inverse.data(), n), 0) << n;
+        for (std::size_t r = 0; r < n; ++r) {
+            for (std::size_t c = 0; c < n; ++c) {
+                std::uint16_t sum = 0;
+                for (std::size_t k = 0; k < n; ++k) sum ^= slow_mul(m[r * n + k], inverse[k * n + c]);
+                ASSERT_EQ(sum, r == c ? 1 : 0) << n << ": " << r << "," << c;
+            }
+        }
+    }
+    std::uint16_t exchange[] = {0, 3, 7, 0};
+    ASSERT_EQ(gf_invert_matrix(exchange, 2), 0);
+    EXPECT_EQ(exchange[0], 0);
+    EXPECT_EQ(exchange[1], gf_inv(7));
+    EXPECT_EQ(exchange[2], gf_inv(3));
+    EXPECT_EQ(exchange[3], 0);
+    std::uint16_t repeated[] = {1, 2, 3, 4, 5, 6, 4, 5, 6};
+    EXPECT_EQ(gf_invert_matrix(repeated, 3), -1);
+    std::uint16_t dependent[] = {2, 4, gf_mul(2, 9), gf_mul(4, 9)};  // row 2 = 9 * row 1
+    EXPECT_EQ(gf_invert_matrix(dependent, 2), -1);
+}
+
 TEST(Crc32, KnownValuesAndPiecesEqualTheWhole) {
     EXPECT_EQ(crc32(0, "123456789", 9), 0xCBF43926u);
     EXPECT_EQ(crc32(0, "", 0), 0u);
@@ -138,6 +184,31 @@ TEST(Crc32, KnownValuesAndPiecesEqualTheWhole) {
     }
 }
 
+// Every CRC path gives the table code's value for every length up to a
+// few folding steps and past them, at every offset, started from any CRC.
+TEST(Crc32, EveryPathEqualsTheTables) {
+    std::mt19937 rng(64);
+    std::vector<std::uint8_t> data(100000);
+    for (auto& b : data) b = static_cast<std::uint8_t>(rng());
+    ASSERT_TRUE(kestrav3::platform::choose_path(FastUnit::crc32, FastPath::reference));
+    std::vector<std::uint32_t> expected;
+    std::vector<std::size_t> lengths;
+    for (std::size_t n = 0; n < 300; ++n) lengths.push_back(n);
+    for (std::size_t n : {1023u, 4096u, 8272u, 65536u, 99990u}) lengths.push_back(n);
+    for (std::size_t n : lengths)
+        expected.push_back(crc32(static_cast<std::uint32_t>(n * 2654435761u), data.data() + n % 7, n));
+    for (FastPath path : {FastPath::pclmul, FastPath::automatic}) {
+        if (!kestrav3::platform::choose_path(FastUnit::crc32, path)) continue;
+        for (std::size_t i = 0; i < lengths.size(); ++i) {
+            const std::size_t n = lengths[i];
+            ASSERT_EQ(crc32(static_cast<std::uint32_t>(n * 2654435761u), data.data() + n % 7, n), expected[i])
+                << "path " << static_cast<int>(path) << " length " << n;
+        }
+        EXPECT_EQ(crc32(0, "123456789", 9), 0xCBF43926u);
+    }
+    kestrav3::platform::choose_path(FastUnit::crc32, FastPath::automatic);
+}
+
 // The region operations against the word-by-word definition.
 TEST(Gf16Region, ReferenceMatchesWordByWordProducts) {
     std::mt19937 rng(16);
@@ -157,6 +228,161 @@ TEST(Gf16Region, ReferenceMatchesWordByWordProducts) {
         for (std::size_t i = 0; i < out.size(); ++i) expected[i] ^= dst[i];
         EXPECT_EQ(out, expected) << factor;
     }
+}
+
+// The region paths this machine runs, the reference first.
+std::vector<FastPath> region_paths() {
+    std::vector<FastPath> paths;
+    for (FastPath p : {FastPath::reference, FastPath::ssse3, FastPath::avx2, FastPath::avx512, FastPath::avx2_gfni,
+                       FastPath::avx512_gfni})
+        if (kestrav3::platform::path_possible(FastUnit::gf16_region, p)) paths.push_back(p);
+    return paths;
+}
+
+struct RegionPathGuard {
+    ~RegionPathGuard() { kestrav3::platform::choose_path(FastUnit::gf16_region, FastPath::automatic); }
+};
+
+// What dst ^= factor * src (or dst = factor * src) must give, word by word.
+std::vector<std::uint8_t> expected_region(const std::uint8_t* dst, const std::uint8_t* src, std::size_t bytes,
+                                          std::uint16_t factor, bool add) {
+    std::vector<std::uint8_t> out(dst, dst + bytes);
+    for (std::size_t i = 0; i + 1 < bytes; i += 2) {
+        const std::uint16_t w = gf_mul(factor, static_cast<std::uint16_t>(src[i] | src[i + 1] << 8));
+        out[i] = static_cast<std::uint8_t>((add ? out[i] : 0) ^ w);
+        out[i + 1] = static_cast<std::uint8_t>((add ? out[i + 1] : 0) ^ (w >> 8));
+    }
+    return out;
+}
+
+std::vector<std::uint8_t> random_bytes(std::mt19937& rng, std::size_t size) {
+    std::vector<std::uint8_t> v(size);
+    for (auto& b : v) b = static_cast<std::uint8_t>(rng());
+    return v;
+}
+
+const std::size_t region_lengths[] = {0,   2,   14,  16,  18,  30,   32,   34,   62,   64,   66,   126,
+                                      128, 130, 190, 254, 256, 1000, 4094, 4096, 4098, 8272, 20002};
+
+// Every path against the word-by-word products: lengths around each
+// kernel's step, source and destination at every offset modulo 4 (and so
+// misaligned for every vector width), the factors 0, 1, the top bit and
+// random ones. Bytes just outside the region stay as they were.
+TEST(Gf16Region, EveryPathGivesTheWordByWordProducts) {
+    RegionPathGuard guard;
+    std::mt19937 rng(0x1100B);
+    const std::uint16_t factors[] = {
+        0, 1, 2, 0x8000, 0xFFFF, static_cast<std::uint16_t>(rng()), static_cast<std::uint16_t>(rng())};
+    const std::vector<std::uint8_t> src_buffer = random_bytes(rng, 20002 + 8);
+    const std::vector<std::uint8_t> dst_buffer = random_bytes(rng, 20002 + 8);
+    for (FastPath path : region_paths()) {
+        ASSERT_TRUE(kestrav3::platform::choose_path(FastUnit::gf16_region, path));
+        for (std::size_t bytes : region_lengths) {
+            for (std::size_t src_offset = 0; src_offset < 4; ++src_offset) {
+                const std::size_t dst_offset = (src_offset * 3 + bytes / 2) % 4;
+                for (std::uint16_t factor : factors) {
+                    SCOPED_TRACE(::testing::Message()
+                                 << "path " << static_cast<int>(path) << " bytes " << bytes << " offsets " << src_offset
+                                 << "/" << dst_offset << " factor " << factor);
+                    const std::uint8_t* src = src_buffer.data() + src_offset;
+                    for (bool add : {true, false}) {
+                        std::vector<std::uint8_t> out = dst_buffer;
+                        std::uint8_t* dst = out.data() + dst_offset;
+                        const std::vector<std::uint8_t> expected = expected_region(dst, src, bytes, factor, add);
+                        if (add) {
+                            gf_mul_add_region(dst, src, bytes, factor);
+                        } else {
+                            gf_mul_region(dst, src, bytes, factor);
+                        }
+                        ASSERT_TRUE(std::equal(expected.begin(), expected.end(), dst)) << (add ? "add" : "mul");
+                        ASSERT_TRUE(std::equal(out.begin(), out.begin() + dst_offset, dst_buffer.begin()));
+                        ASSERT_TRUE(
+                            std::equal(dst + bytes, out.data() + out.size(), dst_buffer.begin() + dst_offset + bytes));
+                    }
+                    // In place: dst == src.
+                    std::vector<std::uint8_t> in_place(src, src + bytes);
+                    gf_mul_region(in_place.data(), in_place.data(), bytes, factor);
+                    ASSERT_EQ(in_place, expected_region(src, src, bytes, factor, false));
+                }
+            }
+        }
+    }
+}
+
+// An odd last byte is not half a word: it is left alone on every path.
+TEST(Gf16Region, AnOddLastByteIsLeftAlone) {
+    RegionPathGuard guard;
+    std::mt19937 rng(3);
+    const std::vector<std::uint8_t> src = random_bytes(rng, 259), dst = random_bytes(rng, 259);
+    for (FastPath path : region_paths()) {
+        ASSERT_TRUE(kestrav3::platform::choose_path(FastUnit::gf16_region, path));
+        std::vector<std::uint8_t> out = dst;
+        gf_mul_add_region(out.data(), src.data(), 259, 0x1234);
+        EXPECT_EQ(out[258], dst[258]) << static_cast<int>(path);
+        EXPECT_TRUE(std::equal(out.begin(), out.begin() + 258,
+                               expected_region(dst.data(), src.data(), 258, 0x1234, true).begin()));
+        gf_mul_region(out.data(), src.data(), 259, 0);
+        EXPECT_EQ(out[258], dst[258]) << static_cast<int>(path);
+    }
+}
+
+// The multi-factor form equals one region multiply-add per factor: counts
+// below, at and past a group of factors, lengths below and past a piece of
+// the source, zero factors among the others, destinations misaligned.
+TEST(Gf16Region, ManyFactorsAtOnceEqualOneAtATime) {
+    RegionPathGuard guard;
+    std::mt19937 rng(5);
+    for (FastPath path : region_paths()) {
+        ASSERT_TRUE(kestrav3::platform::choose_path(FastUnit::gf16_region, path));
+        for (std::size_t count : {0, 1, 5, 16, 17, 40}) {
+            for (std::size_t bytes : {std::size_t{2}, std::size_t{130}, std::size_t{4096}, std::size_t{10002}}) {
+                SCOPED_TRACE(::testing::Message()
+                             << "path " << static_cast<int>(path) << " count " << count << " bytes " << bytes);
+                const std::vector<std::uint8_t> src_buffer = random_bytes(rng, bytes + 1);
+                const std::uint8_t* src = src_buffer.data() + 1;
+                std::vector<std::vector<std::uint8_t>> outs, expected;
+                std::vector<std::uint8_t*> dst;
+                std::vector<std::uint16_t> factors;
+                for (std::size_t j = 0; j < count; ++j) {
+                    outs.push_back(random_bytes(rng, bytes + j % 3));
+                    dst.push_back(outs.back().data() + j % 3);
+                    factors.push_back(j % 7 == 3 ? 0 : static_cast<std::uint16_t>(rng()));
+                    expected.push_back(expected_region(dst.back(), src, bytes, factors.back(), true));
+                }
+                gf_mul_add_multi(dst.data(), factors.data(), count, src, bytes);
+                for (std::size_t j = 0; j < count; ++j)
+                    ASSERT_TRUE(std::equal(expected[j].begin(), expected[j].end(), dst[j])) << j;
+            }
+        }
+    }
+}
+
+// Recovery data built with the region products solves for lost slices: two
+// slices of three are rebuilt from two recovery slices (exponents 0 and 1)
+// by inverting the 2x2 matrix of constants, as a repair does.
+TEST(Gf16Region, TwoLostSlicesAreRebuiltFromTwoRecoverySlices) {
+    std::mt19937 rng(2);
+    const std::size_t bytes = 1000;
+    std::vector<std::vector<std::uint8_t>> input;
+    for (int i = 0; i < 3; ++i) input.push_back(random_bytes(rng, bytes));
+    std::vector<std::vector<std::uint8_t>> recovery(2, std::vector<std::uint8_t>(bytes));
+    for (std::uint32_t e = 0; e < 2; ++e)
+        for (std::uint32_t i = 0; i < 3; ++i)
+            gf_mul_add_region(recovery[e].data(), input[i].data(), bytes, gf_pow(input_constant(i), e));
+    // Slices 0 and 2 lost: subtract slice 1's share, then solve
+    //   r0 = a + b, r1 = c0 a + c2 b.
+    for (std::uint32_t e = 0; e < 2; ++e)
+        gf_mul_add_region(recovery[e].data(), input[1].data(), bytes, gf_pow(input_constant(1), e));
+    const std::uint16_t c0 = input_constant(0), c2 = input_constant(2);
+    const std::uint16_t det_inv = gf_inv(c0 ^ c2);
+    // a = (c2 r0 + r1) / (c0 + c2), b = (c0 r0 + r1) / (c0 + c2).
+    std::vector<std::uint8_t> a(bytes), b(bytes);
+    gf_mul_region(a.data(), recovery[0].data(), bytes, gf_mul(c2, det_inv));
+    gf_mul_add_region(a.data(), recovery[1].data(), bytes, det_inv);
+    gf_mul_region(b.data(), recovery[0].data(), bytes, gf_mul(c0, det_inv));
+    gf_mul_add_region(b.data(), recovery[1].data(), bytes, det_inv);
+    EXPECT_EQ(a, input[0]);
+    EXPECT_EQ(b, input[2]);
 }
 
 }  // namespace

@@ -32,6 +32,7 @@ const CpuFeatures& cpu_features() {
     static const CpuFeatures features = [] {
         __builtin_cpu_init();
         CpuFeatures f;
+        f.ssse3 = __builtin_cpu_supports("ssse3");
         f.avx2 = __builtin_cpu_supports("avx2");
         f.avx512f = __builtin_cpu_supports("avx512f");
         f.avx512dq = __builtin_cpu_supports("avx512dq");
@@ -41,6 +42,8 @@ const CpuFeatures& cpu_features() {
         f.avx512vbmi2 = __builtin_cpu_supports("avx512vbmi2");
         f.bmi2 = __builtin_cpu_supports("bmi2");
         f.popcnt = __builtin_cpu_supports("popcnt");
+        f.gfni = __builtin_cpu_supports("gfni");
+        f.pclmul = __builtin_cpu_supports("pclmul");
         return f;
     }();
     return features;

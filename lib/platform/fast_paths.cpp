@@ -9,10 +9,10 @@ namespace kestrav3::platform {
 
 namespace {
 
-constexpr std::size_t unit_count = 4;
+constexpr std::size_t unit_count = 6;
 
 std::array<FastPath, unit_count> chosen = {FastPath::automatic, FastPath::automatic, FastPath::automatic,
-                                           FastPath::automatic};
+                                           FastPath::automatic, FastPath::automatic, FastPath::automatic};
 
 std::size_t index_of(FastUnit unit) { return static_cast<std::size_t>(unit); }
 
@@ -43,6 +43,16 @@ bool processor_runs(FastUnit unit, FastPath path) {
     }
     case FastUnit::transforms: return path == FastPath::avx512 && cpu.avx512f && cpu.avx512bw;
     case FastUnit::first_rand: return path == FastPath::avx512 && avx512_with_vl && cpu.avx512dq;
+    case FastUnit::gf16_region:
+        switch (path) {
+        case FastPath::ssse3: return cpu.ssse3;
+        case FastPath::avx2: return cpu.avx2;
+        case FastPath::avx512: return cpu.avx512f && cpu.avx512bw;
+        case FastPath::avx2_gfni: return cpu.avx2 && cpu.gfni;
+        case FastPath::avx512_gfni: return cpu.avx512f && cpu.avx512bw && cpu.gfni;
+        default: return false;
+        }
+    case FastUnit::crc32: return path == FastPath::pclmul && cpu.pclmul;
     }
     return false;
 }

@@ -14,10 +14,12 @@ namespace kestrav3::platform {
 
 // The units that have more than one path.
 enum class FastUnit {
-    md5_lanes,   // MD5 of several blocks or short texts side by side
-    fast_noise,  // the 48-bit congruential noise chains
-    transforms,  // the one-pass coding and decoding of a chunk
-    first_rand,  // the C library's first rand() after srand(seed)
+    md5_lanes,    // MD5 of several blocks or short texts side by side
+    fast_noise,   // the 48-bit congruential noise chains
+    transforms,   // the one-pass coding and decoding of a chunk
+    first_rand,   // the C library's first rand() after srand(seed)
+    gf16_region,  // GF(2^16) products of a region of recovery data by a constant
+    crc32,        // CRC-32 of the slices of recovery data
 };
 
 enum class FastPath {
@@ -29,6 +31,10 @@ enum class FastPath {
     avx512_256,   // AVX-512 instructions on 256-bit vectors
     avx512,       // AVX-512 on 512-bit vectors
     avx512_ifma,  // 512-bit vectors with the 52-bit multiply-add and byte compression
+    ssse3,        // 128-bit vectors with the byte shuffle
+    avx2_gfni,    // 256-bit vectors with the GF(2^8) affine transform
+    avx512_gfni,  // 512-bit vectors with the GF(2^8) affine transform
+    pclmul,       // 128-bit carry-less multiplies
 };
 
 // Whether the unit has the path, this build compiled it and this processor

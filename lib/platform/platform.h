@@ -111,6 +111,7 @@ bool rdrand64(std::uint64_t* out);
 // The vector features the accelerated paths use, read from the processor
 // once; all false on processors other than x86-64.
 struct CpuFeatures {
+    bool ssse3 = false;
     bool avx2 = false;
     bool avx512f = false;
     bool avx512dq = false;
@@ -120,6 +121,8 @@ struct CpuFeatures {
     bool avx512vbmi2 = false;
     bool bmi2 = false;
     bool popcnt = false;
+    bool gfni = false;
+    bool pclmul = false;
 };
 const CpuFeatures& cpu_features();
 

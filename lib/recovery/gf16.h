@@ -50,6 +50,17 @@ std::uint16_t gf_log(std::uint16_t a);
 // a constant) when index >= input_constant_count.
 std::uint16_t input_constant(std::uint32_t index);
 
+// factors[j] = input_constant(input_index)^(first_exponent + j) for j <
+// count: what input slice input_index is multiplied by in the recovery
+// slices with those exponents.
+void recovery_factors(std::uint32_t input_index, std::uint32_t first_exponent, std::size_t count,
+                      std::uint16_t factors[]);
+
+// Inverts the n x n matrix (row by row, n * n elements) in place by
+// Gauss-Jordan elimination with row exchanges. Returns 0, or -1 when the
+// matrix is singular; the matrix is then left in an unspecified state.
+int gf_invert_matrix(std::uint16_t* matrix, std::size_t n);
+
 // dst ^= factor * src over bytes / 2 little-endian words. bytes must be even
 // (an odd last byte is left alone); dst and src may have any alignment but
 // must not overlap unless they are the same region.
