@@ -261,10 +261,6 @@ int replace_file(const char* path, const recovery::SetReader& set, const std::ve
     return out.keep();
 }
 
-}  // namespace
-
-namespace {
-
 int repair_file(const char* path, RepairOutcome& outcome) {
     outcome = RepairOutcome{};
     outcome.path = path;
@@ -312,6 +308,7 @@ int repair_file(const char* path, RepairOutcome& outcome) {
     static recovery::Rebuilder rebuilder;
     if (!bad.empty()) {
         result = rebuild(path, set, bad, bad_flags, rebuilder, outcome.needed);
+        if (result == ERR_NO_SET) outcome.why = "the recovery slices do not rebuild slices that check out";
         if (result != 0) return result;
         if (outcome.needed > 0) return static_cast<int>(std::min<std::size_t>(outcome.needed, 0x7fffffff));
     }
