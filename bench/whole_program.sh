@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Times the whole program against md5sum of the same plain file, the write
-# floor and the tools a user might pick instead, on one file of random bytes.
+# floor and the tools a user might pick instead, on one file of random bytes;
+# then the recovery sets: -c --recovery=5 against -c, -p against par2 create
+# with the same slice count, --repair of 3 damaged slices against md5sum.
 #
 # Every timed command runs once per round, and the rounds are interleaved,
 # so that a change in the machine's load falls on all commands alike. Each
@@ -99,6 +101,45 @@ echo "load after:  $(uptime | sed 's/.*load average: //')"
 cmp -s d/plain.bin plain.bin || { echo "restored file differs"; exit 1; }
 command -v ccrypt >/dev/null || echo "ccrypt: not installed (apt-get install ccrypt)"
 rm -f out.bin plain.enc c.bin c.bin.cpt
+
+# Recovery sets, in the same run: coding with a set against coding alone,
+# adding a set against par2 with the same slice count, and a repair of 3
+# damaged slices against md5sum of the plain file.
+mkdir r
+cp d/plain.bin.archi r/
+"$kestrav3" -p --recovery=5 r/plain.bin.archi >/dev/null
+slices=$("$kestrav3" -p --recovery=5 r/plain.bin.archi | sed -n 's/^ Slices: *\([0-9]*\) of.*/\1/p')
+cp r/plain.bin.archi r/pristine.archi
+# Flips a byte in 3 slices far apart (before every repair, untimed).
+export slice_bytes=$(( $(stat -c %s r/plain.bin.archi) / slices + 1 ))
+damage='cp r/pristine.archi r/plain.bin.archi; for k in 1 $((slices / 2)) $((slices - 2)); do
+  printf x | dd of=r/plain.bin.archi bs=1 seek=$((k * slice_bytes + 100)) conv=notrunc status=none; done'
+mkdir p
+cp d/plain.bin.archi p/
+echo
+echo "recovery sets: $mib MiB of random bytes, $slices slices, medians of $rounds interleaved rounds"
+timed "kestrav3 -c" "rm -f plain.bin.archi plain.bin.archi*.par2" '"$kestrav3" -c plain.bin "$key"'
+timed "kestrav3 -c --recovery=5" "rm -f plain.bin.archi plain.bin.archi*.par2" \
+  '"$kestrav3" -c --recovery=5 -E key plain.bin'
+run_group
+if command -v par2 >/dev/null; then
+  timed "par2 create -r5 -b$slices" "rm -f p/*.par2" "par2 create -q -q -r5 -b$slices p/plain.bin.archi"
+fi
+timed "kestrav3 -p --recovery=5" "rm -f p/*.par2" '"$kestrav3" -p --recovery=5 p/plain.bin.archi'
+run_group
+timed "md5sum (plain file)" "" 'md5sum plain.bin'
+timed "kestrav3 --repair, 3 damaged slices" "$damage" '"$kestrav3" --repair r/plain.bin.archi'
+run_group
+cmp -s r/plain.bin.archi r/pristine.archi || { echo "repaired file differs"; exit 1; }
+eval "$damage"
+repair_kib=$(/usr/bin/time -f %M "$kestrav3" --repair r/plain.bin.archi 2>&1 >/dev/null | tail -n 1)
+rm -f plain.bin.archi plain.bin.archi*.par2
+code_set_kib=$(/usr/bin/time -f %M "$kestrav3" -c --recovery=5 -E key plain.bin 2>&1 >/dev/null | tail -n 1)
+protect_kib=$(/usr/bin/time -f %M "$kestrav3" -p --recovery=5 p/plain.bin.archi 2>&1 >/dev/null | tail -n 1)
+printf '%-40s %8s KiB\n' "peak memory, kestrav3 -c --recovery=5" "$code_set_kib" \
+  "peak memory, kestrav3 -p --recovery=5" "$protect_kib" "peak memory, kestrav3 --repair" "$repair_kib"
+rm -rf r p plain.bin.archi*.par2
+echo
 
 # Peak memory of one coding and one decoding run of the large file.
 rm -f plain.bin.archi d/plain.bin

@@ -18,6 +18,7 @@
 #include "operations.h"
 #include "platform/program.h"
 #include "platform/terminal.h"
+#include "recovery_commands.h"
 #include "textconv/visible_text.h"
 
 namespace kestrav3::cmd {
@@ -38,6 +39,7 @@ struct BatchOptions {
     std::string output_dir;
     bool quiet = false;
     int jobs = 1;
+    int recovery = 0;     // coding: the percent of the recovery set, 0 none
     bool worker = false;  // a worker of -j: the key is all of standard input
     std::vector<std::string> arguments;
 };
@@ -75,7 +77,14 @@ bool set_jobs(BatchOptions& o, const std::string& value, std::string& error) {
     return true;
 }
 
-constexpr std::array<OptionRow, 9> option_rows{{
+bool set_recovery(BatchOptions& o, const std::string& value, std::string& error) {
+    o.recovery = recovery_percent_value(value);
+    if (o.recovery > 0) return true;
+    error = "--recovery takes a percent of recovery slices from 1 to 100, not '" + value + "'";
+    return false;
+}
+
+constexpr std::array<OptionRow, 10> option_rows{{
     {"-k", true, set_key_file},
     {"-E", true, set_key_variable},
     {"-r", false, [](BatchOptions& o, const std::string&, std::string&) { return o.recurse = true; }},
@@ -85,6 +94,7 @@ constexpr std::array<OptionRow, 9> option_rows{{
      [](BatchOptions& o, const std::string& v, std::string&) { return !(o.output_dir = v).empty(); }},
     {"-q", false, [](BatchOptions& o, const std::string&, std::string&) { return o.quiet = true; }},
     {"-j", true, set_jobs},
+    {"--recovery", true, set_recovery},
     // How the program starts its own workers for -j; not for users.
     {"--worker", false, [](BatchOptions& o, const std::string&, std::string&) { return o.worker = true; }},
 }};
@@ -136,6 +146,8 @@ bool parse(const Operation& operation, int argc, char** argv, BatchOptions& opti
     if (options.key_options > 1) return (error = "the key is given in two ways (use one of -k and -E, once)"), false;
     if (options.remove_input && operation.batch_operation != KESTRAV3_CODE)
         return (error = "--rm is for coding (-c, -cg) only"), false;
+    if (options.recovery > 0 && operation.batch_operation != KESTRAV3_CODE)
+        return (error = "--recovery is for coding (-c, -cg); kestrav3 -p adds a set to a coded file"), false;
     if (options.arguments.empty()) return (error = "no file given"), false;
     return true;
 }
@@ -277,7 +289,7 @@ std::string test_findings(const kestrav3_result& result) {
     return text;
 }
 
-Report report_of(const Operation& operation, const std::string& name, const kestrav3_result& result) {
+Report report_of(const Operation& operation, const std::string& name, const kestrav3_result& result, bool with_set) {
     Report report;
     const std::string who = shown(name) + ": ";
     if (result.code < 0) {
@@ -295,6 +307,7 @@ Report report_of(const Operation& operation, const std::string& name, const kest
     default:
         report.text = who + "written " + shown(result.written);
         if (result.code > 0) report.text += ", damaged blocks: " + std::to_string(result.code);
+        if (with_set) report.text += ", recovery set " + shown(std::string(result.written) + ".par2");
         if (result.removed == 1) report.text += ", input removed";
         report.text += "\n";
         break;
@@ -308,6 +321,7 @@ kestrav3_options library_options(const Operation& operation, const BatchOptions&
     settings.force = options.force ? 1 : 0;
     settings.remove_input = options.remove_input ? 1 : 0;
     settings.output_dir = options.output_dir.empty() ? nullptr : options.output_dir.c_str();
+    settings.recovery = options.recovery;
     // The progress line only where a person watches one file at a time.
     settings.progress = platform::output_is_terminal() && options.jobs == 1 && !options.quiet && !options.worker;
     return settings;
@@ -318,7 +332,7 @@ Report run_file(const Operation& operation, const BatchOptions& options, const E
     static kestrav3_result result;
     const kestrav3_options settings = library_options(operation, options);
     kestrav3run(operation.batch_operation, entry.path.c_str(), key.c_str(), &settings, &result);
-    return report_of(operation, entry.path, result);
+    return report_of(operation, entry.path, result, options.recovery > 0);
 }
 
 // The worker's answer: a line with the outcome's letter, then the report.
@@ -356,6 +370,7 @@ std::vector<std::string> worker_arguments(const Operation& operation, const Batc
     if (options.force) args.push_back("-f");
     if (options.remove_input) args.push_back("--rm");
     if (!options.output_dir.empty()) args.insert(args.end(), {"--output-dir", options.output_dir});
+    if (options.recovery > 0) args.push_back("--recovery=" + std::to_string(options.recovery));
     args.insert(args.end(), {"--", file});
     return args;
 }

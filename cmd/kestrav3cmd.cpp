@@ -2,7 +2,8 @@
 // Exit status: 0 success, 1 the operation failed, 2 the command line was not
 // understood (the help text was printed), 3 the test found a coded file not
 // intact (damaged or missing blocks, or bytes after the last group), or the
-// restore wrote the file with blocks that failed their check.
+// restore wrote the file with blocks that failed their check, or --repair
+// found damage beyond the recovery set.
 #include <cerrno>
 #include <clocale>
 #include <cstdio>
@@ -110,15 +111,26 @@ constexpr const char* help_additions =
     "           --output-dir DIR  write the coded or restored files into DIR\n"
     "           -q       print only failures and the summary\n"
     "           -j N     run up to N files at a time\n"
+    "           --recovery=P  coding: also write a PAR 2.0 recovery set of\n"
+    "                    P percent (1 to 100) beside each coded file\n"
     "           --       every word after it is a file\n"
     "           One line per file and a summary on standard output;\n"
     "           failures on standard error\n"
+    "\n"
+    "Recovery:  kestrav3 -p [--recovery=P] <file.archi>...\n"
+    "           (adds a PAR 2.0 recovery set beside each coded file, no key:\n"
+    "           <file.archi>.par2 and <file.archi>.vol<first>+<count>.par2,\n"
+    "           P percent of its slices, 1 to 100, 5 when not given)\n"
+    "Repair:    kestrav3 --repair <file.archi>...\n"
+    "           (checks every slice, rebuilds damaged and missing ones from\n"
+    "           the set, no key; par2 verify and par2 repair read the set too)\n"
     "\n"
     "Status:    0 - done (-t: every block checks out)\n"
     "           1 - the operation failed\n"
     "           2 - the command line was not understood\n"
     "           3 - -t found damaged or missing blocks, or bytes after the end;\n"
     "               -d restored the file, but blocks failed their check\n"
+    "               --repair found damage beyond the recovery set\n"
     "\n"
     "Read more: man kestrav3\n"
     "           kestrav3 --help, kestrav3 --version\n"
@@ -142,6 +154,7 @@ int main(int argc, char** argv) {
     kestrav3::platform::ignore_output_signals();
     switch_utf_converting(1);
     const Operation* operation = argc >= 2 ? find_operation(argv[1]) : nullptr;
+    if (operation != nullptr && operation->run_files != nullptr) return operation->run_files(argc - 2, argv + 2);
     if (operation != nullptr) {
         if (argc == 4 && !is_batch_option(argv[2]) && !is_batch_option(argv[3]))
             return run_three_words(*operation, argv[2], argv[3]);

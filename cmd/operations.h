@@ -1,6 +1,7 @@
 // The program's one table of operations: each row is a flag, the export the
 // design's three-word form calls, the library operation of the many-file
-// form, and whether a key asked for on the terminal is asked twice.
+// form, and whether a key asked for on the terminal is asked twice; or, for
+// the keyless recovery commands, the function that takes their files.
 #pragma once
 #include <array>
 #include <string_view>
@@ -24,6 +25,9 @@ struct Operation {
     // What a file of the many-file form is when it is done well: "written",
     // "intact", "read".
     std::string_view done_word;
+    // The keyless commands: runs on the words after the flag, returns the
+    // exit status. Null for the operations above, which take a key.
+    int (*run_files)(int count, char** words) = nullptr;
 };
 
 int code_plain(const char* file, const char* key);
@@ -32,14 +36,19 @@ int decode_plain(const char* file, const char* key);
 int decode_window(const char* file, const char* key);
 int test(const char* file, const char* key);
 int describe(const char* file, const char* key);
+// kestrav3 -p [--recovery=P] FILE.archi... and kestrav3 --repair FILE.archi...
+int protect(int count, char** words);
+int repair(int count, char** words);
 
-inline constexpr std::array<Operation, 6> operations{{
+inline constexpr std::array<Operation, 8> operations{{
     {"-c", code_plain, KESTRAV3_CODE, false, true, "written"},
     {"-cg", code_window, KESTRAV3_CODE, true, true, "written"},
     {"-d", decode_plain, KESTRAV3_DECODE, false, false, "written"},
     {"-dg", decode_window, KESTRAV3_DECODE, true, false, "written"},
     {"-t", test, KESTRAV3_TEST, false, false, "intact"},
     {"-m", describe, KESTRAV3_DESCRIBE, false, false, "read"},
+    {"-p", nullptr, 0, false, false, "protected", protect},
+    {"--repair", nullptr, 0, false, false, "repaired", repair},
 }};
 
 // The row of flag, or nullptr.

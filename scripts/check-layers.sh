@@ -3,7 +3,8 @@
 # in lib/ includes only headers of its own folder and of folders on a lower
 # layer. The program includes only the public header and the two pieces of
 # the library it compiles in (the terminal prompt and the escaping of text
-# shown on a terminal). Prints every include that breaks the rule; exits 1 if there is one.
+# shown on a terminal), besides its own headers in cmd/. Prints every
+# include that breaks the rule; exits 1 if there is one.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

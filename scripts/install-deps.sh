@@ -27,6 +27,7 @@ test_packages=(
   man-db groff-base bsdextrautils  # the man page rendered and checked (man, groff, col)
   bash-completion                  # the completion tested with its helpers
   strace attr acl                  # durability traced; extended attributes and access lists kept
+  par2                             # recovery sets: the outside PAR 2.0 peer of the interoperability tests
 )
 ci_packages=(
   clang                            # fuzz targets (libFuzzer ships with it)

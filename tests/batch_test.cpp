@@ -358,7 +358,13 @@ TEST_F(Batch, CommandLinesNotUnderstoodGiveStatus2) {
                                                                   {"-t", "-j", "two", "a.bin"},
                                                                   {"-t", "-q"},
                                                                   {"-t", "a.bin", "-k"},
-                                                                  {"-t", "-r=1", "a.bin", "a.bin"}}) {
+                                                                  {"-t", "-r=1", "a.bin", "a.bin"},
+                                                                  // A set while coding: 1 to 100 percent,
+                                                                  // and for coding only.
+                                                                  {"-c", "--recovery=101", "a.bin", "a.bin"},
+                                                                  {"-c", "--recovery=0", "-k", "k", "a.bin"},
+                                                                  {"-c", "--recovery", "5%", "a.bin"},
+                                                                  {"-t", "--recovery=5", "a.bin"}}) {
         const RunResult r = run_cli(args, dir.path());
         EXPECT_EQ(r.status, 2) << args[1];
         EXPECT_NE(r.err.find("see kestrav3 --help"), std::string::npos) << r.err;

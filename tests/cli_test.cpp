@@ -54,6 +54,12 @@ TEST_F(Cli, CommandLinesNotUnderstoodPrintHelpWithStatus2) {
         {"--"},
         {"-h"},
         {"--versio"},
+        // The recovery commands without a file, or with a percentage outside 1 to 100.
+        {"-p"},
+        {"-p", "--recovery=5"},
+        {"-p", "--recovery=0", "f.archi"},
+        {"-p", "--recovery=5%", "f.archi"},
+        {"--repair"},
     };
     for (const auto& args : cases) {
         const RunResult r = run(args);
@@ -83,7 +89,9 @@ TEST_F(Cli, HelpAndVersionOptionsSucceed) {
     for (const std::string expected :
          {"kestrav3 -t <file> <key>", "a key given as - ", "0 - done", "1 - the operation failed",
           "2 - the command line was not understood", "3 - -t found damaged or missing blocks",
-          "-d restored the file, but blocks failed their check", "man kestrav3"})
+          "-d restored the file, but blocks failed their check", "man kestrav3",
+          "kestrav3 -p [--recovery=P] <file.archi>...", "--recovery=P  coding: also write a PAR 2.0 recovery set",
+          "kestrav3 --repair <file.archi>...", "--repair found damage beyond the recovery set"})
         EXPECT_NE(additions.find(expected), std::string::npos) << expected << " missing from:\n" << additions;
     EXPECT_EQ(additions.back(), '\n');
 

@@ -14,10 +14,12 @@
 #include "container/header.h"
 #include "container/names.h"
 #include "container/progress_steps.h"
+#include "container/recovery_sets.h"
 #include "container/run_buffers.h"
 #include "md5/md5.h"
 #include "platform/platform.h"
 #include "random/fast_noise.h"
+#include "recovery/par2_writer.h"
 #include "shared/failure.h"
 #include "shared/options.h"
 #include "shared/results.h"
@@ -101,9 +103,28 @@ int coded_names(const char* path, std::string& stored, std::string& coded) {
     return 0;
 }
 
+// With a recovery set asked for, its writer sees every coded byte as it
+// reaches the file, so the set needs no second read.
+recovery::SetWriter* recovery_tap = nullptr;
+
+int write_pieces(std::FILE* out, const platform::WritePiece* pieces, std::size_t count) {
+    if (!platform::write_gathered(out, pieces, count)) return ERR_IO_STOPPED;
+    if (recovery_tap != nullptr)
+        for (std::size_t k = 0; k < count; ++k)
+            recovery_tap->add(static_cast<const std::uint8_t*>(pieces[k].data), pieces[k].size);
+    return 0;
+}
+
+// The masked noise in vizard, then the coded chunk.
+int write_coded_chunk(std::FILE* out, const std::uint8_t* data, int n) {
+    const auto size = static_cast<std::size_t>(n);
+    const platform::WritePiece pieces[] = {{vizard.data(), size}, {data, size}};
+    return write_pieces(out, pieces, 2);
+}
+
 int code_and_write(std::FILE* out, std::uint8_t* data, int n, bool dense) {
     const int result = code_chunk(data, n, dense);
-    return result != 0 ? result : write_chunk(out, data, n);
+    return result != 0 ? result : write_coded_chunk(out, data, n);
 }
 
 // Reads exactly n plain bytes; a short read means the file changed under us.
@@ -214,7 +235,7 @@ int write_batch(std::FILE* out, const Batch& batch, int count) {
         pieces[4 * k + 2] = {batch.block_noise[k].data(), BLOCK_SIZE};
         pieces[4 * k + 3] = {batch.blocks[k].data(), BLOCK_SIZE};
     }
-    return platform::write_gathered(out, pieces.data(), 4 * static_cast<std::size_t>(count)) ? 0 : ERR_IO_STOPPED;
+    return write_pieces(out, pieces.data(), 4 * static_cast<std::size_t>(count));
 }
 
 // A read that ends early: the input is shorter than its size said (it
@@ -319,6 +340,31 @@ int code_file(const char* path, const std::string& out_path, const char* key, co
     return 0;
 }
 
+// Codes the file as code_file does and, when a recovery set is asked for,
+// computes it from the coded bytes as they are written and writes it only
+// once the coded file is complete: a failed coding leaves no set.
+int code_file_and_set(const char* path, const std::string& out_path, const char* key, const Plan& plan,
+                      const HeaderBlock& header) {
+    if (recovery_percent <= 0) return code_file(path, out_path, key, plan, header);
+    recovery::SetPlan set_plan;
+    if (!recovery::plan_set(coded_size_of(plan.nblocks, plan.rest), recovery_percent, 0, set_plan)) return ERR_READ;
+    static recovery::SetWriter writer;
+    if (!writer.start(set_plan)) return ERR_NOMEM;
+    recovery_tap = &writer;
+    int result = code_file(path, out_path, key, plan, header);
+    recovery_tap = nullptr;
+    if (result != 0) return result;
+    if (!writer.finish(base_name(out_path))) return ERR_IO_STOPPED;
+    std::vector<std::string> written;
+    if ((result = write_set_files(out_path, writer, written)) != 0) return result;
+    const std::uint32_t slices = set_plan.recovery_slices;
+    if (console_lines != 0)
+        std::printf("\nRecovery: %s and %zu recovery file%s, %u recovery slice%s\n",
+                    std::string(base_name(written.front())).c_str(), written.size() - 1, written.size() == 2 ? "" : "s",
+                    slices, slices == 1 ? "" : "s");
+    return 0;
+}
+
 }  // namespace
 
 void clear_coder_buffers() {
@@ -358,7 +404,7 @@ int combine_streams(const char* path, const char* key) {
     std::setlocale(LC_ALL, "");
     if (console_lines != 0) std::printf("\nSave: %s\n", out_name.c_str());
     written_path = out_path;
-    return code_file(path, out_path, key, plan, header);
+    return code_file_and_set(path, out_path, key, plan, header);
 }
 
 }  // namespace kestrav3

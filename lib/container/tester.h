@@ -22,6 +22,8 @@ public:
         for (const auto& [first, last] : runs_)
             for (long long n = first; n <= last; ++n) f(n);
     }
+    // The runs, first and last number of each, in ascending order.
+    const std::vector<std::pair<long long, long long>>& runs() const { return runs_; }
     // "none", or the numbers separated by spaces, a run of three or more
     // written as first-last.
     std::string text() const;

@@ -61,6 +61,8 @@ struct kestrav3_options {
     int remove_input;       /* 1, coding only: remove the input once its coded
                                file is complete and flushed to the device */
     const char* output_dir; /* NULL or "": write beside the input; else into this folder */
+    int recovery;           /* coding only: 0, or the percent (1 to 100) of recovery slices of the
+                               PAR 2.0 set written beside the coded file, as kestrav3code_recovery */
 };
 
 /* What kestrav3run found; every text is NUL-terminated, "" when it has none.
@@ -92,6 +94,28 @@ KESTRAV3_API int kestrav3run(int operation, const char* file, const char* key, c
  * prints nothing. Operations that write nothing give "". */
 KESTRAV3_API int kestrav3target(int operation, const char* file, const char* key, const char* output_dir, char* path,
                                 int size);
+/* Codes file as kestrav3code does and writes a PAR 2.0 recovery set beside
+ * the coded file: <name>.archi.par2 and <name>.archi.vol<first>+<count>.par2,
+ * recovery percent (1 to 100) of its slices, computed from the coded bytes as
+ * they are written. recovery 0 writes no set; outside 0 to 100 gives the
+ * conversion error. A coding that fails writes no recovery file. */
+KESTRAV3_API int kestrav3code_recovery(const char* file, const char* key, int recovery, int report);
+
+/* Adds (or replaces) the PAR 2.0 recovery set of an existing coded file,
+ * recovery percent (1 to 100) of its slices. Needs no key: the set covers
+ * the coded bytes, which reveal nothing of the plain file. With report 1 it
+ * prints what it wrote. */
+KESTRAV3_API int kestrav3protect(const char* file, int recovery, int report);
+
+/* Repairs a coded file from the recovery set beside it; needs no key. Every
+ * slice is checked, the damaged and missing ones rebuilt, the whole file's
+ * MD5 checked, and only then is the file replaced (through a hidden file
+ * and a rename). Returns 0 when the file is intact or was repaired, a
+ * positive count when the damage is beyond the set (the recovery slices it
+ * would need more; the file is left as it was), or a negative error code
+ * when the file or the set cannot be read. With report 1 it prints what it
+ * found and did. */
+KESTRAV3_API int kestrav3repair(const char* file, int report);
 
 /* Prints the program version for "-v", the noise generator version for "-vg". */
 KESTRAV3_API void kestrav3ver(const char* option);

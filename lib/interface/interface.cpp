@@ -1,4 +1,4 @@
-// The nine exported operations, the option globals they set, and the
+// The twelve exported operations, the option globals they set, and the
 // texts of errors, help and version.
 #include <array>
 #include <cstdio>
@@ -11,6 +11,7 @@
 #include "container/files.h"
 #include "container/header.h"
 #include "container/names.h"
+#include "container/recovery_sets.h"
 #include "container/run_buffers.h"
 #include "container/tester.h"
 #include "kestrav3lib.h"
@@ -39,7 +40,7 @@ struct ErrorText {
     const char* text;
 };
 
-constexpr std::array<ErrorText, 16> error_texts{{
+constexpr std::array<ErrorText, 18> error_texts{{
     {ERR_READ, " Cannot read data from file [1]"},
     {ERR_EMPTY, " Size of file is zero [2]"},
     {ERR_NOMEM, " Cannot allocate memory [3]"},
@@ -55,6 +56,8 @@ constexpr std::array<ErrorText, 16> error_texts{{
     {ERR_INPUT_CHANGED, " File changed while it was coded [15]"},
     {ERR_NAME_TAKEN, " Restored name is taken by another file [16]"},
     {ERR_KEY_NOT_ASCII, " Password may hold only printable ascii chars [17]"},
+    {ERR_NO_SET, " No usable recovery set beside the file [18]"},
+    {ERR_NOT_CODED, " The file's size is no coded file's size [19]"},
     {ERR_NOISE, " Noise gen. doesn't work [20]"},
 }};
 
@@ -144,8 +147,10 @@ public:
         force_replace = options.force == 1 ? 1 : 0;
         output_folder = folder_with_separator(options.output_dir);
         written_path.clear();
+        recovery_percent = options.recovery;
     }
     ~BatchSettings() {
+        recovery_percent = 0;
         console_lines = 1;
         force_replace = 0;
         output_folder.clear();
@@ -207,6 +212,18 @@ int run_batch_pipeline(int operation, const char* file, const char* key, const k
     }
 }
 
+// The coder with a recovery set of percent, the option reset after the run.
+int code_with_set(const char* file, const char* key, int percent, int report, int window) {
+    if (percent < 0 || percent > 100) {
+        if (report == 1) print_error(ERR_NUMBER);
+        return ERR_NUMBER;
+    }
+    recovery_percent = percent;
+    const int result = run(report, window, [&] { return combine_streams(file, key); });
+    recovery_percent = 0;
+    return result;
+}
+
 }  // namespace
 
 void print_error(int code) {
@@ -229,7 +246,12 @@ namespace {
 int restore(const char* file, const char* key, int report, int window) {
     static RestoreOutcome outcome;
     const int result = run(report, window, [&] { return decode_streams(file, key, outcome); });
-    if (result >= 0 && report == 1) print_restore_report(outcome);
+    if (result >= 0 && report == 1) {
+        print_restore_report(outcome);
+        // Damaged blocks: whether the recovery set beside the coded file
+        // can repair them.
+        if (outcome.damaged.count() > 0) print_set_notice(file, outcome.damaged.count(), false);
+    }
     return result;
 }
 
@@ -260,7 +282,33 @@ int kestrav3desc(const char* file, const char* key, char* text, int report) {
 int kestrav3test(const char* file, const char* key, int report) {
     TestOutcome outcome;
     const int result = run(report, 0, [&] { return test_streams(file, key, outcome); });
-    if (result >= 0 && report == 1) print_test_report(outcome);
+    if (result >= 0 && report == 1) {
+        print_test_report(outcome);
+        print_set_notice(file, outcome.damaged.count() + outcome.missing().count(),
+                         outcome.trailing > 0 || !outcome.record.from_copy2.empty());
+    }
+    return result;
+}
+
+int kestrav3code_recovery(const char* file, const char* key, int recovery, int report) {
+    return code_with_set(file, key, recovery, report, 0);
+}
+
+int kestrav3protect(const char* file, int recovery, int report) {
+    static ProtectOutcome outcome;
+    if (recovery < 1 || recovery > 100) {
+        if (report == 1) print_error(ERR_NUMBER);
+        return ERR_NUMBER;
+    }
+    const int result = run(report, 0, [&] { return protect_streams(file, recovery, outcome); });
+    if (result == 0 && report == 1) print_protect_report(outcome);
+    return result;
+}
+
+int kestrav3repair(const char* file, int report) {
+    static RepairOutcome outcome;
+    const int result = run(report, 0, [&] { return repair_streams(file, outcome); });
+    if (report == 1 && result != ERR_READ) print_repair_report(outcome);
     return result;
 }
 
@@ -270,7 +318,9 @@ int kestrav3run(int operation, const char* file, const char* key, const kestrav3
     begin_run();
     const kestrav3_options settings = options != nullptr ? *options : kestrav3_options{};
     int code = 0;
-    {
+    if (settings.recovery < 0 || settings.recovery > 100) {
+        code = ERR_NUMBER;
+    } else {
         const BatchSettings batch(settings);
         code = run_batch_pipeline(operation, file, key, settings, *result);
         progress_line_end();

@@ -9,6 +9,7 @@
 #include "md5/md5_rounds.h"
 #include "shared/sizes.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstring>
@@ -77,9 +78,9 @@ inline void four_steps(std::uint32_t& a, std::uint32_t& b, std::uint32_t& c, std
     step<I + 3>(b, c, d, a, x);
 }
 
-// Compresses count consecutive 64-byte chunks into h0..h3.
-void compress(const std::uint8_t* p, std::size_t count) {
-    std::uint32_t a = h0, b = h1, c = h2, d = h3;
+// Compresses count consecutive 64-byte chunks into the chaining state.
+void compress_into(std::uint32_t (&state)[4], const std::uint8_t* p, std::size_t count) {
+    std::uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
     for (; count > 0; --count, p += kChunk) {
         std::array<std::uint32_t, 16> x;
         for (std::size_t i = 0; i < 16; ++i) x[i] = load_le32(p + 4 * i);
@@ -105,10 +106,50 @@ void compress(const std::uint8_t* p, std::size_t count) {
         c += c0;
         d += d0;
     }
-    h0 = a;
-    h1 = b;
-    h2 = c;
-    h3 = d;
+    state[0] = a;
+    state[1] = b;
+    state[2] = c;
+    state[3] = d;
+}
+
+// Two messages at once: their steps interleaved, so that the processor
+// works on one chain while the other waits for its last result. MD5 is
+// bound by the latency of its one chain, so this costs little more than
+// one message alone.
+template <int I>
+inline void four_steps_each(std::uint32_t (&u)[4], const std::uint32_t* x, std::uint32_t (&v)[4],
+                            const std::uint32_t* y) {
+    four_steps<I>(u[0], u[1], u[2], u[3], x);
+    four_steps<I>(v[0], v[1], v[2], v[3], y);
+    if constexpr (I + 4 < 64) four_steps_each<I + 4>(u, x, v, y);
+}
+
+void compress_two(std::uint32_t (&s)[4], const std::uint8_t* p, std::uint32_t (&t)[4], const std::uint8_t* q,
+                  std::size_t count) {
+    for (; count > 0; --count, p += kChunk, q += kChunk) {
+        std::array<std::uint32_t, 16> x, y;
+        for (std::size_t i = 0; i < 16; ++i) {
+            x[i] = load_le32(p + 4 * i);
+            y[i] = load_le32(q + 4 * i);
+        }
+        std::uint32_t u[4] = {s[0], s[1], s[2], s[3]};
+        std::uint32_t v[4] = {t[0], t[1], t[2], t[3]};
+        four_steps_each<0>(u, x.data(), v, y.data());
+        for (int i = 0; i < 4; ++i) {
+            s[i] += u[i];
+            t[i] += v[i];
+        }
+    }
+}
+
+// Compresses count consecutive 64-byte chunks into h0..h3.
+void compress(const std::uint8_t* p, std::size_t count) {
+    std::uint32_t state[4] = {h0, h1, h2, h3};
+    compress_into(state, p, count);
+    h0 = state[0];
+    h1 = state[1];
+    h2 = state[2];
+    h3 = state[3];
 }
 
 constexpr std::array<char, 16> kHexDigits = {'0', '1', '2', '3', '4', '5', '6', '7',
@@ -192,6 +233,64 @@ int md5cnt(const void* block, int size, char* digest_text, int* seed) {
     md5(static_cast<const std::uint8_t*>(block), static_cast<std::uint64_t>(size));
     finish_digest(digest_text, seed);
     return 0;
+}
+
+Md5Stream::Md5Stream()
+    : state_{md5_rounds::kInit[0], md5_rounds::kInit[1], md5_rounds::kInit[2], md5_rounds::kInit[3]} {}
+
+void Md5Stream::update(const void* data, std::size_t size) {
+    const auto* p = static_cast<const std::uint8_t*>(data);
+    std::size_t held = static_cast<std::size_t>(length_ % kChunk);
+    length_ += size;
+    if (held > 0) {
+        const std::size_t take = size < kChunk - held ? size : kChunk - held;
+        std::memcpy(pending_.data() + held, p, take);
+        p += take;
+        size -= take;
+        if (held + take < kChunk) return;
+        compress_into(state_, pending_.data(), 1);
+    }
+    const std::size_t full = size / kChunk;
+    if (full > 0) compress_into(state_, p, full);
+    std::memcpy(pending_.data(), p + full * kChunk, size % kChunk);
+}
+
+Md5Digest Md5Stream::digest() const {
+    std::uint32_t state[4] = {state_[0], state_[1], state_[2], state_[3]};
+    std::array<std::uint8_t, 2 * kChunk> tail{};
+    const std::size_t rest = static_cast<std::size_t>(length_ % kChunk);
+    compress_into(state, tail.data(), pad_tail(pending_.data(), rest, length_, tail.data()));
+    Md5Digest out{};
+    for (std::size_t i = 0; i < out.size(); ++i) out[i] = static_cast<std::uint8_t>(state[i / 4] >> (8 * (i % 4)));
+    return out;
+}
+
+void Md5Stream::update_two(Md5Stream& a, const void* a_data, std::size_t a_size, Md5Stream& b, const void* b_data,
+                           std::size_t b_size) {
+    const auto* p = static_cast<const std::uint8_t*>(a_data);
+    const auto* q = static_cast<const std::uint8_t*>(b_data);
+    // Each first up to a chunk boundary on its own, then the whole chunks
+    // both have side by side, then what is left on its own.
+    const auto head = [](const Md5Stream& m, std::size_t size) {
+        return std::min(size, (kChunk - static_cast<std::size_t>(m.length_ % kChunk)) % kChunk);
+    };
+    const std::size_t a_head = head(a, a_size), b_head = head(b, b_size);
+    a.update(p, a_head);
+    b.update(q, b_head);
+    const std::size_t both = std::min((a_size - a_head) / kChunk, (b_size - b_head) / kChunk);
+    if (both > 0) {
+        compress_two(a.state_, p + a_head, b.state_, q + b_head, both);
+        a.length_ += both * kChunk;
+        b.length_ += both * kChunk;
+    }
+    a.update(p + a_head + both * kChunk, a_size - a_head - both * kChunk);
+    b.update(q + b_head + both * kChunk, b_size - b_head - both * kChunk);
+}
+
+Md5Digest md5_digest(const void* data, std::size_t size) {
+    Md5Stream stream;
+    stream.update(data, size);
+    return stream.digest();
 }
 
 namespace {

@@ -1,6 +1,7 @@
 // MD5 (RFC 1321) and the two values derived from a digest: its 32-digit
 // lower-case hexadecimal text and a 32-bit seed folded from that text.
 #pragma once
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -34,5 +35,29 @@ constexpr int max_text_seeds = 32;
 constexpr std::size_t max_seed_text = 55;
 void md5_text_seeds(const char* const texts[], int count, int seeds[]);
 void md5_blocks(const std::uint8_t* const blocks[], int count, char digest_texts[][33]);
+
+// The 16 digest bytes in the standard order (A's low byte first).
+using Md5Digest = std::array<std::uint8_t, 16>;
+
+// MD5 of a message given in pieces of any size, with a state of its own:
+// several streams (and md5() above) may run at once.
+class Md5Stream {
+public:
+    Md5Stream();
+    void update(const void* data, std::size_t size);
+    // The digest of everything given so far; more may follow.
+    Md5Digest digest() const;
+    // a.update(a_data, a_size) and b.update(b_data, b_size), computed side
+    // by side: about as fast as one of them alone.
+    static void update_two(Md5Stream& a, const void* a_data, std::size_t a_size, Md5Stream& b, const void* b_data,
+                           std::size_t b_size);
+
+private:
+    std::uint32_t state_[4];
+    std::uint64_t length_ = 0;
+    std::array<std::uint8_t, 64> pending_{};
+};
+
+Md5Digest md5_digest(const void* data, std::size_t size);
 
 }  // namespace kestrav3

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kestrav3::platform {
 
@@ -112,6 +113,11 @@ inline constexpr Takeover coded_from_input{true, true, false, false};
 inline constexpr Takeover restored_over_file{true, false, true, true};
 // A restored file under a new name, from its coded file.
 inline constexpr Takeover restored_from_coded{true, true, false, false};
+// A recovery file, from the coded file it protects: private when that is.
+inline constexpr Takeover set_from_coded{true, false, false, false};
+// A repaired coded file, from the damaged one it replaces: the same bytes
+// as before the damage, so everything but the bytes stays.
+inline constexpr Takeover repaired_over_coded{true, true, true, true};
 
 // Gives the open file what from (a regular file; a link there is not
 // followed) has, as what asks. False when from is no regular file; a part
@@ -155,6 +161,13 @@ std::FILE* open_companion(const char* path, CompanionRefusal& refusal);
 // its name too, so the file and its name survive a crash. False when either
 // flush fails. A link at path is not followed.
 bool flush_to_device(const char* path);
+// Moves a stream to offset bytes from the start, with 64-bit offsets on
+// every platform.
+bool seek_to(std::FILE* file, std::int64_t offset);
+
+// The names in a folder (empty text: the current folder), without "." and
+// "..", in no particular order; none when it cannot be read.
+std::vector<std::string> folder_names(const std::string& folder);
 
 // Text ------------------------------------------------------------------------
 

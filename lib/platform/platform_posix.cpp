@@ -1,6 +1,7 @@
 // POSIX side of the platform seam.
 #include "platform/platform.h"
 
+#include <dirent.h>
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -254,6 +255,20 @@ bool flush_folder_of(const char* path) {
 }
 
 bool replace_name(const char* from, const char* to) { return std::rename(from, to) == 0; }
+
+bool seek_to(std::FILE* file, std::int64_t offset) { return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0; }
+
+std::vector<std::string> folder_names(const std::string& folder) {
+    std::vector<std::string> names;
+    DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
+    if (dir == nullptr) return names;
+    while (const dirent* entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(dir);
+    return names;
+}
 
 std::FILE* open_append_no_link(const char* path) {
     // Without blocking, so a FIFO under the name cannot hold the run; only

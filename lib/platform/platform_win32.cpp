@@ -214,6 +214,24 @@ bool flush_folder_of(const char*) {
     return true;
 }
 
+bool seek_to(std::FILE* file, std::int64_t offset) { return _fseeki64(file, offset, SEEK_SET) == 0; }
+
+std::vector<std::string> folder_names(const std::string& folder) {
+    std::vector<std::string> names;
+    std::string pattern = folder.empty() ? std::string(".") : folder;
+    if (!is_separator(pattern.back())) pattern += '\\';
+    pattern += '*';
+    WIN32_FIND_DATAA found{};
+    HANDLE search = FindFirstFileA(pattern.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        const std::string name = found.cFileName;
+        if (name != "." && name != "..") names.push_back(name);
+    } while (FindNextFileA(search, &found) != 0);
+    FindClose(search);
+    return names;
+}
+
 bool replace_name(const char* from, const char* to) {
     // The temporary file was hidden; the restored one is not.
     SetFileAttributesA(from, FILE_ATTRIBUTE_NORMAL);

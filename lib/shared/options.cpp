@@ -13,5 +13,6 @@ std::string written_path;
 std::string output_folder_for(std::string_view input_folder) {
     return output_folder.empty() ? std::string(input_folder) : output_folder;
 }
+int recovery_percent = 0;
 
 }  // namespace kestrav3

@@ -14,6 +14,8 @@ extern int code_utf8;
 extern int win_progress_onoff;
 // 3: the console progress line may be shown; -1: quiet.
 extern int runlevel;
+// The coder's recovery set, in percent of its slices: 0 writes none.
+extern int recovery_percent;
 
 // 1: the coder prints its console lines (the sizes, "Meta:", "Save:",
 // "Start coder:"); 0: it prints none of them. Only kestrav3run sets 0, for

@@ -19,6 +19,8 @@ enum : int {
     ERR_INPUT_CHANGED = -15,
     ERR_NAME_TAKEN = -16,
     ERR_KEY_NOT_ASCII = -17,
+    ERR_NO_SET = -18,     // no usable recovery set beside a coded file
+    ERR_NOT_CODED = -19,  // a file whose size no coded file has
     ERR_NOISE = -20,
 };
 

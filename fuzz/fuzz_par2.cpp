@@ -1,0 +1,51 @@
+// The PAR 2.0 reader and the repair on arbitrary set files: the input is
+// the index file beside a fixed coded file. Every length and count in it
+// must be checked before use; the repair may replace the coded file only
+// with bytes that match the set, and must leave nothing else behind.
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "container/recovery_sets.h"
+#include "fuzz_support.h"
+#include "recovery/par2_reader.h"
+
+namespace {
+
+// The coded file the kept corpus's sets were made for: the size of a coded
+// 1-byte file, bytes (31 i + 7) mod 251.
+std::vector<std::uint8_t> fixed_coded_file() {
+    std::vector<std::uint8_t> bytes(16466);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>((31 * i + 7) % 251);
+    return bytes;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace kestrav3;
+    namespace fs = std::filesystem;
+
+    recovery::SetReader reader;
+    reader.scan_bytes(data, size);
+    if (reader.choose("in.archi") && reader.slice_size() <= (1u << 20)) {
+        std::vector<std::uint8_t> slice(static_cast<std::size_t>(reader.slice_size()));
+        for (const auto& where : reader.recovery())
+            if (!reader.read_recovery(where, slice.data())) __builtin_trap();
+    }
+
+    static const std::vector<std::uint8_t> coded = fixed_coded_file();
+    const fs::path path = fuzzing::stage_input(coded.data(), coded.size());
+    const fs::path set = fs::path(path).concat(".par2");
+    std::ofstream(set, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    static RepairOutcome outcome;
+    const int result = repair_streams(path.string().c_str(), outcome);
+    if (result > 0 && outcome.needed == 0) __builtin_trap();
+    if (outcome.repaired && result != 0) __builtin_trap();
+    fs::remove(set);
+    // No hidden file may be left, and nothing beside the folder.
+    fuzzing::expect_only_input();
+    return 0;
+}

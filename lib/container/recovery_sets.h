@@ -1,0 +1,82 @@
+// Recovery sets beside coded files: NAME.archi.par2 and its recovery files
+// NAME.archi.vol<first>+<count>.par2, standard PAR 2.0 over the coded bytes,
+// so that no key is needed to make, check or use them. Adding a set to a
+// coded file, writing the set the coder computed while it wrote, repairing
+// a coded file from its set, and what the test and the restore say about a
+// set they find.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "container/tester.h"
+#include "recovery/par2_writer.h"
+
+namespace kestrav3 {
+
+// The default share of recovery slices, in percent of the input slices.
+constexpr int default_recovery_percent = 5;
+
+// Whether size is the size of some coded file: the two header copies, then
+// whole groups, then perhaps a rest group.
+bool coded_file_size(std::int64_t size);
+
+// The size of the coded file of a plain file with nblocks full blocks and a
+// rest of rest bytes.
+std::uint64_t coded_size_of(long long nblocks, long long rest);
+
+// Writes the finished set beside the coded file at coded_path, each file
+// through a hidden name renamed into place, and then removes recovery files
+// of an earlier set of that name. On failure it removes what it wrote.
+// written receives the names written. 0, ERR_IO_STOPPED or ERR_READ.
+int write_set_files(const std::string& coded_path, const recovery::SetWriter& writer,
+                    std::vector<std::string>& written);
+
+struct ProtectOutcome {
+    std::string path;
+    recovery::SetPlan plan;
+    std::vector<std::string> written;
+};
+
+// Reads the coded file at path once and writes a set of percent recovery
+// beside it. No key: the set covers the coded bytes. ERR_READ for a link,
+// a missing or unreadable file, ERR_NOT_CODED for a size no coded file has.
+int protect_streams(const char* path, int percent, ProtectOutcome& outcome);
+void print_protect_report(const ProtectOutcome& outcome);
+
+struct RepairOutcome {
+    std::string path;
+    std::vector<std::string> set_files;  // the set files found
+    std::uint32_t damaged_packets = 0;   // packets skipped in them
+    std::string why;                     // why no set could be used
+    std::uint64_t slice_size = 0;
+    std::uint32_t input_slices = 0;
+    std::size_t recovery_slices = 0;  // usable
+    BlockList damaged;                // slices that fail their checksums
+    BlockList missing;                // slices the file ends before
+    std::int64_t file_size = 0;
+    std::uint64_t set_length = 0;  // the length the set gives the file
+    std::size_t needed = 0;        // more recovery slices it would take
+    bool repaired = false;
+
+    std::uint64_t bad() const {
+        return static_cast<std::uint64_t>(damaged.count()) + static_cast<std::uint64_t>(missing.count());
+    }
+};
+
+// Checks every slice of the coded file at path against its set, rebuilds
+// the damaged and missing ones, checks the whole file's MD5 and only then
+// replaces the file through a hidden file and a rename. Returns 0 when the
+// file is intact or repaired, the number of recovery slices more it would
+// need when the damage is beyond the set (the file untouched), ERR_READ
+// when the file cannot be read, ERR_NO_SET when no usable set is beside it.
+int repair_streams(const char* path, RepairOutcome& outcome);
+void print_repair_report(const RepairOutcome& outcome);
+
+// What -t and -d say about a set beside the coded file, given the count of
+// blocks they found damaged or missing and whether they found other damage
+// (bytes after the last group, a damaged header copy): nothing when there is
+// no set.
+void print_set_notice(const char* path, long long damaged_blocks, bool other_damage);
+
+}  // namespace kestrav3

@@ -1,0 +1,110 @@
+#include "recovery/par2_solver.h"
+
+#include <new>
+#include <utility>
+
+#include "recovery/gf16.h"
+
+namespace kestrav3::recovery {
+
+namespace {
+
+std::vector<std::uint16_t> matrix_row(const std::vector<std::uint32_t>& damaged, std::uint32_t exponent) {
+    std::vector<std::uint16_t> row(damaged.size());
+    for (std::size_t k = 0; k < damaged.size(); ++k) row[k] = gf_pow(input_constant(damaged[k]), exponent);
+    return row;
+}
+
+}  // namespace
+
+std::vector<std::size_t> choose_rows(const std::vector<std::uint32_t>& damaged,
+                                     const std::vector<std::uint32_t>& exponents) {
+    const std::size_t d = damaged.size();
+    // The rows taken, reduced: each has a 1 in its pivot column and 0 in
+    // the pivot columns of those taken before it.
+    std::vector<std::vector<std::uint16_t>> reduced;
+    std::vector<std::size_t> pivots;
+    std::vector<std::size_t> chosen;
+    for (std::size_t r = 0; r < exponents.size() && chosen.size() < d; ++r) {
+        std::vector<std::uint16_t> row = matrix_row(damaged, exponents[r]);
+        for (std::size_t t = 0; t < reduced.size(); ++t) {
+            const std::uint16_t f = row[pivots[t]];
+            if (f == 0) continue;
+            for (std::size_t k = 0; k < d; ++k) row[k] ^= gf_mul(f, reduced[t][k]);
+        }
+        std::size_t pivot = 0;
+        while (pivot < d && row[pivot] == 0) ++pivot;
+        if (pivot == d) continue;  // depends on the rows already taken
+        const std::uint16_t inverse = gf_inv(row[pivot]);
+        for (auto& value : row) value = gf_mul(value, inverse);
+        reduced.push_back(std::move(row));
+        pivots.push_back(pivot);
+        chosen.push_back(r);
+    }
+    return chosen;
+}
+
+std::vector<std::uint16_t> rows_matrix(const std::vector<std::uint32_t>& damaged,
+                                       const std::vector<std::uint32_t>& exponents) {
+    std::vector<std::uint16_t> matrix;
+    for (const std::uint32_t e : exponents) {
+        const auto row = matrix_row(damaged, e);
+        matrix.insert(matrix.end(), row.begin(), row.end());
+    }
+    return matrix;
+}
+
+bool Rebuilder::start(std::vector<std::uint32_t> damaged, std::vector<std::uint32_t> exponents,
+                      std::size_t slice_size) {
+    damaged_ = std::move(damaged);
+    exponents_ = std::move(exponents);
+    slice_size_ = slice_size;
+    try {
+        data_.assign(exponents_.size() * slice_size, 0);
+        factors_.resize(exponents_.size());
+        targets_.resize(exponents_.size());
+    } catch (const std::bad_alloc&) {
+        data_.clear();
+        return false;
+    }
+    for (std::size_t j = 0; j < exponents_.size(); ++j) targets_[j] = equation(j);
+    return true;
+}
+
+void Rebuilder::add_intact(std::uint32_t index, const std::uint8_t* slice) {
+    const std::uint16_t constant = input_constant(index);
+    for (std::size_t j = 0; j < exponents_.size(); ++j) factors_[j] = gf_pow(constant, exponents_[j]);
+    gf_mul_add_multi(targets_.data(), factors_.data(), exponents_.size(), slice, slice_size_);
+}
+
+// Gauss-Jordan elimination on the matrix, every row operation done on the
+// equations' bytes too, until the matrix is the identity and equation k
+// holds damaged slice k.
+bool Rebuilder::solve() {
+    const std::size_t d = damaged_.size();
+    std::vector<std::uint16_t> m = rows_matrix(damaged_, exponents_);
+    std::vector<std::size_t> row_of(d);
+    for (std::size_t j = 0; j < d; ++j) row_of[j] = j;
+    for (std::size_t col = 0; col < d; ++col) {
+        std::size_t pivot = col;
+        while (pivot < d && m[row_of[pivot] * d + col] == 0) ++pivot;
+        if (pivot == d) return false;
+        std::swap(row_of[col], row_of[pivot]);
+        const std::size_t p = row_of[col];
+        const std::uint16_t scale = gf_inv(m[p * d + col]);
+        for (std::size_t k = 0; k < d; ++k) m[p * d + k] = gf_mul(m[p * d + k], scale);
+        gf_mul_region(equation(p), equation(p), slice_size_, scale);
+        for (std::size_t j = 0; j < d; ++j) {
+            const std::size_t r = row_of[j];
+            const std::uint16_t f = m[r * d + col];
+            if (r == p || f == 0) continue;
+            for (std::size_t k = 0; k < d; ++k) m[r * d + k] ^= gf_mul(f, m[p * d + k]);
+            gf_mul_add_region(equation(r), equation(p), slice_size_, f);
+        }
+    }
+    // Equation row_of[k] now holds slice k.
+    order_ = std::move(row_of);
+    return true;
+}
+
+}  // namespace kestrav3::recovery

@@ -1,0 +1,108 @@
+// Writing a PAR 2.0 recovery set for one file while its bytes go by: the
+// writer is fed the file front to back, once, and keeps the recovery slices
+// in memory (recovery count x slice size bytes) and one input slice.
+//
+// The set is NAME.par2 (the Main, File Description, Input File Slice
+// Checksum and Creator packets) and NAME.vol<first>+<count>.par2 files
+// holding the recovery slices, 1, 2, 4, ... per file and the rest in the
+// last, each with the same critical packets after its recovery slices:
+// the names and the split par2cmdline gives a set.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "md5/md5.h"
+#include "recovery/par2_packets.h"
+
+namespace kestrav3::recovery {
+
+// Input slices are whole multiples of this many bytes by default: one
+// group of a coded file (record noise, record, block noise, block).
+constexpr std::uint64_t slice_unit = 8272;
+
+// By default a set has at most this many input slices. The work of making
+// recovery data is (file size) x (recovery slices), and the recovery slices
+// are a share of the input slices, so fewer, larger slices make the set
+// faster to write and to repair with; 256 still spreads the recovery over
+// enough slices that scattered damage costs little of it.
+constexpr std::uint32_t default_slice_target = 256;
+
+// The most input slices one set may have (the format's slice constants).
+constexpr std::uint32_t max_input_slices = 32768;
+
+struct SetPlan {
+    std::uint64_t file_length = 0;
+    std::uint64_t slice_size = 0;  // a multiple of 4
+    std::uint32_t input_slices = 0;
+    std::uint32_t recovery_slices = 0;
+};
+
+// The smallest multiple of slice_unit that leaves at most
+// default_slice_target input slices.
+std::uint64_t default_slice_size(std::uint64_t file_length);
+
+// The plan for a file: slice_size 0 takes the default; percent (1 to 100)
+// of the input slices, rounded up, become recovery slices. False when the
+// file is empty, the slice size is not a multiple of 4, or the file would
+// need more than max_input_slices slices.
+bool plan_set(std::uint64_t file_length, int percent, std::uint64_t slice_size, SetPlan& plan);
+
+// The recovery files of a set: first exponent and count of each.
+struct Volume {
+    std::uint32_t first = 0;
+    std::uint32_t count = 0;
+};
+std::vector<Volume> split_volumes(std::uint32_t recovery_slices);
+
+// "NAME.par2" and "NAME.vol<first>+<count>.par2", with first padded to the
+// digits of the recovery count and count to the digits of the largest count.
+std::string index_name(std::string_view name);
+std::string volume_name(std::string_view name, const Volume& volume, std::uint32_t recovery_slices);
+
+class SetWriter {
+public:
+    // Allocates the recovery slices; false when there is not memory for them.
+    bool start(const SetPlan& plan);
+    // The next size bytes of the file.
+    void add(const std::uint8_t* data, std::size_t size);
+    // Bytes added so far.
+    std::uint64_t added() const { return added_; }
+    // Once every byte has been added: the checksums and the packets of the
+    // file named name (its name in its folder). False when fewer or more
+    // bytes came than the plan said.
+    bool finish(std::string_view name);
+
+    const SetPlan& plan() const { return plan_; }
+    const Md5Digest& set_id() const { return set_id_; }
+    // Writes the index file, or one recovery file, to out; false on a write error.
+    bool write_index(std::FILE* out) const;
+    bool write_volume(std::FILE* out, const Volume& volume) const;
+
+private:
+    // file_bytes: how much of the slice the file has (the rest is padding).
+    void close_slice(std::size_t file_bytes);
+    bool write_critical(std::FILE* out) const;
+
+    SetPlan plan_;
+    std::vector<std::uint8_t> recovery_;  // recovery_slices x slice_size
+    std::vector<std::uint8_t> slice_;     // the input slice being filled
+    std::vector<std::uint16_t> powers_;   // the current slice's constant to each exponent
+    std::size_t filled_ = 0;
+    std::uint32_t slice_index_ = 0;
+    std::uint64_t added_ = 0;
+    Md5Stream whole_;
+    Md5Stream first_16k_;
+    std::vector<SliceCheck> checks_;
+    Md5Digest set_id_{};
+    std::vector<std::uint8_t> critical_;  // Main, File Description, IFSC packets
+    std::vector<std::uint8_t> creator_;
+};
+
+// The Creator packet's text.
+std::string creator_text();
+
+}  // namespace kestrav3::recovery

@@ -1,0 +1,336 @@
+// Recovery sets through the program: -p, -c --recovery=P and --repair, and
+// what -t and -d say about a set beside a coded file. The interoperability
+// cases run Debian's par2 itself (POSIX only: Wine has no par2): it must
+// verify and repair every set kestrav3 writes, and kestrav3 must repair
+// sets that par2 made.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "cli_support.h"
+
+namespace kestrav3::testing {
+namespace {
+
+constexpr std::size_t header_copy2 = 12288;
+constexpr std::size_t first_group = 16384;
+constexpr std::size_t group = 8272;
+
+// The names in a folder.
+std::set<std::string> names_in(const fs::path& dir) {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir)) names.insert(entry.path().filename().string());
+    return names;
+}
+
+std::set<std::string> set_files_in(const fs::path& dir) {
+    std::set<std::string> names;
+    for (const auto& name : names_in(dir))
+        if (name.size() > 5 && name.compare(name.size() - 5, 5, ".par2") == 0) names.insert(name);
+    return names;
+}
+
+void flip(std::string& bytes, std::size_t at, std::size_t count = 16) {
+    for (std::size_t i = at; i < at + count && i < bytes.size(); ++i) bytes[i] = static_cast<char>(bytes[i] ^ 0x5A);
+}
+
+class RecoveryCli : public ::testing::Test {
+protected:
+    TempDir dir;
+    std::string coded;
+
+    // Codes size bytes as "r.bin" (optionally with a set) and keeps the coded bytes.
+    void code(std::size_t size, int percent = 0) {
+        write_file(dir / "r.bin", pattern_bytes(size, 29));
+        std::vector<std::string> args = {"-c", "r.bin", "recovery key"};
+        // A set while coding is the many-file form's option: the key from a file.
+        if (percent > 0) {
+            write_file(dir / "key.txt", "recovery key\n");
+            args = {"-c", "--recovery=" + std::to_string(percent), "-k", "key.txt", "r.bin"};
+        }
+        const RunResult r = run_cli(args, dir.path());
+        ASSERT_EQ(r.status, 0) << r.out;
+        coded = read_file(dir / "r.bin.archi");
+    }
+    RunResult protect(int percent = 0) {
+        std::vector<std::string> args = {"-p", "r.bin.archi"};
+        if (percent > 0) args.insert(args.begin() + 1, "--recovery=" + std::to_string(percent));
+        return run_cli(args, dir.path());
+    }
+    RunResult repair() { return run_cli({"--repair", "r.bin.archi"}, dir.path()); }
+    void store(const std::string& bytes) { write_file(dir / "r.bin.archi", bytes); }
+    bool restored() { return read_file(dir / "r.bin.archi") == coded; }
+};
+
+TEST_F(RecoveryCli, ProtectWritesTheSetAndRepairRebuildsDamageAndTruncation) {
+    code(100000);
+    const RunResult p = protect(10);
+    ASSERT_EQ(p.status, 0) << p.out;
+    EXPECT_NE(p.out.find(" Wrote:     r.bin.archi.par2"), std::string::npos) << p.out;
+    EXPECT_EQ(set_files_in(dir.path()),
+              (std::set<std::string>{"r.bin.archi.par2", "r.bin.archi.vol0+1.par2", "r.bin.archi.vol1+2.par2"}));
+
+    RunResult r = repair();
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find(" Result:    intact"), std::string::npos) << r.out;
+
+    // 27 slices of 8272 bytes, 3 recovery slices: a flipped block and a
+    // tail cut off, then both header copies.
+    std::string damaged = coded;
+    flip(damaged, first_group + 3 * group + 100);
+    store(damaged.substr(0, damaged.size() - 1000));
+    r = repair();
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find(" Result:    repaired (2 slices rebuilt"), std::string::npos) << r.out;
+    EXPECT_TRUE(restored());
+    damaged = coded;
+    flip(damaged, 100);
+    flip(damaged, header_copy2 + 100);
+    store(damaged);
+    r = repair();
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_TRUE(restored());
+    // Bytes after the end are dropped.
+    store(coded + "extra");
+    EXPECT_EQ(repair().status, 0);
+    EXPECT_TRUE(restored());
+    // Nothing but the coded file, the plain file and the set is left.
+    EXPECT_EQ(names_in(dir.path()).size(), 5u);
+}
+
+TEST_F(RecoveryCli, DamageBeyondTheSetLeavesTheFileUntouched) {
+    code(100000);
+    ASSERT_EQ(protect(5).status, 0);  // 2 recovery slices
+    std::string damaged = coded;
+    for (const std::size_t group_number : {0, 5, 10}) flip(damaged, first_group + group_number * group + 4000);
+    store(damaged);
+    const auto before = names_in(dir.path());
+    const RunResult r = repair();
+    EXPECT_EQ(r.status, 3) << r.out;
+    EXPECT_NE(r.out.find("1 more recovery slice needed"), std::string::npos) << r.out;
+    EXPECT_EQ(read_file(dir / "r.bin.archi"), damaged);
+    EXPECT_EQ(names_in(dir.path()), before);
+}
+
+TEST_F(RecoveryCli, DamagedIndexAndRecoveryFilesAreTolerated) {
+    code(200000);
+    ASSERT_EQ(protect(10).status, 0);  // 51 slices, 6 recovery slices in 3 files
+    std::string index = read_file(dir / "r.bin.archi.par2");
+    flip(index, 70, 400);  // every critical packet of the index file
+    write_file(dir / "r.bin.archi.par2", index);
+    std::string volume = read_file(dir / "r.bin.archi.vol1+2.par2");
+    flip(volume, 200);  // the first of its two recovery slices
+    write_file(dir / "r.bin.archi.vol1+2.par2", volume);
+    std::string damaged = coded;
+    for (const std::size_t group_number : {2, 9, 20}) flip(damaged, first_group + group_number * group + 4000);
+    store(damaged);
+    const RunResult r = repair();
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("damaged packet"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("5 recovery slices usable"), std::string::npos) << r.out;
+    EXPECT_TRUE(restored());
+}
+
+TEST_F(RecoveryCli, WhatCannotBeRepairedFailsWithStatus1) {
+    code(5000);
+    // No set.
+    RunResult r = repair();
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_NE(r.out.find(framed_message(-18)), std::string::npos) << r.out;
+    // A size no coded file has.
+    write_file(dir / "odd.archi", std::string(20001, 'x'));
+    r = run_cli({"-p", "odd.archi"}, dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find(framed_message(-19)), std::string::npos) << r.out;
+    EXPECT_FALSE(fs::exists(dir / "odd.archi.par2"));
+    // Percentages outside 1 to 100 are not understood.
+    EXPECT_EQ(run_cli({"-p", "--recovery=0", "r.bin.archi"}, dir.path()).status, 2);
+    EXPECT_EQ(run_cli({"-p", "--recovery=101", "r.bin.archi"}, dir.path()).status, 2);
+    EXPECT_EQ(run_cli({"--repair"}, dir.path()).status, 2);
+    EXPECT_TRUE(set_files_in(dir.path()).empty());
+    // A set made for another coded file of the same name: no slice matches,
+    // and the file is not turned into that other file.
+    ASSERT_EQ(protect(100).status, 0);
+    const std::string first = coded;
+    code(5000);
+    ASSERT_NE(coded, first);
+    r = repair();
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_NE(r.out.find("made for another file"), std::string::npos) << r.out;
+    EXPECT_TRUE(restored());
+    for (const auto& name : set_files_in(dir.path())) fs::remove(dir / name);
+#if !defined(_WIN32)
+    // A link at the coded file's name is neither read nor replaced.
+    ASSERT_EQ(protect().status, 0);
+    fs::rename(dir / "r.bin.archi", dir / "real.archi");
+    fs::create_symlink("real.archi", dir / "r.bin.archi");
+    EXPECT_EQ(repair().status, 1);
+    EXPECT_TRUE(fs::is_symlink(dir / "r.bin.archi"));
+#endif
+}
+
+TEST_F(RecoveryCli, CodingWithRecoveryWritesTheSetAndAFailedCodingNone) {
+    code(50000, 5);
+    EXPECT_EQ(set_files_in(dir.path()), (std::set<std::string>{"r.bin.archi.par2", "r.bin.archi.vol0+1.par2"}));
+    std::string damaged = coded;
+    flip(damaged, first_group + 2 * group + 50);
+    store(damaged);
+    EXPECT_EQ(repair().status, 0);
+    EXPECT_TRUE(restored());
+#if !defined(_WIN32)
+    // A size limit that stops the coded file half way: no set.
+    TempDir other;
+    write_file(other / "r.bin", pattern_bytes(50000, 29));
+    write_file(other / "key.txt", "recovery key\n");
+    const RunResult r = run_cli({"-c", "--recovery=5", "-k", "key.txt", "r.bin"}, other.path(), 60000);
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_TRUE(set_files_in(other.path()).empty());
+#endif
+}
+
+// --recovery=P is an option of the many-file form: each coded file gets its
+// set, in its output folder, with -j too, and the line says so.
+TEST_F(RecoveryCli, ManyFilesCodedWithTheirSets) {
+    write_file(dir / "key.txt", "recovery key\n");
+    write_file(dir / "a.bin", pattern_bytes(30000, 3));
+    write_file(dir / "b.bin", pattern_bytes(9000, 5));
+    fs::create_directory(dir / "out");
+    RunResult r =
+        run_cli({"-c", "--recovery=10", "-k", "key.txt", "--output-dir", "out", "a.bin", "b.bin"}, dir.path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("a.bin: written out/a.bin.archi, recovery set out/a.bin.archi.par2\n"), std::string::npos)
+        << r.out;
+    EXPECT_EQ(set_files_in(dir / "out"), (std::set<std::string>{"a.bin.archi.par2", "a.bin.archi.vol0+1.par2",
+                                                                "b.bin.archi.par2", "b.bin.archi.vol0+1.par2"}));
+    r = run_cli({"-c", "--recovery", "10", "-k", "key.txt", "-j", "2", "a.bin", "b.bin"}, dir.path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(set_files_in(dir.path()).size(), 4u) << r.out;
+    EXPECT_EQ(run_cli({"--repair", "a.bin.archi", "b.bin.archi"}, dir.path()).status, 0);
+}
+
+TEST_F(RecoveryCli, ProtectingAgainReplacesTheEarlierSet) {
+    code(400000);
+    ASSERT_EQ(protect(10).status, 0);  // 100 slices, 10 recovery slices in 4 files
+    EXPECT_EQ(set_files_in(dir.path()).size(), 5u);
+    ASSERT_EQ(protect(1).status, 0);  // 1 recovery slice
+    EXPECT_EQ(set_files_in(dir.path()), (std::set<std::string>{"r.bin.archi.par2", "r.bin.archi.vol0+1.par2"}));
+}
+
+TEST_F(RecoveryCli, TestAndRestoreSayWhetherTheSetCanRepair) {
+    code(100000);
+    RunResult t = run_cli({"-t", "r.bin.archi", "recovery key"}, dir.path());
+    EXPECT_EQ(t.out.find(" Recovery:"), std::string::npos) << "no set, no notice";
+    ASSERT_EQ(protect(5).status, 0);
+    t = run_cli({"-t", "r.bin.archi", "recovery key"}, dir.path());
+    EXPECT_EQ(t.status, 0);
+    EXPECT_NE(t.out.find(" Recovery:  r.bin.archi.par2 beside it, 2 recovery slices usable"), std::string::npos)
+        << t.out;
+    EXPECT_EQ(t.out.find(" Repair:"), std::string::npos);
+
+    std::string damaged = coded;
+    flip(damaged, first_group + 4 * group + 300);
+    store(damaged);
+    t = run_cli({"-t", "r.bin.archi", "recovery key"}, dir.path());
+    EXPECT_EQ(t.status, 3);
+    EXPECT_NE(t.out.find(" Repair:    kestrav3 --repair can repair it (1 damaged slice)"), std::string::npos) << t.out;
+    fs::remove(dir / "r.bin");
+    const RunResult d = run_cli({"-d", "r.bin.archi", "recovery key"}, dir.path());
+    EXPECT_EQ(d.status, 3) << "a restore with damaged blocks";
+    EXPECT_NE(d.out.find(" Repair:    kestrav3 --repair can repair it"), std::string::npos) << d.out;
+
+    for (const std::size_t group_number : {0, 8}) flip(damaged, first_group + group_number * group + 300);
+    store(damaged);
+    t = run_cli({"-t", "r.bin.archi", "recovery key"}, dir.path());
+    EXPECT_NE(t.out.find(" Repair:    beyond kestrav3 --repair: 3 damaged slices, 1 more recovery slice needed"),
+              std::string::npos)
+        << t.out;
+}
+
+#if !defined(_WIN32)
+
+// Runs Debian's par2 in dir; its exit status.
+int par2(const std::vector<std::string>& args, const fs::path& dir) {
+    Launch launch;
+    launch.args = {"par2"};
+    launch.args.insert(launch.args.end(), args.begin(), args.end());
+    launch.folder = dir;
+    launch.quiet = true;
+    Child child(launch);
+    return child.started() ? child.wait() : -1;
+}
+
+class Par2Interop : public RecoveryCli {
+protected:
+    void SetUp() override {
+        if (par2({"-V"}, dir.path()) != 0) GTEST_SKIP() << "par2 is not installed (scripts/install-deps.sh)";
+    }
+    void drop_backups() {
+        for (const auto& name : names_in(dir.path()))
+            if (name.rfind("r.bin.archi.", 0) == 0 && name.find(".par2") == std::string::npos) fs::remove(dir / name);
+    }
+};
+
+TEST_F(Par2Interop, VerifyAcceptsEverySetKestrav3Writes) {
+    for (const std::size_t size : {1u, 4095u, 4096u, 10000u, 3145728u, 64u << 20}) {
+        code(size);
+        const RunResult p = protect();
+        ASSERT_EQ(p.status, 0) << p.out;
+        EXPECT_EQ(par2({"verify", "r.bin.archi.par2"}, dir.path()), 0) << size << " bytes";
+    }
+    // Written while coding, too.
+    for (const std::size_t size : {1u, 3145728u}) {
+        code(size, 5);
+        EXPECT_EQ(par2({"verify", "r.bin.archi.par2"}, dir.path()), 0) << size << " bytes, -c --recovery=5";
+    }
+}
+
+TEST_F(Par2Interop, Par2RepairsDamageInKestrav3Sets) {
+    code(3145728);
+    ASSERT_EQ(protect(10).status, 0);
+    struct Damage {
+        const char* what;
+        std::vector<std::size_t> at;
+        std::size_t cut;
+    };
+    const std::vector<Damage> cases = {
+        {"a data block", {first_group + 200 * group + 5000}, 0},
+        {"header copy 1", {4096 + 300}, 0},
+        {"both header copies", {4096 + 300, header_copy2 + 300}, 0},
+        {"a truncated tail", {}, 30000},
+    };
+    for (const Damage& damage : cases) {
+        std::string bytes = coded;
+        for (const std::size_t at : damage.at) flip(bytes, at);
+        store(bytes.substr(0, bytes.size() - damage.cut));
+        EXPECT_EQ(par2({"repair", "r.bin.archi.par2"}, dir.path()), 0) << damage.what;
+        EXPECT_TRUE(restored()) << damage.what;
+        drop_backups();
+    }
+}
+
+TEST_F(Par2Interop, Kestrav3RepairsSetsPar2Made) {
+    code(3145728);
+    // par2's default slicing, and slice sizes of its -s.
+    for (const std::vector<std::string>& options :
+         {std::vector<std::string>{"-r5"}, {"-s65536", "-r5"}, {"-s4000", "-r2"}, {"-s1048576", "-r40"}}) {
+        for (const auto& name : set_files_in(dir.path())) fs::remove(dir / name);
+        std::vector<std::string> args = {"create", "-q"};
+        args.insert(args.end(), options.begin(), options.end());
+        args.push_back("r.bin.archi");
+        ASSERT_EQ(par2(args, dir.path()), 0) << options[0];
+        std::string bytes = coded;
+        flip(bytes, 5000);
+        flip(bytes, first_group + 300 * group + 17);
+        store(bytes.substr(0, bytes.size() - 10000));
+        const RunResult r = repair();
+        EXPECT_EQ(r.status, 0) << options[0] << "\n" << r.out;
+        EXPECT_TRUE(restored()) << options[0];
+    }
+}
+
+#endif
+
+}  // namespace
+}  // namespace kestrav3::testing
