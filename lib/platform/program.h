@@ -4,6 +4,7 @@
 // neither uses nor exports any of it.
 #pragma once
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -28,7 +29,13 @@ bool list_folder(const std::string& folder, std::vector<std::string>& names);
 char path_separator();
 
 // The value of the environment variable name; false when it is not set.
-bool environment_value(const char* name, std::string& value);
+// The C library's call is the same on every system.
+inline bool environment_value(const char* name, std::string& value) {
+    const char* text = std::getenv(name);
+    if (text == nullptr) return false;
+    value = text;
+    return true;
+}
 
 // The path this program was started from, to start workers of itself.
 std::string own_program();

@@ -48,13 +48,6 @@ bool list_folder(const std::string& folder, std::vector<std::string>& names) {
 
 char path_separator() { return '/'; }
 
-bool environment_value(const char* name, std::string& value) {
-    const char* text = std::getenv(name);
-    if (text == nullptr) return false;
-    value = text;
-    return true;
-}
-
 std::string own_program() {
     char path[4096];
     const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);

@@ -76,13 +76,6 @@ bool list_folder(const std::string& folder, std::vector<std::string>& names) {
 
 char path_separator() { return '\\'; }
 
-bool environment_value(const char* name, std::string& value) {
-    const char* text = std::getenv(name);
-    if (text == nullptr) return false;
-    value = text;
-    return true;
-}
-
 std::string own_program() {
     char path[MAX_PATH + 1];
     const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
