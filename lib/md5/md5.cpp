@@ -239,6 +239,8 @@ Md5Stream::Md5Stream()
     : state_{md5_rounds::kInit[0], md5_rounds::kInit[1], md5_rounds::kInit[2], md5_rounds::kInit[3]} {}
 
 void Md5Stream::update(const void* data, std::size_t size) {
+    // An empty piece may come without a buffer: nothing to copy from it.
+    if (size == 0) return;
     const auto* p = static_cast<const std::uint8_t*>(data);
     std::size_t held = static_cast<std::size_t>(length_ % kChunk);
     length_ += size;
