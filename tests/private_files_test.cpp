@@ -16,6 +16,7 @@
 #include <sstream>
 
 #include "cli_support.h"
+#include "kestrav3lib.h"
 
 namespace kestrav3::testing {
 namespace {
@@ -292,6 +293,31 @@ TEST(PromptSignals, EveryEndingSignalAtTheKeyPromptGivesTheEchoBack) {
         EXPECT_EQ(outcome.status, 128 + sig) << "signal " << sig;
         EXPECT_TRUE(outcome.echo_after) << "the terminal was left without echo by signal " << sig;
     }
+}
+
+// A process using the library keeps the handlers it set: only signals left to
+// their default action are taken over while a hidden file exists.
+volatile std::sig_atomic_t host_signals = 0;
+extern "C" void count_host_signal(int) { host_signals = host_signals + 1; }
+
+TEST(HostSignals, ARunLeavesTheCallersHandlersInPlace) {
+    TempDir dir;
+    write_file(dir / "h.bin", pattern_bytes(20000));
+    struct sigaction host {}, before {}, after {};
+    host.sa_handler = count_host_signal;
+    sigemptyset(&host.sa_mask);
+    for (const int sig : {SIGALRM, SIGUSR1, SIGPROF}) ASSERT_EQ(sigaction(sig, &host, &before), 0);
+    ASSERT_EQ(kestrav3code((dir / "h.bin").string().c_str(), "host signal key", 0), 0);
+    ASSERT_EQ(kestrav3decode((dir / "h.bin.archi").string().c_str(), "host signal key", 0), 0);
+    host_signals = 0;
+    for (const int sig : {SIGALRM, SIGUSR1, SIGPROF}) {
+        ASSERT_EQ(sigaction(sig, nullptr, &after), 0);
+        EXPECT_EQ(after.sa_handler, count_host_signal) << "signal " << sig;
+        raise(sig);
+    }
+    EXPECT_EQ(host_signals, 3);
+    // Back to the defaults for the tests that follow.
+    for (const int sig : {SIGALRM, SIGUSR1, SIGPROF}) signal(sig, SIG_DFL);
 }
 
 // The .met companion -------------------------------------------------------------

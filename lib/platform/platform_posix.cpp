@@ -116,8 +116,16 @@ extern "C" void remove_and_end(int sig) {
     raise(sig);
 }
 
+// Only a signal left to its default action, which would end the process
+// with the hidden file in place, is taken over. One that the process using
+// the library handles or ignores (a test harness's timer, a profiler's
+// SIGPROF, a program's own SIGINT) stays as it is: replacing its handler
+// would end that process.
 void arm_handlers() {
     for (const int sig : cleanup_signals) {
+        struct sigaction current {};
+        if (sigaction(sig, nullptr, &current) != 0) continue;
+        if ((current.sa_flags & SA_SIGINFO) != 0 || current.sa_handler != SIG_DFL) continue;
         struct sigaction action {};
         action.sa_handler = remove_and_end;
         sigemptyset(&action.sa_mask);
