@@ -303,7 +303,8 @@ extern "C" void count_host_signal(int) { host_signals = host_signals + 1; }
 TEST(HostSignals, ARunLeavesTheCallersHandlersInPlace) {
     TempDir dir;
     write_file(dir / "h.bin", pattern_bytes(20000));
-    struct sigaction host {}, before {}, after {};
+    struct sigaction host {
+    }, before{}, after{};
     host.sa_handler = count_host_signal;
     sigemptyset(&host.sa_mask);
     for (const int sig : {SIGALRM, SIGUSR1, SIGPROF}) ASSERT_EQ(sigaction(sig, &host, &before), 0);
