@@ -357,6 +357,48 @@ TEST(Gf16Region, ManyFactorsAtOnceEqualOneAtATime) {
     }
 }
 
+// The many-source form equals one region multiply-add per factor and
+// source: sources and destinations from one to more than a batch, lengths
+// below and past a piece, an odd length, zero factors, misaligned regions.
+TEST(Gf16Region, ManySourcesAtOnceEqualOneAtATime) {
+    RegionPathGuard guard;
+    std::mt19937 rng(6);
+    for (FastPath path : region_paths()) {
+        ASSERT_TRUE(kestrav3::platform::choose_path(FastUnit::gf16_region, path));
+        for (std::size_t count : {1, 3, 13}) {
+            for (std::size_t sources : {1, 2, 9}) {
+                for (std::size_t bytes : {std::size_t{2}, std::size_t{131}, std::size_t{4096}, std::size_t{10002}}) {
+                    SCOPED_TRACE(::testing::Message() << "path " << static_cast<int>(path) << " count " << count
+                                                      << " sources " << sources << " bytes " << bytes);
+                    std::vector<std::vector<std::uint8_t>> inputs, outs, expected;
+                    std::vector<const std::uint8_t*> src;
+                    std::vector<std::uint8_t*> dst;
+                    for (std::size_t s = 0; s < sources; ++s) {
+                        inputs.push_back(random_bytes(rng, bytes + s % 3));
+                        src.push_back(inputs.back().data() + s % 3);
+                    }
+                    std::vector<std::uint16_t> factors(count * sources);
+                    for (std::size_t k = 0; k < factors.size(); ++k)
+                        factors[k] = k % 5 == 2 ? 0 : static_cast<std::uint16_t>(rng());
+                    for (std::size_t j = 0; j < count; ++j) {
+                        outs.push_back(random_bytes(rng, bytes + 2 + j % 2));
+                        dst.push_back(outs.back().data() + 1 + j % 2);
+                        std::vector<std::uint8_t> want(dst.back(), dst.back() + bytes);
+                        for (std::size_t s = 0; s < sources; ++s)
+                            want = expected_region(want.data(), src[s], bytes, factors[j * sources + s], true);
+                        expected.push_back(want);
+                    }
+                    gf_mul_add_sources(dst.data(), count, src.data(), sources, factors.data(), bytes);
+                    for (std::size_t j = 0; j < count; ++j) {
+                        ASSERT_TRUE(std::equal(expected[j].begin(), expected[j].end(), dst[j])) << j;
+                        EXPECT_EQ(outs[j].back(), dst[j][bytes]) << "past the end, " << j;
+                    }
+                }
+            }
+        }
+    }
+}
+
 // Recovery data built with the region products solves for lost slices: two
 // slices of three are rebuilt from two recovery slices (exponents 0 and 1)
 // by inverting the 2x2 matrix of constants, as a repair does.

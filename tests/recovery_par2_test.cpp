@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "md5/md5.h"
+#include "platform/fast_paths.h"
 #include "recovery/gf16.h"
 #include "recovery/par2_packets.h"
 #include "recovery/par2_reader.h"
@@ -65,6 +66,32 @@ TEST(Md5Stream, PiecesOfAnySizeGiveTheOneShotDigest) {
     const Md5Digest abc = md5_digest("abc", 3);
     EXPECT_EQ(abc[0], 0x90);
     EXPECT_EQ(abc[15], 0x72);
+}
+
+// The slices' MD5s side by side equal their MD5s one by one on every lane
+// path the processor has: lengths with no tail, a tail of one chunk and of
+// two, a slice of the default unit (not whole chunks); counts below, at and
+// past each lane width, each message at its own misaligned address.
+TEST(Md5Stream, SlicesSideBySideEqualOneByOne) {
+    using platform::FastPath;
+    using platform::FastUnit;
+    const auto data = random_bytes(40 * 8300, 2);
+    std::vector<const std::uint8_t*> messages;
+    for (std::size_t i = 0; i < 40; ++i) messages.push_back(data.data() + i * 8300 + i % 7);
+    for (const FastPath path : {FastPath::reference, FastPath::sse2, FastPath::avx2, FastPath::avx512_128,
+                                FastPath::avx512_256, FastPath::avx512, FastPath::automatic}) {
+        if (!platform::choose_path(FastUnit::md5_lanes, path)) continue;
+        for (const std::size_t size : {0, 1, 55, 56, 63, 64, 119, 120, 4096, 8272}) {
+            for (const std::size_t count : {1, 3, 4, 8, 15, 16, 17, 40}) {
+                std::vector<Md5Digest> digests(count);
+                md5_digests(messages.data(), count, size, digests.data());
+                for (std::size_t i = 0; i < count; ++i)
+                    ASSERT_EQ(digests[i], md5_digest(messages[i], size))
+                        << "path " << static_cast<int>(path) << " size " << size << " count " << count << " i " << i;
+            }
+        }
+    }
+    platform::choose_path(FastUnit::md5_lanes, FastPath::automatic);
 }
 
 TEST(Par2Names, AsPar2cmdlineNamesThem) {

@@ -1,8 +1,10 @@
 #include "container/recovery_sets.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string_view>
 
@@ -168,29 +170,80 @@ void print_protect_report(const ProtectOutcome& outcome) {
 
 namespace {
 
-// Pass 1: every slice's checksum, and the whole file's MD5 when every slice
-// is there.
-int check_slices(const char* path, const recovery::SetReader& set, RepairOutcome& outcome, bool& whole_matches) {
-    const std::uint64_t size = set.slice_size();
-    const std::uint64_t length = set.file().length;
+// The slices a repair reads at a time: as many as the MD5 lanes take, within
+// check_batch_bytes (at least one slice).
+constexpr std::size_t check_batch_bytes = std::size_t{32} << 20;
+
+std::size_t check_batch(std::uint64_t slice_size, std::size_t slices) {
+    const std::uint64_t fit = check_batch_bytes / std::max<std::uint64_t>(1, slice_size);
+    return static_cast<std::size_t>(std::max<std::uint64_t>(1, std::min<std::uint64_t>({fit, max_md5_lanes, slices})));
+}
+
+// The slices of a coded file read a batch at a time, each padded with zeros
+// to the slice size as the set's checksums are.
+class SliceBatches {
+public:
+    explicit SliceBatches(const recovery::SetReader& set)
+        : size_(static_cast<std::size_t>(set.slice_size())),
+          length_(set.file().length),
+          slices_(static_cast<std::uint32_t>(set.checks().size())),
+          batch_(check_batch(size_, slices_)),
+          data_(new std::uint8_t[batch_ * size_]) {}
+
+    // Reads the next batch: false at the end or on a read error.
+    bool next(std::FILE* in) {
+        first_ += count_;
+        count_ = static_cast<std::size_t>(std::min<std::uint64_t>(batch_, slices_ - first_));
+        for (std::size_t k = 0; k < count_; ++k) {
+            got_[k] = read_slice(in, slice(k), size_, want(k));
+            if (std::ferror(in)) return false;
+        }
+        return count_ > 0;
+    }
+    std::uint32_t first() const { return first_; }
+    std::size_t count() const { return count_; }
+    std::uint8_t* slice(std::size_t k) { return data_.get() + k * size_; }
+    // The bytes of slice k that the file should have, and that it had.
+    std::size_t want(std::size_t k) const {
+        return slice_length(length_, size_, first_ + static_cast<std::uint32_t>(k));
+    }
+    std::size_t got(std::size_t k) const { return got_[k]; }
+    // The file bytes of the batch, one run (only the file's last slice is short).
+    std::size_t file_bytes() const { return count_ == 0 ? 0 : (count_ - 1) * size_ + want(count_ - 1); }
+
+private:
+    std::size_t size_;
+    std::uint64_t length_;
+    std::uint32_t slices_;
+    std::size_t batch_;
+    std::unique_ptr<std::uint8_t[]> data_;  // filled by every read before use
+    std::array<std::size_t, max_md5_lanes> got_{};
+    std::uint32_t first_ = 0;
+    std::size_t count_ = 0;
+};
+
+// Pass 1: every slice against its MD5, a batch of slices side by side in the
+// MD5 lanes.
+int check_slices(const char* path, const recovery::SetReader& set, RepairOutcome& outcome) {
+    const std::size_t size = static_cast<std::size_t>(set.slice_size());
     const auto& checks = set.checks();
     Stream in = Stream::reader(path, read_buffer);
     if (!in) return ERR_READ;
-    std::vector<std::uint8_t> slice(static_cast<std::size_t>(size));
-    Md5Stream whole;
-    for (std::uint32_t i = 0; i < checks.size(); ++i) {
-        const std::size_t want = slice_length(length, size, i);
-        const std::size_t got = read_slice(in.get(), slice.data(), slice.size(), want);
-        if (std::ferror(in.get())) return ERR_IO_STOPPED;
-        Md5Stream slice_md5;
-        Md5Stream::update_two(whole, slice.data(), got, slice_md5, slice.data(), slice.size());
-        if (got == 0)
-            outcome.missing.add(i);
-        else if (got < want || slice_md5.digest() != checks[i].md5)
-            outcome.damaged.add(i);
+    SliceBatches batches(set);
+    std::array<const std::uint8_t*, max_md5_lanes> slices{};
+    std::array<Md5Digest, max_md5_lanes> digests{};
+    while (batches.next(in.get())) {
+        for (std::size_t k = 0; k < batches.count(); ++k) slices[k] = batches.slice(k);
+        md5_digests(slices.data(), batches.count(), size, digests.data());
+        for (std::size_t k = 0; k < batches.count(); ++k) {
+            const std::uint32_t i = batches.first() + static_cast<std::uint32_t>(k);
+            if (batches.got(k) == 0)
+                outcome.missing.add(i);
+            else if (batches.got(k) < batches.want(k) || digests[k] != checks[i].md5)
+                outcome.damaged.add(i);
+        }
     }
-    whole_matches = whole.digest() == set.file().md5;
-    return 0;
+    return std::ferror(in.get()) ? ERR_IO_STOPPED : 0;
 }
 
 std::vector<std::uint32_t> bad_slices(std::uint32_t count, const std::vector<bool>& bad_flags) {
@@ -200,10 +253,11 @@ std::vector<std::uint32_t> bad_slices(std::uint32_t count, const std::vector<boo
     return bad;
 }
 
-// Pass 2: the recovery slices chosen, less the shares of the intact slices,
-// solved for the bad ones; each rebuilt slice must match its checksum.
-int rebuild(const char* path, const recovery::SetReader& set, const std::vector<std::uint32_t>& bad,
-            const std::vector<bool>& bad_flags, recovery::Rebuilder& rebuilder, std::size_t& needed) {
+// The recovery slices for the bad ones, loaded into the rebuilder: needed
+// says how many more it would take when the set has too few independent
+// ones.
+int load_equations(const recovery::SetReader& set, const std::vector<std::uint32_t>& bad,
+                   recovery::Rebuilder& rebuilder, std::size_t& needed) {
     std::vector<std::uint32_t> exponents;
     for (const auto& where : set.recovery()) exponents.push_back(where.exponent);
     const std::vector<std::size_t> rows = recovery::choose_rows(bad, exponents);
@@ -214,50 +268,59 @@ int rebuild(const char* path, const recovery::SetReader& set, const std::vector<
     }
     std::vector<std::uint32_t> chosen;
     for (const std::size_t r : rows) chosen.push_back(exponents[r]);
-    const std::size_t size = static_cast<std::size_t>(set.slice_size());
-    if (!rebuilder.start(bad, chosen, size)) return ERR_NOMEM;
+    if (!rebuilder.start(bad, chosen, static_cast<std::size_t>(set.slice_size()))) return ERR_NOMEM;
     for (std::size_t j = 0; j < rows.size(); ++j)
         if (!set.read_recovery(set.recovery()[rows[j]], rebuilder.equation(j))) return ERR_NO_SET;
-
-    Stream in = Stream::reader(path, read_buffer);
-    if (!in) return ERR_READ;
-    std::vector<std::uint8_t> slice(size);
-    const auto& checks = set.checks();
-    for (std::uint32_t i = 0; i < checks.size(); ++i) {
-        read_slice(in.get(), slice.data(), size, slice_length(set.file().length, size, i));
-        if (std::ferror(in.get())) return ERR_IO_STOPPED;
-        if (!bad_flags[i]) rebuilder.add_intact(i, slice.data());
-    }
-    if (!rebuilder.solve()) return ERR_NO_SET;
-    for (std::size_t k = 0; k < bad.size(); ++k)
-        if (!slice_checks_out(rebuilder.slice(k), size, checks[bad[k]])) return ERR_NO_SET;
     return 0;
 }
 
-// Pass 3: the repaired file into a hidden file beside it, its MD5 checked,
-// and renamed over the damaged one.
-int replace_file(const char* path, const recovery::SetReader& set, const std::vector<bool>& bad_flags,
-                 const recovery::Rebuilder& rebuilder) {
+// Pass 2: the file's bytes into a hidden file beside it, the intact slices'
+// shares taken off the equations as they go by; then the bad slices solved,
+// each checked against its MD5 and written over its place, and the hidden
+// file renamed over the damaged one.
+//
+// The whole file's MD5 is not computed again: every slice of the new file
+// has been checked against its own MD5 (the intact ones in pass 1, the
+// rebuilt ones here) and the new file has the set's length, so the whole
+// file's MD5 could only fail if two different slices had the same MD5.
+// It would cost a serial pass as long as all the rest.
+int rebuild_and_replace(const char* path, const recovery::SetReader& set, const std::vector<std::uint32_t>& bad,
+                        const std::vector<bool>& bad_flags, recovery::Rebuilder& rebuilder) {
     const std::size_t size = static_cast<std::size_t>(set.slice_size());
-    const std::uint64_t length = set.file().length;
     Stream in = Stream::reader(path, read_buffer);
     if (!in) return ERR_READ;
     PartialOutput out(path);
     if (!out) return ERR_READ;
-    std::vector<std::uint8_t> slice(size);
-    Md5Stream whole;
-    std::size_t next_rebuilt = 0;
-    for (std::uint32_t i = 0; i < set.checks().size(); ++i) {
-        const std::size_t want = slice_length(length, size, i);
-        read_slice(in.get(), slice.data(), size, want);
-        if (std::ferror(in.get())) return ERR_IO_STOPPED;
-        const std::uint8_t* data = bad_flags[i] ? rebuilder.slice(next_rebuilt++) : slice.data();
-        whole.update(data, want);
-        const platform::WritePiece piece{data, want};
+    SliceBatches batches(set);
+    std::array<const std::uint8_t*, max_md5_lanes> intact{};
+    std::array<std::uint32_t, max_md5_lanes> indexes{};
+    while (batches.next(in.get())) {
+        // Bad slices are written as read, to keep their places, and
+        // overwritten once rebuilt.
+        const platform::WritePiece piece{batches.slice(0), batches.file_bytes()};
         if (!platform::write_gathered(out.get(), &piece, 1)) return ERR_IO_STOPPED;
+        std::size_t n = 0;
+        for (std::size_t k = 0; k < batches.count(); ++k) {
+            const std::uint32_t i = batches.first() + static_cast<std::uint32_t>(k);
+            if (bad_flags[i]) continue;
+            intact[n] = batches.slice(k);
+            indexes[n++] = i;
+        }
+        if (!bad.empty() && n > 0) rebuilder.add_intact(indexes.data(), intact.data(), n);
     }
-    if (whole.digest() != set.file().md5) return ERR_NO_SET;
+    if (std::ferror(in.get())) return ERR_IO_STOPPED;
     in.close();
+    if (!bad.empty()) {
+        if (!rebuilder.solve()) return ERR_NO_SET;
+        for (std::size_t k = 0; k < bad.size(); ++k)
+            if (!slice_checks_out(rebuilder.slice(k), size, set.checks()[bad[k]])) return ERR_NO_SET;
+        for (std::size_t k = 0; k < bad.size(); ++k) {
+            const platform::WritePiece piece{rebuilder.slice(k), slice_length(set.file().length, size, bad[k])};
+            if (!platform::seek_to(out.get(), static_cast<std::int64_t>(bad[k]) * static_cast<std::int64_t>(size)) ||
+                !platform::write_gathered(out.get(), &piece, 1))
+                return ERR_IO_STOPPED;
+        }
+    }
     return out.keep(path, platform::repaired_over_coded);
 }
 
@@ -283,11 +346,12 @@ int repair_file(const char* path, RepairOutcome& outcome) {
     outcome.recovery_slices = set.recovery().size();
     outcome.set_length = set.file().length;
 
-    bool whole_matches = false;
-    int result = check_slices(path, set, outcome, whole_matches);
+    int result = check_slices(path, set, outcome);
     if (result != 0) return result;
+    // Every slice checks out and nothing follows the last: the file is the
+    // one the set describes.
     const bool right_length = static_cast<std::uint64_t>(info.size) == set.file().length;
-    if (outcome.bad() == 0 && right_length && whole_matches) return 0;
+    if (outcome.bad() == 0 && right_length) return 0;
 
     // A file none of whose slices matches is not the file the set was made
     // for (a coded file made again under the same name, say): rebuilding it
@@ -301,19 +365,15 @@ int repair_file(const char* path, RepairOutcome& outcome) {
         for (const auto& [first, last] : list.runs())
             for (long long i = first; i <= last; ++i) bad_flags[static_cast<std::size_t>(i)] = true;
     const std::vector<std::uint32_t> bad = bad_slices(outcome.input_slices, bad_flags);
-    if (bad.empty() && !whole_matches) {
-        outcome.why = "every slice checks out, but the whole file's MD5 does not";
-        return ERR_NO_SET;
-    }
     static recovery::Rebuilder rebuilder;
     if (!bad.empty()) {
-        result = rebuild(path, set, bad, bad_flags, rebuilder, outcome.needed);
+        result = load_equations(set, bad, rebuilder, outcome.needed);
         if (result == ERR_NO_SET) outcome.why = "the recovery slices do not rebuild slices that check out";
         if (result != 0) return result;
         if (outcome.needed > 0) return static_cast<int>(std::min<std::size_t>(outcome.needed, 0x7fffffff));
     }
-    result = replace_file(path, set, bad_flags, rebuilder);
-    if (result == ERR_NO_SET) outcome.why = "the rebuilt file does not match the set's MD5";
+    result = rebuild_and_replace(path, set, bad, bad_flags, rebuilder);
+    if (result == ERR_NO_SET) outcome.why = "the recovery slices do not rebuild slices that check out";
     if (result != 0) return result;
     outcome.repaired = true;
     return 0;
@@ -362,7 +422,7 @@ void print_repair_report(const RepairOutcome& outcome) {
         std::printf(" Trailing:  %llu bytes after the end\n",
                     static_cast<unsigned long long>(outcome.file_size) - outcome.set_length);
     if (outcome.repaired)
-        std::printf(" Result:    repaired (%llu slice%s rebuilt, the whole file's MD5 checks out)\n",
+        std::printf(" Result:    repaired (%llu slice%s rebuilt, every slice checks out)\n",
                     static_cast<unsigned long long>(outcome.bad()), plural(outcome.bad()));
     else if (outcome.needed > 0)
         std::printf(" Result:    beyond the set: %llu slice%s to rebuild, %zu more recovery slice%s needed\n",
@@ -395,8 +455,7 @@ void print_set_notice(const char* path, long long damaged_blocks, bool other_dam
     // The blocks name the damage; the set's own checksums say which slices
     // it touches, and so whether the set holds enough to rebuild them.
     RepairOutcome slices;
-    bool whole_matches = false;
-    if (check_slices(path, set, slices, whole_matches) != 0) return;
+    if (check_slices(path, set, slices) != 0) return;
     const std::uint64_t bad = slices.bad();
     if (bad <= usable)
         std::printf(" Repair:    kestrav3 --repair can repair %s (%llu damaged slice%s)\n",

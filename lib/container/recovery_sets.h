@@ -65,7 +65,7 @@ struct RepairOutcome {
 };
 
 // Checks every slice of the coded file at path against its set, rebuilds
-// the damaged and missing ones, checks the whole file's MD5 and only then
+// the damaged and missing ones, checks each rebuilt slice and only then
 // replaces the file through a hidden file and a rename. Returns 0 when the
 // file is intact or repaired, the number of recovery slices more it would
 // need when the damage is beyond the set (the file untouched), ERR_READ

@@ -108,9 +108,9 @@ KESTRAV3_API int kestrav3code_recovery(const char* file, const char* key, int re
 KESTRAV3_API int kestrav3protect(const char* file, int recovery, int report);
 
 /* Repairs a coded file from the recovery set beside it; needs no key. Every
- * slice is checked, the damaged and missing ones rebuilt, the whole file's
- * MD5 checked, and only then is the file replaced (through a hidden file
- * and a rename). Returns 0 when the file is intact or was repaired, a
+ * slice is checked against its MD5, the damaged and missing ones rebuilt and
+ * checked against theirs, and only then is the file replaced (through a
+ * hidden file and a rename). Returns 0 when the file is intact or was repaired, a
  * positive count when the damage is beyond the set (the recovery slices it
  * would need more; the file is left as it was), or a negative error code
  * when the file or the set cannot be read. With report 1 it prints what it

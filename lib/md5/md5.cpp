@@ -295,6 +295,20 @@ Md5Digest md5_digest(const void* data, std::size_t size) {
     return stream.digest();
 }
 
+void md5_digests(const std::uint8_t* const messages[], std::size_t count, std::size_t size, Md5Digest digests[]) {
+    for (std::size_t first = 0; first < count; first += max_md5_lanes) {
+        const int n = static_cast<int>(std::min<std::size_t>(count - first, max_md5_lanes));
+        std::uint32_t words[max_md5_lanes][4];
+        if (md5_lanes_message_words(messages + first, n, size, words) != 0) {
+            for (int i = 0; i < n; ++i) digests[first + i] = md5_digest(messages[first + i], size);
+            continue;
+        }
+        for (int i = 0; i < n; ++i)
+            for (std::size_t b = 0; b < 16; ++b)
+                digests[first + i][b] = static_cast<std::uint8_t>(words[i][b / 4] >> (8 * (b % 4)));
+    }
+}
+
 namespace {
 
 // Digest texts of 1 to max_md5_lanes blocks.

@@ -60,4 +60,9 @@ private:
 
 Md5Digest md5_digest(const void* data, std::size_t size);
 
+// The digests of count messages of size bytes each, as md5_digest gives
+// them, computed side by side in vector lanes where the processor allows
+// (independent messages of one length: the slices of a recovery set).
+void md5_digests(const std::uint8_t* const messages[], std::size_t count, std::size_t size, Md5Digest digests[]);
+
 }  // namespace kestrav3

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "platform/fast_paths.h"
 #include "platform/target_isa.h"
@@ -189,21 +190,23 @@ KESTRAV3_TARGET_POP
 #undef KESTRAV3_TRANSPOSE4
 
 using GroupFn = void (*)(const std::uint8_t* const[], std::uint32_t[][4]);
+using MessagesFn = void (*)(const std::uint8_t* const[], std::size_t, std::uint32_t[][4]);
 
 struct Kernel {
-    GroupFn hash;        // 4096-byte blocks
-    GroupFn hash_chunk;  // single padded chunks
+    GroupFn hash;           // 4096-byte blocks
+    GroupFn hash_chunk;     // single padded chunks
+    MessagesFn hash_equal;  // messages of one length
     int lanes;
 };
 
 Kernel kernel_of(FastPath path) {
     switch (path) {
-    case FastPath::sse2: return {sse2::hash_group, sse2::hash_chunk, 4};
-    case FastPath::avx2: return {avx2::hash_group, avx2::hash_chunk, 8};
-    case FastPath::avx512_128: return {avx512_x4::hash_group, avx512_x4::hash_chunk, 4};
-    case FastPath::avx512_256: return {avx512_x8::hash_group, avx512_x8::hash_chunk, 8};
-    case FastPath::avx512: return {avx512_x16::hash_group, avx512_x16::hash_chunk, 16};
-    default: return {nullptr, nullptr, 0};
+    case FastPath::sse2: return {sse2::hash_group, sse2::hash_chunk, sse2::hash_messages, 4};
+    case FastPath::avx2: return {avx2::hash_group, avx2::hash_chunk, avx2::hash_messages, 8};
+    case FastPath::avx512_128: return {avx512_x4::hash_group, avx512_x4::hash_chunk, avx512_x4::hash_messages, 4};
+    case FastPath::avx512_256: return {avx512_x8::hash_group, avx512_x8::hash_chunk, avx512_x8::hash_messages, 8};
+    case FastPath::avx512: return {avx512_x16::hash_group, avx512_x16::hash_chunk, avx512_x16::hash_messages, 16};
+    default: return {nullptr, nullptr, nullptr, 0};
     }
 }
 
@@ -256,10 +259,27 @@ int md5_lanes_chunk_words(const std::uint8_t* const chunks[], int count, std::ui
     return 0;
 }
 
+int md5_lanes_message_words(const std::uint8_t* const messages[], int count, std::size_t length,
+                            std::uint32_t words[][4]) {
+    const FastPath path = platform::chosen_path(FastUnit::md5_lanes);
+    if (path == FastPath::reference || count < 1) return -1;
+    const Kernel k = chosen_kernel(path, count);
+    for (int first = 0; first < count; first += k.lanes) {
+        const std::uint8_t* lane_inputs[16];
+        std::uint32_t lane_words[16][4];
+        for (int l = 0; l < k.lanes; ++l) lane_inputs[l] = first + l < count ? messages[first + l] : messages[first];
+        k.hash_equal(lane_inputs, length, lane_words);
+        for (int l = 0; l < k.lanes && first + l < count; ++l)
+            for (int r = 0; r < 4; ++r) words[first + l][r] = lane_words[l][r];
+    }
+    return 0;
+}
+
 #else  // no vector paths in this build
 
 int md5_lanes_words(const std::uint8_t* const[], int, std::uint32_t[][4]) { return -1; }
 int md5_lanes_chunk_words(const std::uint8_t* const[], int, std::uint32_t[][4]) { return -1; }
+int md5_lanes_message_words(const std::uint8_t* const[], int, std::size_t, std::uint32_t[][4]) { return -1; }
 
 #endif
 

@@ -9,6 +9,7 @@
 //   avx512_256  8 lanes in 256-bit vectors with ternary logic and rotates
 //   avx512      16 lanes in 512-bit vectors with ternary logic and rotates
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 namespace kestrav3 {
@@ -20,5 +21,10 @@ int md5_lanes_words(const std::uint8_t* const blocks[], int count, std::uint32_t
 // The same for count messages of at most 55 bytes, each given as its single
 // 64-byte chunk with the padding already in place.
 int md5_lanes_chunk_words(const std::uint8_t* const chunks[], int count, std::uint32_t words[][4]);
+
+// The same for count messages of length bytes each (any length, the same
+// for all).
+int md5_lanes_message_words(const std::uint8_t* const messages[], int count, std::size_t length,
+                            std::uint32_t words[][4]);
 
 }  // namespace kestrav3

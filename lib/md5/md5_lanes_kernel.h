@@ -1,4 +1,5 @@
-// Body of the side-by-side MD5 of kLanes 4096-byte blocks. Included once per
+// Body of the side-by-side MD5 of kLanes 4096-byte blocks (or messages of
+// any one length). Included once per
 // instruction set, inside that set's namespace and target region, after it
 // has defined the vector type V, kLanes and the operations set1, add,
 // round_f, round_g, round_h, round_i, rotl<S>, load_chunk and store_lanes.
@@ -74,5 +75,36 @@ void hash_chunk(const std::uint8_t* const p[], std::uint32_t words[][4]) {
     V x[16];
     load_chunk(p, 0, x);
     lane_compress(s, x);
+    store_words(s, words);
+}
+
+// Digest words of kLanes messages of length bytes each: their whole chunks
+// straight from the messages, then the tail every message pads alike (its
+// last length % 64 bytes, 0x80, zeros and the bit length) from a copy.
+void hash_messages(const std::uint8_t* const p[], std::size_t length, std::uint32_t words[][4]) {
+    V s[4] = {set1(md5_rounds::kInit[0]), set1(md5_rounds::kInit[1]), set1(md5_rounds::kInit[2]),
+              set1(md5_rounds::kInit[3])};
+    const std::size_t whole = length / 64 * 64;
+    V x[16];
+    for (std::size_t offset = 0; offset < whole; offset += 64) {
+        load_chunk(p, offset, x);
+        lane_compress(s, x);
+    }
+    const std::size_t rest = length - whole;
+    const std::size_t chunks = rest < 56 ? 1 : 2;
+    alignas(64) std::uint8_t tails[kLanes][128] = {};
+    const std::uint8_t* tail_of[kLanes];
+    for (int l = 0; l < kLanes; ++l) {
+        if (rest > 0) std::memcpy(tails[l], p[l] + whole, rest);
+        tails[l][rest] = 0x80;
+        std::uint64_t bits = static_cast<std::uint64_t>(length) << 3;
+        for (std::size_t i = chunks * 64 - 8; i < chunks * 64; ++i, bits >>= 8)
+            tails[l][i] = static_cast<std::uint8_t>(bits);
+        tail_of[l] = tails[l];
+    }
+    for (std::size_t c = 0; c < chunks; ++c) {
+        load_chunk(tail_of, 64 * c, x);
+        lane_compress(s, x);
+    }
     store_words(s, words);
 }

@@ -270,7 +270,8 @@ void gf_mul_add_region(std::uint8_t* dst, const std::uint8_t* src, std::size_t b
 void gf_mul_region(std::uint8_t* dst, const std::uint8_t* src, std::size_t bytes, std::uint16_t factor) {
     if (bytes < 2) return;  // no word (and perhaps no buffer: memset must not see a null pointer)
     if (factor == 0) {
-        std::memset(dst, 0, bytes & ~std::size_t{1});
+        // An empty region may come as a null pointer, which memset must not get.
+        if (bytes >= 2) std::memset(dst, 0, bytes & ~std::size_t{1});
         return;
     }
     const RegionKernels kernels = current_kernels();
@@ -301,6 +302,33 @@ void gf_mul_add_multi(std::uint8_t* const dst[], const std::uint16_t factors[], 
                 std::uint8_t* out = dst[first + j] + offset;
                 const std::size_t done = kernels.mul_add(out, src + offset, piece, tables[j]);
                 finish_mul_add(out + done, src + offset + done, piece - done, factors[first + j]);
+            }
+        }
+    }
+}
+
+void gf_mul_add_sources(std::uint8_t* const dst[], std::size_t count, const std::uint8_t* const src[],
+                        std::size_t sources, const std::uint16_t factors[], std::size_t bytes) {
+    const RegionKernels kernels = current_kernels();
+    if (kernels.mul_add == nullptr) {
+        for (std::size_t j = 0; j < count; ++j)
+            for (std::size_t s = 0; s < sources; ++s)
+                reference::mul_add(dst[j], src[s], bytes, factors[j * sources + s]);
+        return;
+    }
+    bytes &= ~std::size_t{1};
+    std::vector<FactorTables> tables(count * sources);
+    for (std::size_t k = 0; k < count * sources; ++k) tables[k] = factor_tables(factors[k]);
+    for (std::size_t offset = 0; offset < bytes; offset += multi_piece) {
+        const std::size_t piece = std::min(multi_piece, bytes - offset);
+        for (std::size_t j = 0; j < count; ++j) {
+            std::uint8_t* out = dst[j] + offset;
+            for (std::size_t s = 0; s < sources; ++s) {
+                const std::uint16_t factor = factors[j * sources + s];
+                if (factor == 0) continue;
+                const std::uint8_t* in = src[s] + offset;
+                const std::size_t done = kernels.mul_add(out, in, piece, tables[j * sources + s]);
+                finish_mul_add(out + done, in + done, piece - done, factor);
             }
         }
     }

@@ -77,4 +77,13 @@ void gf_mul_region(std::uint8_t* dst, const std::uint8_t* src, std::size_t bytes
 void gf_mul_add_multi(std::uint8_t* const dst[], const std::uint16_t factors[], std::size_t count,
                       const std::uint8_t* src, std::size_t bytes);
 
+// dst[j] ^= the sum over s < sources of factors[j * sources + s] * src[s],
+// for j < count: the contribution of several input slices to count recovery
+// slices. Each piece of a dst is loaded once for all sources while it stays
+// in the first-level cache, so that recovery slices too large for the
+// caches travel from memory once per sources input slices, not once per
+// input slice. No dst may overlap a src or another dst.
+void gf_mul_add_sources(std::uint8_t* const dst[], std::size_t count, const std::uint8_t* const src[],
+                        std::size_t sources, const std::uint16_t factors[], std::size_t bytes);
+
 }  // namespace kestrav3::recovery

@@ -77,6 +77,16 @@ void Rebuilder::add_intact(std::uint32_t index, const std::uint8_t* slice) {
     gf_mul_add_multi(targets_.data(), factors_.data(), exponents_.size(), slice, slice_size_);
 }
 
+void Rebuilder::add_intact(const std::uint32_t indexes[], const std::uint8_t* const slices[], std::size_t count) {
+    const std::size_t d = exponents_.size();
+    factors_.resize(d * count);
+    for (std::size_t s = 0; s < count; ++s) {
+        const std::uint16_t constant = input_constant(indexes[s]);
+        for (std::size_t j = 0; j < d; ++j) factors_[j * count + s] = gf_pow(constant, exponents_[j]);
+    }
+    gf_mul_add_sources(targets_.data(), d, slices, count, factors_.data(), slice_size_);
+}
+
 // Gauss-Jordan elimination on the matrix, every row operation done on the
 // equations' bytes too, until the matrix is the identity and equation k
 // holds damaged slice k.

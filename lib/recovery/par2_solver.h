@@ -32,6 +32,9 @@ public:
     std::uint8_t* equation(std::size_t j) { return data_.data() + j * slice_size_; }
     // Takes an intact input slice's share off every equation.
     void add_intact(std::uint32_t index, const std::uint8_t* slice);
+    // The same for count intact slices at once (their shares go to each
+    // equation in one sweep).
+    void add_intact(const std::uint32_t indexes[], const std::uint8_t* const slices[], std::size_t count);
     // Solves; afterwards slice(k) holds damaged slice k. False when the
     // matrix is singular (choose_rows prevents that).
     bool solve();

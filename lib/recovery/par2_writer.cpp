@@ -71,6 +71,10 @@ std::string creator_text() { return "Created by kestrav3 " KESTRAV3_VERSION; }
 
 bool SetWriter::start(const SetPlan& plan) {
     plan_ = plan;
+    const std::uint64_t fit = batch_bytes / std::max<std::uint64_t>(1, plan.slice_size);
+    batch_slices_ = static_cast<std::size_t>(
+        std::max<std::uint64_t>(1, std::min<std::uint64_t>({fit, max_batch_slices, plan.input_slices})));
+    batched_ = 0;
     filled_ = 0;
     slice_index_ = 0;
     added_ = 0;
@@ -79,14 +83,17 @@ bool SetWriter::start(const SetPlan& plan) {
     checks_.clear();
     try {
         recovery_.assign(static_cast<std::size_t>(plan.recovery_slices) * plan.slice_size, 0);
-        slice_.assign(plan.slice_size, 0);
-        powers_.assign(plan.recovery_slices, 0);
+        batch_.assign(batch_slices_ * plan.slice_size, 0);
+        factors_.assign(plan.recovery_slices * batch_slices_, 0);
+        targets_.resize(plan.recovery_slices);
         checks_.reserve(plan.input_slices);
     } catch (const std::bad_alloc&) {
         recovery_.clear();
-        slice_.clear();
+        batch_.clear();
         return false;
     }
+    for (std::uint32_t e = 0; e < plan.recovery_slices; ++e)
+        targets_[e] = recovery_.data() + static_cast<std::size_t>(e) * plan.slice_size;
     return true;
 }
 
@@ -94,46 +101,57 @@ void SetWriter::add(const std::uint8_t* data, std::size_t size) {
     if (added_ < first_16k)
         first_16k_.update(data, static_cast<std::size_t>(std::min<std::uint64_t>(size, first_16k - added_)));
     added_ += size;
+    const std::size_t slice_size = static_cast<std::size_t>(plan_.slice_size);
     while (size > 0) {
-        const std::size_t take = std::min(size, slice_.size() - filled_);
-        std::memcpy(slice_.data() + filled_, data, take);
+        const std::size_t take = std::min(size, slice_size - filled_);
+        std::memcpy(slice_data(batched_) + filled_, data, take);
         filled_ += take;
         data += take;
         size -= take;
-        if (filled_ == slice_.size()) close_slice(filled_);
+        if (filled_ == slice_size) close_slice(filled_);
     }
 }
 
-// One whole input slice: its checksums, and its share of every recovery
-// slice (its constant raised to each exponent, from 0 up).
+// One whole input slice: its checksums, and its constant raised to each
+// exponent, from 0 up, for its share of the recovery slices.
 void SetWriter::close_slice(std::size_t file_bytes) {
+    filled_ = 0;
     if (slice_index_ >= plan_.input_slices) {
         ++slice_index_;  // more bytes than planned: finish refuses the set
-        filled_ = 0;
         return;
     }
+    const std::uint8_t* slice = slice_data(batched_);
+    const std::size_t slice_size = static_cast<std::size_t>(plan_.slice_size);
     // The whole file's MD5 and the slice's (over the padded slice) side by side.
     Md5Stream slice_md5;
-    Md5Stream::update_two(whole_, slice_.data(), file_bytes, slice_md5, slice_.data(), slice_.size());
-    checks_.push_back({slice_md5.digest(), crc32(0, slice_.data(), slice_.size())});
-    const std::uint16_t constant = input_constant(slice_index_);
-    std::vector<std::uint8_t*> targets(plan_.recovery_slices);
-    std::uint16_t power = 1;
-    for (std::uint32_t e = 0; e < plan_.recovery_slices; ++e) {
-        powers_[e] = power;
-        targets[e] = recovery_.data() + static_cast<std::size_t>(e) * plan_.slice_size;
-        power = gf_mul(power, constant);
-    }
-    gf_mul_add_multi(targets.data(), powers_.data(), plan_.recovery_slices, slice_.data(), slice_.size());
+    Md5Stream::update_two(whole_, slice, file_bytes, slice_md5, slice, slice_size);
+    checks_.push_back({slice_md5.digest(), crc32(0, slice, slice_size)});
+    recovery_factors(slice_index_, 0, plan_.recovery_slices, factors_.data() + batched_ * plan_.recovery_slices);
     ++slice_index_;
-    filled_ = 0;
+    if (++batched_ == batch_slices_) add_batch();
+}
+
+void SetWriter::add_batch() {
+    if (batched_ == 0) return;
+    // factors_ holds one row per input slice of the batch; the region code
+    // wants one row per recovery slice.
+    std::vector<std::uint16_t> by_target(plan_.recovery_slices * batched_);
+    for (std::size_t k = 0; k < batched_; ++k)
+        for (std::uint32_t e = 0; e < plan_.recovery_slices; ++e)
+            by_target[e * batched_ + k] = factors_[k * plan_.recovery_slices + e];
+    std::vector<const std::uint8_t*> sources(batched_);
+    for (std::size_t k = 0; k < batched_; ++k) sources[k] = slice_data(k);
+    gf_mul_add_sources(targets_.data(), plan_.recovery_slices, sources.data(), batched_, by_target.data(),
+                       static_cast<std::size_t>(plan_.slice_size));
+    batched_ = 0;
 }
 
 bool SetWriter::finish(std::string_view name) {
     if (filled_ > 0) {
-        std::memset(slice_.data() + filled_, 0, slice_.size() - filled_);
+        std::memset(slice_data(batched_) + filled_, 0, static_cast<std::size_t>(plan_.slice_size) - filled_);
         close_slice(filled_);
     }
+    add_batch();
     if (added_ != plan_.file_length || slice_index_ != plan_.input_slices) return false;
     FileDescription file;
     file.md5 = whole_.digest();

@@ -1,6 +1,7 @@
 // Writing a PAR 2.0 recovery set for one file while its bytes go by: the
 // writer is fed the file front to back, once, and keeps the recovery slices
-// in memory (recovery count x slice size bytes) and one input slice.
+// in memory (recovery count x slice size bytes) and a batch of input slices
+// (at most batch_bytes, at least one slice).
 //
 // The set is NAME.par2 (the Main, File Description, Input File Slice
 // Checksum and Creator packets) and NAME.vol<first>+<count>.par2 files
@@ -33,6 +34,13 @@ constexpr std::uint32_t default_slice_target = 256;
 
 // The most input slices one set may have (the format's slice constants).
 constexpr std::uint32_t max_input_slices = 32768;
+
+// The writer gathers up to max_batch_slices input slices, within
+// batch_bytes, before it adds their shares to the recovery slices: each
+// piece of a recovery slice then travels between memory and the caches once
+// per batch instead of once per input slice.
+constexpr std::size_t batch_bytes = std::size_t{16} << 20;
+constexpr std::size_t max_batch_slices = 8;
 
 struct SetPlan {
     std::uint64_t file_length = 0;
@@ -85,13 +93,19 @@ public:
 private:
     // file_bytes: how much of the slice the file has (the rest is padding).
     void close_slice(std::size_t file_bytes);
+    // Adds the batch's shares to every recovery slice and empties it.
+    void add_batch();
+    std::uint8_t* slice_data(std::size_t k) { return batch_.data() + k * plan_.slice_size; }
     bool write_critical(std::FILE* out) const;
 
     SetPlan plan_;
     std::vector<std::uint8_t> recovery_;  // recovery_slices x slice_size
-    std::vector<std::uint8_t> slice_;     // the input slice being filled
-    std::vector<std::uint16_t> powers_;   // the current slice's constant to each exponent
-    std::size_t filled_ = 0;
+    std::vector<std::uint8_t> batch_;     // batch_slices_ input slices, the last being filled
+    std::vector<std::uint16_t> factors_;  // recovery_slices x batch_slices_: constant^exponent
+    std::vector<std::uint8_t*> targets_;  // the recovery slices
+    std::size_t batch_slices_ = 1;
+    std::size_t batched_ = 0;  // whole slices in the batch
+    std::size_t filled_ = 0;   // bytes of the slice being filled
     std::uint32_t slice_index_ = 0;
     std::uint64_t added_ = 0;
     Md5Stream whole_;
