@@ -83,6 +83,13 @@ timed "md5sum" "" 'md5sum plain.bin'
 # What the coder must write at least: twice the file, through the file cache.
 timed "write floor: cat plain plain > out" "rm -f out.bin" 'cat plain.bin plain.bin > out.bin'
 timed "write floor, flushed: ... && sync -d out" "rm -f out.bin" 'cat plain.bin plain.bin > out.bin && sync -d out.bin'
+# Replacing a file the same way, as the coder does: written beside it,
+# flushed, renamed over it. Freeing the old file's blocks is the file
+# system's work (with online discard it waits for the device).
+timed "write floor, flushed, renamed over out" "[ -e out.bin ] || cat plain.bin plain.bin > out.bin" \
+  'cat plain.bin plain.bin > new.bin && sync -d new.bin && mv new.bin out.bin'
+# What a restore must write at least: the file once.
+timed "write floor -d, flushed: cat plain > out" "rm -f out.bin" 'cat plain.bin > out.bin && sync -d out.bin'
 timed "kestrav3 -c" "rm -f plain.bin.archi" '"$kestrav3" -c plain.bin "$key"'
 timed "kestrav3 -c over an existing output" "[ -e plain.bin.archi ] || cp d/plain.bin.archi ." \
   '"$kestrav3" -c plain.bin "$key"'
@@ -100,7 +107,7 @@ run_group
 echo "load after:  $(uptime | sed 's/.*load average: //')"
 cmp -s d/plain.bin plain.bin || { echo "restored file differs"; exit 1; }
 command -v ccrypt >/dev/null || echo "ccrypt: not installed (apt-get install ccrypt)"
-rm -f out.bin plain.enc c.bin c.bin.cpt
+rm -f out.bin new.bin plain.enc c.bin c.bin.cpt
 
 # Recovery sets, in the same run: coding with a set against coding alone,
 # adding a set against par2 with the same slice count, and a repair of 3

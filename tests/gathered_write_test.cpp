@@ -3,6 +3,7 @@
 // bytes the system took.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -167,6 +168,41 @@ TEST(GatheredWrite, ARefusalIsReportedAfterExactlyTheBytesThatFitted) {
     signal(SIGXFSZ, old_handler);
 }
 #endif
+
+// The paced writeback of a file written in groups that are no whole number
+// of pages: it starts only on whole pages, waits only for what it started,
+// never runs ahead of the writes, and on Linux gets past the first windows;
+// the file is written whole either way.
+TEST(GatheredWrite, WritebackFollowsTheWritesOnWholePages) {
+    TempDir dir;
+    const fs::path path = dir / "paced.bin";
+    std::FILE* out = unbuffered_output(path);
+    ASSERT_NE(out, nullptr);
+    const std::string group = pattern_bytes(2 * (40 + 4096), 3);
+    platform::WritebackPace pace;
+    std::int64_t written = 0;
+    constexpr int groups = 7000;  // about 55 MiB: more than three windows
+    for (int k = 0; k < groups; ++k) {
+        const WritePiece piece{group.data(), group.size()};
+        ASSERT_TRUE(platform::write_gathered(out, &piece, 1));
+        written += static_cast<std::int64_t>(group.size());
+        platform::pace_writeback(out, pace);
+        ASSERT_EQ(pace.started % 4096, 0);
+        ASSERT_LE(pace.settled, pace.previous);
+        ASSERT_LE(pace.previous, pace.started);
+        ASSERT_LE(pace.started, written);
+    }
+#if defined(__linux__)
+    EXPECT_GT(pace.settled, 0);
+    EXPECT_GT(pace.started, written - (std::int64_t{17} << 20));
+#endif
+    ASSERT_TRUE(platform::flush_file(out));
+    ASSERT_EQ(std::fclose(out), 0);
+    const std::string bytes = read_file(path);
+    ASSERT_EQ(bytes.size(), static_cast<std::size_t>(written));
+    for (int k = 0; k < groups; k += 997)
+        EXPECT_EQ(bytes.compare(static_cast<std::size_t>(k) * group.size(), group.size(), group), 0) << k;
+}
 
 }  // namespace
 }  // namespace kestrav3::testing

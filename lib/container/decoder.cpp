@@ -38,8 +38,8 @@ int restore_blocks(std::FILE* in, PartialOutput& out, const HeaderRecord& record
         }
         if (!platform::write_gathered(out.get(), pieces.data(), static_cast<std::size_t>(count)))
             return static_cast<int>(ERR_IO_STOPPED);
-        // The device starts on this batch while the next is decoded.
-        platform::start_writeback(out.get(), static_cast<std::size_t>(count) * static_cast<std::size_t>(n));
+        // The device writes what came before while the next batches are decoded.
+        out.wrote();
         return 0;
     });
     return result == groups_ended ? ERR_IO_STOPPED : result;

@@ -245,7 +245,7 @@ int read_ended(const char* path, std::FILE* in) {
     return fail(ERR_INPUT_CHANGED, path, "ended before the size it had when coding began");
 }
 
-int write_blocks(const char* path, std::FILE* in, std::FILE* out, const Plan& plan) {
+int write_blocks(const char* path, std::FILE* in, PartialOutput& out, const Plan& plan) {
     Batch& batch = coder_batch;
     ProgressSteps progress(plan.nblocks);
     progress.open_window(win_progress_onoff != 0);
@@ -256,10 +256,10 @@ int write_blocks(const char* path, std::FILE* in, std::FILE* out, const Plan& pl
         int coded = 0;
         const int result = code_batch(batch, count, plan.dense, coded);
         // The groups coded before a failure still reach the file.
-        if (write_batch(out, batch, coded) != 0) return ERR_IO_STOPPED;
-        // The device starts on this batch while the next is coded, so the
-        // final flush waits only for the tail.
-        platform::start_writeback(out, static_cast<std::size_t>(coded) * 2 * (record_size + BLOCK_SIZE));
+        if (write_batch(out.get(), batch, coded) != 0) return ERR_IO_STOPPED;
+        // The device writes what came before while the next batches are
+        // coded, so the final flush waits only for the tail.
+        out.wrote();
         for (int k = 0; k < coded; ++k) progress.block_done(first + k);
         if (result != 0) return result;
         // The groups read whole are written before a short read ends the run.
@@ -328,7 +328,7 @@ int code_file(const char* path, const std::string& out_path, const char* key, co
     int result = write_headers(out.get(), header, plan.dense);
     if (result != 0) return failed(result);
     if (console_lines != 0) std::puts("\nStart coder:");
-    if (plan.nblocks > 0 && (result = write_blocks(path, in.get(), out.get(), plan)) != 0) return failed(result);
+    if (plan.nblocks > 0 && (result = write_blocks(path, in.get(), out, plan)) != 0) return failed(result);
     if ((result = write_rest(path, in.get(), out.get(), plan)) != 0) return failed(result);
     if ((result = check_unchanged(path, in.get(), plan)) != 0) return result;
     in.close();

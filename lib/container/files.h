@@ -72,6 +72,8 @@ public:
     std::FILE* get() const { return stream_.get(); }
     // The name it is written for.
     const std::string& path() const { return path_; }
+    // Keeps the device writing behind the writes: called after each one.
+    void wrote() { platform::pace_writeback(stream_.get(), pace_); }
     // Seals the finished file with the metadata of from (as what asks),
     // closes it, renames it over its name and flushes the folder: 0, or
     // ERR_IO_STOPPED when sealing, closing or the folder's flush failed,
@@ -82,6 +84,7 @@ private:
     std::string path_;
     std::string temporary_;
     Stream stream_;
+    platform::WritebackPace pace_;
     bool kept_ = false;
 };
 

@@ -125,10 +125,21 @@ inline constexpr Takeover repaired_over_coded{true, true, true, true};
 // namespace it may not write) is left as it was.
 bool take_over_metadata(std::FILE* file, const char* from, Takeover what);
 
-// Starts the device writeback of the last bytes written to out without
-// waiting for it, so that a later flush_file waits only for what came
-// after (Linux; nothing elsewhere).
-void start_writeback(std::FILE* out, std::size_t last_bytes);
+// How far the device has got with a file written front to back.
+struct WritebackPace {
+    std::int64_t started = 0;   // its writeback is started for the bytes before this
+    std::int64_t previous = 0;  // where the window started last begins
+    std::int64_t settled = 0;   // the bytes before this are on the device
+};
+
+// Called after each write to out: once a window of bytes (16 MiB) has been
+// written since the last start, starts the device writing them without
+// waiting, and waits until the window before the previous one is on the
+// device. The device so stays busy while the next bytes are made, in large
+// requests, with at most three windows of dirty pages, and a later
+// flush_file waits only for the tail (Linux; elsewhere nothing, and the
+// final flush writes everything).
+void pace_writeback(std::FILE* out, WritebackPace& pace);
 
 // Waits until everything written to file, and its metadata, is on the
 // device; false when the device reports an error.

@@ -226,15 +226,37 @@ bool take_over_metadata(std::FILE* file, const char* from, Takeover what) {
     return true;
 }
 
-void start_writeback(std::FILE* out, std::size_t last_bytes) {
+namespace {
+
+// Large enough that each start hands the device requests of the largest
+// size and costs the coder little; small enough that the tail left for the
+// final flush takes a few milliseconds.
+constexpr std::int64_t writeback_window = std::int64_t{16} << 20;
+
+}  // namespace
+
+void pace_writeback(std::FILE* out, WritebackPace& pace) {
 #if defined(__linux__)
+    static const std::int64_t page = sysconf(_SC_PAGESIZE) > 0 ? sysconf(_SC_PAGESIZE) : 4096;
     const int fd = fileno(out);
     const off_t end = lseek(fd, 0, SEEK_CUR);
-    if (end < 0 || static_cast<std::size_t>(end) < last_bytes) return;
-    sync_file_range(fd, end - static_cast<off_t>(last_bytes), static_cast<off_t>(last_bytes), SYNC_FILE_RANGE_WRITE);
+    if (end < 0) return;
+    // Whole pages only: a page the next write still fills would be written twice.
+    const std::int64_t whole = static_cast<std::int64_t>(end) / page * page;
+    if (whole - pace.started < writeback_window) return;
+    sync_file_range(fd, pace.started, whole - pace.started, SYNC_FILE_RANGE_WRITE);
+    if (pace.previous > pace.settled) {
+        // Long written by now, unless the device is slower than the coder:
+        // then this holds the coder back, instead of the dirty pages piling up.
+        sync_file_range(fd, pace.settled, pace.previous - pace.settled,
+                        SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+        pace.settled = pace.previous;
+    }
+    pace.previous = pace.started;
+    pace.started = whole;
 #else
     (void)out;
-    (void)last_bytes;
+    (void)pace;
 #endif
 }
 

@@ -203,7 +203,7 @@ bool take_over_metadata(std::FILE* file, const char* from, Takeover what) {
     return regular;
 }
 
-void start_writeback(std::FILE*, std::size_t) {
+void pace_writeback(std::FILE*, WritebackPace&) {
     // The system writes back on its own; the final flush waits for the rest.
 }
 
