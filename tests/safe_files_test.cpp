@@ -144,18 +144,22 @@ TEST(Concurrent, TwoRestoresUnderOneNameEachWriteAWholeFile) {
     fs::remove_all(dir / "a");
     fs::remove_all(dir / "b");
 
-    // The second restore starts once the first has created its output.
+    // The second restore starts once the first has created its output. Both
+    // coded files were renamed, so a restore that finds the name taken by
+    // the other's finished file would refuse it: -f lets each replace it,
+    // whichever ends first.
+    write_file(dir / "key.txt", "both key\n");
     RunResult later;
     const RunResult earlier = run_cli_when_ready(
-        {"-d", "one.archi", "both key"}, dir.path(), [&] { return listing(dir.path()).size() > 2; },
+        {"-d", "-f", "-q", "-k", "key.txt", "one.archi"}, dir.path(), [&] { return listing(dir.path()).size() > 3; },
         [&](int) {
-            later = run_cli({"-d", "two.archi", "both key"}, dir.path());
+            later = run_cli({"-d", "-f", "-q", "-k", "key.txt", "two.archi"}, dir.path());
         });
     EXPECT_EQ(earlier.status, 0);
     EXPECT_EQ(later.status, 0);
     const std::string restored = read_file(dir / "same.bin");
     EXPECT_TRUE(restored == first || restored == second) << "the restored file mixes both runs' blocks";
-    EXPECT_EQ(listing(dir.path()), (std::set<std::string>{"one.archi", "same.bin", "two.archi"}));
+    EXPECT_EQ(listing(dir.path()), (std::set<std::string>{"key.txt", "one.archi", "same.bin", "two.archi"}));
 }
 
 TEST(ClosedPipe, RunsIntoAClosedPipeComplete) {
