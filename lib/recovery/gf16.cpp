@@ -268,10 +268,10 @@ void gf_mul_add_region(std::uint8_t* dst, const std::uint8_t* src, std::size_t b
 }
 
 void gf_mul_region(std::uint8_t* dst, const std::uint8_t* src, std::size_t bytes, std::uint16_t factor) {
-    if (bytes < 2) return;  // no word (and perhaps no buffer: memset must not see a null pointer)
+    // No whole word: nothing to write, and perhaps no buffer for memset.
+    if (bytes < 2) return;
     if (factor == 0) {
-        // An empty region may come as a null pointer, which memset must not get.
-        if (bytes >= 2) std::memset(dst, 0, bytes & ~std::size_t{1});
+        std::memset(dst, 0, bytes & ~std::size_t{1});
         return;
     }
     const RegionKernels kernels = current_kernels();
