@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <deque>
 #include <map>
-#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,7 +40,10 @@ struct BatchOptions {
     bool quiet = false;
     int jobs = 1;
     int recovery = 0;     // coding: the percent of the recovery set, 0 none
-    bool worker = false;  // a worker of -j: the key is all of standard input
+    bool worker = false;  // a worker of -j: the key and the files come on standard input
+    // The program's standard output is a terminal; a worker is told so by
+    // --terminal, since its own output is a pipe to the program.
+    bool terminal = false;
     std::vector<std::string> arguments;
 };
 
@@ -84,7 +87,7 @@ bool set_recovery(BatchOptions& o, const std::string& value, std::string& error)
     return false;
 }
 
-constexpr std::array<OptionRow, 10> option_rows{{
+constexpr std::array<OptionRow, 11> option_rows{{
     {"-k", true, set_key_file},
     {"-E", true, set_key_variable},
     {"-r", false, [](BatchOptions& o, const std::string&, std::string&) { return o.recurse = true; }},
@@ -97,6 +100,7 @@ constexpr std::array<OptionRow, 10> option_rows{{
     {"--recovery", true, set_recovery},
     // How the program starts its own workers for -j; not for users.
     {"--worker", false, [](BatchOptions& o, const std::string&, std::string&) { return o.worker = true; }},
+    {"--terminal", false, [](BatchOptions& o, const std::string&, std::string&) { return o.terminal = true; }},
 }};
 
 const OptionRow* find_option(std::string_view word) {
@@ -148,8 +152,26 @@ bool parse(const Operation& operation, int argc, char** argv, BatchOptions& opti
         return (error = "--rm is for coding (-c, -cg) only"), false;
     if (options.recovery > 0 && operation.batch_operation != KESTRAV3_CODE)
         return (error = "--recovery is for coding (-c, -cg); kestrav3 -p adds a set to a coded file"), false;
-    if (options.arguments.empty()) return (error = "no file given"), false;
+    if (options.arguments.empty() != options.worker)
+        return (error = options.worker ? "a worker takes its files on standard input" : "no file given"), false;
     return true;
+}
+
+// A worker of -j and the program talk in records ended by a NUL byte, which
+// neither a key nor a path nor a report can hold. The program sends the key,
+// then a file's path whenever the worker is free; the worker answers each
+// file with the outcome's letter, a line feed and the report.
+constexpr std::string_view outcome_letters = "dDF";
+constexpr char record_end = '\0';
+
+// The next record of standard input; false at its end.
+bool read_record(std::string& record) {
+    record.clear();
+    for (int c = std::getchar(); c != EOF; c = std::getchar()) {
+        if (c == record_end) return true;
+        record.push_back(static_cast<char>(c));
+    }
+    return false;
 }
 
 // The key, read once for the whole batch; false (after saying why on
@@ -157,9 +179,7 @@ bool parse(const Operation& operation, int argc, char** argv, BatchOptions& opti
 bool batch_key(const Operation& operation, const BatchOptions& options, std::string& key) {
     KeyStatus status = KeyStatus::ok;
     if (options.worker) {
-        key.clear();
-        for (int c = std::getchar(); c != EOF; c = std::getchar()) key.push_back(static_cast<char>(c));
-        status = checked_key(key);
+        status = read_record(key) ? checked_key(key) : KeyStatus::unreadable;
     } else if (options.key_source == KeySource::file) {
         status = read_key_file(options.key_argument.c_str(), key);
     } else if (options.key_source == KeySource::variable) {
@@ -274,8 +294,8 @@ struct Report {
 std::string shown(const std::string& text) { return visible_text(text); }
 
 // Metadata as -m shows it: escaped on a terminal, as stored elsewhere.
-std::string shown_metadata(const char* text) {
-    return platform::output_is_terminal() ? visible_text(text) : std::string(text);
+std::string shown_metadata(const char* text, bool terminal) {
+    return terminal ? visible_text(text) : std::string(text);
 }
 
 std::string test_findings(const kestrav3_result& result) {
@@ -289,7 +309,8 @@ std::string test_findings(const kestrav3_result& result) {
     return text;
 }
 
-Report report_of(const Operation& operation, const std::string& name, const kestrav3_result& result, bool with_set) {
+Report report_of(const Operation& operation, const BatchOptions& options, const std::string& name,
+                 const kestrav3_result& result) {
     Report report;
     const std::string who = shown(name) + ": ";
     if (result.code < 0) {
@@ -303,11 +324,13 @@ Report report_of(const Operation& operation, const std::string& name, const kest
     case KESTRAV3_TEST:
         report.text = who + (result.code > 0 ? "damaged: " + test_findings(result) : "intact") + "\n";
         break;
-    case KESTRAV3_DESCRIBE: report.text = who + "metadata:\n" + shown_metadata(result.metadata) + "\n"; break;
+    case KESTRAV3_DESCRIBE:
+        report.text = who + "metadata:\n" + shown_metadata(result.metadata, options.terminal) + "\n";
+        break;
     default:
         report.text = who + "written " + shown(result.written);
         if (result.code > 0) report.text += ", damaged blocks: " + std::to_string(result.code);
-        if (with_set) report.text += ", recovery set " + shown(std::string(result.written) + ".par2");
+        if (options.recovery > 0) report.text += ", recovery set " + shown(std::string(result.written) + ".par2");
         if (result.removed == 1) report.text += ", input removed";
         report.text += "\n";
         break;
@@ -323,7 +346,7 @@ kestrav3_options library_options(const Operation& operation, const BatchOptions&
     settings.output_dir = options.output_dir.empty() ? nullptr : options.output_dir.c_str();
     settings.recovery = options.recovery;
     // The progress line only where a person watches one file at a time.
-    settings.progress = platform::output_is_terminal() && options.jobs == 1 && !options.quiet && !options.worker;
+    settings.progress = options.terminal && options.jobs == 1 && !options.quiet && !options.worker;
     return settings;
 }
 
@@ -332,15 +355,17 @@ Report run_file(const Operation& operation, const BatchOptions& options, const E
     static kestrav3_result result;
     const kestrav3_options settings = library_options(operation, options);
     kestrav3run(operation.batch_operation, entry.path.c_str(), key.c_str(), &settings, &result);
-    return report_of(operation, entry.path, result, options.recovery > 0);
+    return report_of(operation, options, entry.path, result);
 }
 
-// The worker's answer: a line with the outcome's letter, then the report.
-constexpr std::string_view outcome_letters = "dDF";
-
-int run_as_worker(const Operation& operation, const BatchOptions& options, const Entry& entry, const std::string& key) {
-    const Report report = run_file(operation, options, entry, key);
-    std::printf("%c\n%s", outcome_letters[static_cast<std::size_t>(report.outcome)], report.text.c_str());
+int run_as_worker(const Operation& operation, const BatchOptions& options, const std::string& key) {
+    std::string path;
+    while (read_record(path)) {
+        const Report report = run_file(operation, options, {path, ""}, key);
+        std::printf("%c\n%s%c", outcome_letters[static_cast<std::size_t>(report.outcome)], report.text.c_str(),
+                    record_end);
+        if (std::fflush(stdout) != 0) return exit_failed;
+    }
     return finish_output(exit_ok);
 }
 
@@ -364,14 +389,13 @@ void show(const Report& report, const BatchOptions& options, Tally& tally) {
     std::fflush(stdout);
 }
 
-std::vector<std::string> worker_arguments(const Operation& operation, const BatchOptions& options,
-                                          const std::string& file) {
+std::vector<std::string> worker_arguments(const Operation& operation, const BatchOptions& options) {
     std::vector<std::string> args{"kestrav3", std::string(operation.flag), "--worker"};
     if (options.force) args.push_back("-f");
     if (options.remove_input) args.push_back("--rm");
     if (!options.output_dir.empty()) args.insert(args.end(), {"--output-dir", options.output_dir});
     if (options.recovery > 0) args.push_back("--recovery=" + std::to_string(options.recovery));
-    args.insert(args.end(), {"--", file});
+    if (options.terminal) args.push_back("--terminal");
     return args;
 }
 
@@ -383,46 +407,171 @@ std::string without_carriage_returns(const std::string& text) {
     return out;
 }
 
-Report worker_report(const std::string& file, int status, const std::string& raw) {
+Report worker_report(const std::string& file, const std::string& raw) {
     const std::string output = without_carriage_returns(raw);
     const std::size_t letter = output.empty() ? std::string_view::npos : outcome_letters.find(output[0]);
-    if (status != 0 || letter == std::string_view::npos || output.size() < 2 || output[1] != '\n')
-        return {Outcome::failed, shown(file) + ": failed: its worker process ended without a result\n"};
+    if (letter == std::string_view::npos || output.size() < 2 || output[1] != '\n')
+        return {Outcome::failed, shown(file) + ": failed: its worker process answered out of turn\n"};
     return {static_cast<Outcome>(letter), output.substr(2)};
 }
 
-// Up to options.jobs workers at a time, each the program again on one file;
-// the reports are shown in the files' order, each whole.
+Report lost_worker_report(const std::string& file) {
+    return {Outcome::failed, shown(file) + ": failed: its worker process ended without a result\n"};
+}
+
+// One worker of -j: the process, the files sent to it in order (the one at
+// hand first), and what it has answered so far.
+struct Slot {
+    platform::Worker worker;
+    bool alive = false;
+    bool unstartable = false;
+    std::deque<std::size_t> files;
+    std::string answer;
+};
+
+// The reports of a batch run in workers, shown in the files' order as soon
+// as every file before them has its own.
+class InOrder {
+public:
+    InOrder(const BatchOptions& options, Tally& tally, std::size_t count)
+        : options_(options), tally_(tally), reports_(count) {}
+    void add(std::size_t index, Report report) {
+        reports_[index] = std::move(report);
+        for (; shown_ < reports_.size() && reports_[shown_]; ++shown_) show(*reports_[shown_], options_, tally_);
+    }
+
+private:
+    const BatchOptions& options_;
+    Tally& tally_;
+    std::vector<std::optional<Report>> reports_;
+    std::size_t shown_ = 0;
+};
+
+// The state of a batch run with -j: the files not yet given to anyone, the
+// workers, and the reports.
+struct Crew {
+    const Operation& operation;
+    const BatchOptions& options;
+    const std::vector<Entry>& entries;
+    const std::string& key;
+    std::string program;
+    std::vector<std::string> args;
+    std::deque<std::size_t> waiting;
+    std::vector<Slot> slots;
+    InOrder reports;
+};
+
+bool start_slot(Crew& crew, Slot& slot) {
+    slot = Slot{};
+    slot.unstartable = !platform::start_worker(crew.program, crew.args, slot.worker);
+    if (slot.unstartable) return false;
+    slot.alive = true;
+    if (platform::feed_worker(slot.worker, crew.key + record_end)) return true;
+    platform::finish_worker(slot.worker);
+    slot = Slot{};
+    slot.unstartable = true;
+    return false;
+}
+
+// A worker that has gone failed the file at hand; the files queued behind
+// it go back to the front of the waiting ones.
+void lose_worker(Crew& crew, Slot& slot) {
+    if (!slot.files.empty()) {
+        const std::size_t lost = slot.files.front();
+        slot.files.pop_front();
+        crew.reports.add(lost, lost_worker_report(crew.entries[lost].path));
+        crew.waiting.insert(crew.waiting.begin(), slot.files.begin(), slot.files.end());
+    }
+    platform::finish_worker(slot.worker);
+    slot = Slot{};
+}
+
+// Reads what the slot's worker has sent; each whole answer is its oldest
+// file's report.
+void take_answers(Crew& crew, Slot& slot) {
+    const bool open = platform::read_worker(slot.worker, slot.answer);
+    for (std::size_t end = slot.answer.find(record_end); end != std::string::npos && !slot.files.empty();
+         end = slot.answer.find(record_end)) {
+        const std::size_t file = slot.files.front();
+        slot.files.pop_front();
+        crew.reports.add(file, worker_report(crew.entries[file].path, slot.answer.substr(0, end)));
+        slot.answer.erase(0, end + 1);
+    }
+    if (!open) lose_worker(crew, slot);
+}
+
+// Takes the answers that have come; waits for one when told to.
+void take_ready_answers(Crew& crew, bool wait) {
+    for (;;) {
+        std::vector<platform::Worker*> busy;
+        std::vector<Slot*> owners;
+        for (auto& slot : crew.slots) {
+            if (slot.files.empty()) continue;
+            busy.push_back(&slot.worker);
+            owners.push_back(&slot);
+        }
+        const int ready = platform::wait_for_workers(busy, wait);
+        if (ready < 0) return;
+        take_answers(crew, *owners[static_cast<std::size_t>(ready)]);
+        wait = false;
+    }
+}
+
+// Gives each worker files from the front of the waiting ones until it
+// holds depth of them, starting workers as they are needed.
+void feed_slots(Crew& crew, std::size_t depth) {
+    for (auto& slot : crew.slots) {
+        while (slot.files.size() < depth && !crew.waiting.empty() && !slot.unstartable) {
+            if (!slot.alive && !start_slot(crew, slot)) break;
+            const std::size_t file = crew.waiting.front();
+            crew.waiting.pop_front();
+            slot.files.push_back(file);
+            // A worker that cannot be fed has gone: what it answered before
+            // still counts.
+            if (!platform::feed_worker(slot.worker, crew.entries[file].path + record_end))
+                while (slot.alive) take_answers(crew, slot);
+        }
+    }
+}
+
+// options.jobs files at a time: the program runs one itself, and each of
+// options.jobs - 1 workers, the program again started once, takes file
+// after file. A worker holds the file at hand and the next one, so that it
+// never waits while the program is busy with its own file.
 void run_in_workers(const Operation& operation, const BatchOptions& options, const std::vector<Entry>& entries,
                     const std::string& key, Tally& tally) {
-    const std::string program = platform::own_program();
-    struct Running {
-        std::size_t index;
-        platform::Worker worker;
-        bool started;
-    };
-    std::deque<Running> running;
-    std::size_t next = 0;
-    while (next < entries.size() || !running.empty()) {
-        while (next < entries.size() && static_cast<int>(running.size()) < options.jobs) {
-            const Entry& entry = entries[next];
-            Running job{next++, {}, false};
-            if (entry.problem.empty())
-                job.started =
-                    platform::start_worker(program, worker_arguments(operation, options, entry.path), key, job.worker);
-            running.push_back(job);
-        }
-        Running job = running.front();
-        running.pop_front();
-        const Entry& entry = entries[job.index];
-        if (!entry.problem.empty()) {
-            show(run_file(operation, options, entry, key), options, tally);
+    Crew crew{operation,
+              options,
+              entries,
+              key,
+              platform::own_program(),
+              worker_arguments(operation, options),
+              {},
+              {},
+              InOrder(options, tally, entries.size())};
+    crew.slots.resize(static_cast<std::size_t>(options.jobs - 1));
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (entries[i].problem.empty())
+            crew.waiting.push_back(i);
+        else
+            crew.reports.add(i, run_file(operation, options, entries[i], key));
+    }
+    for (;;) {
+        feed_slots(crew, 1);
+        if (crew.waiting.empty()) {
+            if (std::none_of(crew.slots.begin(), crew.slots.end(), [](const Slot& s) { return !s.files.empty(); }))
+                break;
+            take_ready_answers(crew, true);
             continue;
         }
-        std::string output;
-        const int status = job.started ? platform::finish_worker(job.worker, output) : -1;
-        show(worker_report(entry.path, status, output), options, tally);
+        const std::size_t own = crew.waiting.front();
+        crew.waiting.pop_front();
+        feed_slots(crew, 2);
+        crew.reports.add(own, run_file(operation, options, entries[own], key));
+        take_ready_answers(crew, false);
     }
+    for (auto& slot : crew.slots)
+        if (slot.alive) platform::finish_worker(slot.worker);
 }
 
 void print_summary(const Operation& operation, const Tally& tally) {
@@ -451,10 +600,11 @@ int run_batch(const Operation& operation, int argc, char** argv) {
         std::fprintf(stderr, "kestrav3: --output-dir %s: not a folder\n", options.output_dir.c_str());
         return exit_failed;
     }
+    if (!options.worker) options.terminal = platform::output_is_terminal();
     std::string key;
     if (!batch_key(operation, options, key)) return exit_failed;
     const std::vector<Entry> entries = collect(operation, options);
-    if (options.worker) return entries.size() == 1 ? run_as_worker(operation, options, entries[0], key) : exit_usage;
+    if (options.worker) return run_as_worker(operation, options, key);
     if (refuse_collisions(operation, options, entries, key)) return exit_failed;
     if (operation.batch_operation == KESTRAV3_DESCRIBE) std::setlocale(LC_ALL, "");
     Tally tally;

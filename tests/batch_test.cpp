@@ -14,7 +14,11 @@
 
 #if !defined(_WIN32)
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <thread>
 #endif
 
 namespace kestrav3::testing {
@@ -425,6 +429,75 @@ TEST_F(Batch, AFullStandardOutputFailsTheRun) {
         const RunResult r = run_into_full_device(args, dir.path());
         EXPECT_EQ(r.status, 1) << args[0];
         EXPECT_EQ(r.err, "kestrav3: write error: No space left on device\n") << args[0];
+    }
+}
+
+// The process id of a worker of -j running in folder, or 0.
+int worker_in(const fs::path& folder) {
+    for (const auto& process : fs::directory_iterator("/proc")) {
+        const std::string name = process.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::error_code error;
+        if (fs::read_symlink(process.path() / "cwd", error) != folder) continue;
+        std::ifstream in(process.path() / "cmdline", std::ios::binary);
+        const std::string line((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (line.find(std::string("\0--worker\0", 10)) != std::string::npos) return std::stoi(name);
+    }
+    return 0;
+}
+
+TEST_F(Batch, AWorkerThatIsKilledFailsOnlyTheFileAtHand) {
+    // The first file keeps the worker busy long enough to be stopped on it;
+    // the program runs the small ones meanwhile, and gives the worker the
+    // next one too.
+    write_file(dir / "f00", pattern_bytes(16 << 20, 9));
+    std::vector<std::string> args{"-t", "-j", "2", "-k", "key"};
+    for (int i = 1; i <= 30; ++i) {
+        const std::string name = (i < 10 ? "f0" : "f") + std::to_string(i);
+        write_file(dir / name, pattern_bytes(4096, i));
+    }
+    std::vector<std::string> names;
+    for (int i = 0; i <= 30; ++i) names.push_back((i < 10 ? "f0" : "f") + std::to_string(i));
+    code(names);
+    for (const auto& name : names) args.push_back(name + ".archi");
+    const fs::path folder = fs::canonical(dir.path());
+    int worker = 0;
+    const RunResult r = run_cli_when_ready(
+        args, dir.path(),
+        [&] {
+            worker = worker_in(folder);
+            return worker != 0 && kill(worker, SIGSTOP) == 0;
+        },
+        [&](int) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            kill(worker, SIGKILL);
+        });
+    ASSERT_NE(worker, 0);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "f00.archi: failed: its worker process ended without a result\n");
+    const std::vector<std::string> lines = lines_of(r.out);
+    ASSERT_EQ(lines.size(), 31u) << r.out;
+    for (int i = 1; i <= 30; ++i) EXPECT_EQ(lines[i - 1], names[i] + ".archi: intact");
+    EXPECT_EQ(lines[30], "kestrav3: 31 files: 30 intact, 0 damaged, 1 failed");
+}
+
+TEST_F(Batch, MetadataShownOnATerminalIsEscapedInWorkersToo) {
+    const std::string metadata = "title\x1b]0;owned\x07 clear\x1b[2J end";
+    for (const char* name : {"a.bin", "b.bin", "c.bin"}) {
+        write_file(dir / name, pattern_bytes(3000, 4));
+        write_file(dir / (std::string(name) + ".met"), metadata);
+    }
+    ASSERT_EQ(run_cli({"-c", "-q", "-k", "key", "a.bin", "b.bin", "c.bin"}, dir.path()).status, 0);
+    for (const char* jobs : {"1", "2", "3"}) {
+        const RunResult r = run_cli_on_terminal(
+            {"-m", "-j", jobs, "-k", "key", "a.bin.archi", "b.bin.archi", "c.bin.archi"}, dir.path(), {});
+        EXPECT_EQ(r.status, 0) << r.out;
+        EXPECT_EQ(r.out.find('\x1b'), std::string::npos) << "-j " << jobs;
+        std::size_t shown = 0;
+        for (std::size_t at = r.out.find("title\\x1B]0;owned"); at != std::string::npos;
+             at = r.out.find("title\\x1B]0;owned", at + 1))
+            ++shown;
+        EXPECT_EQ(shown, 3u) << "-j " << jobs;
     }
 }
 

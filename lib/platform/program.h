@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kestrav3::platform {
@@ -40,20 +41,34 @@ inline bool environment_value(const char* name, std::string& value) {
 // The path this program was started from, to start workers of itself.
 std::string own_program();
 
-// A worker process: the program started again with other arguments, its
-// standard input fed and closed at once, its standard output read by us.
+// A worker process: the program started again with other arguments, fed
+// through its standard input and read through its standard output, both
+// pipes of ours, for as long as it has work.
 struct Worker {
     std::intptr_t process = 0;
+    std::intptr_t input = -1;
     std::intptr_t output = -1;
 };
 
-// Starts program with args (args[0] is the program's name for itself),
-// writes input to its standard input and closes it. Standard error is ours.
-bool start_worker(const std::string& program, const std::vector<std::string>& args, const std::string& input,
-                  Worker& worker);
+// Starts program with args (args[0] is the program's name for itself).
+// Standard error is ours.
+bool start_worker(const std::string& program, const std::vector<std::string>& args, Worker& worker);
 
-// Reads the worker's standard output to its end and waits for it: its exit
-// status (128 + the signal after a signal), or -1 when it could not be had.
-int finish_worker(Worker& worker, std::string& output);
+// Writes bytes to the worker's standard input; false when it is gone.
+bool feed_worker(Worker& worker, std::string_view bytes);
+
+// The index of one of the workers whose output is open and has output to
+// read, or has closed it. With wait, waits for one; -1 when none is ready
+// (without wait) or no output is open.
+int wait_for_workers(const std::vector<Worker*>& workers, bool wait);
+
+// Appends what the worker's output holds now (waiting for it when there is
+// nothing yet); false at the output's end or on an error.
+bool read_worker(Worker& worker, std::string& text);
+
+// Closes the worker's input, so that it ends, reads and drops the rest of
+// its output and waits for it: its exit status (128 + the signal after a
+// signal), or -1 when it could not be had.
+int finish_worker(Worker& worker);
 
 }  // namespace kestrav3::platform

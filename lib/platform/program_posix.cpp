@@ -1,5 +1,6 @@
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -57,21 +58,14 @@ std::string own_program() {
 
 namespace {
 
-bool write_all(int fd, const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
+void close_end(std::intptr_t& fd) {
+    if (fd >= 0) close(static_cast<int>(fd));
+    fd = -1;
 }
 
 }  // namespace
 
-bool start_worker(const std::string& program, const std::vector<std::string>& args, const std::string& input,
-                  Worker& worker) {
+bool start_worker(const std::string& program, const std::vector<std::string>& args, Worker& worker) {
     int in[2];
     int out[2];
     if (pipe2(in, O_CLOEXEC) != 0) return false;
@@ -92,35 +86,68 @@ bool start_worker(const std::string& program, const std::vector<std::string>& ar
     posix_spawn_file_actions_destroy(&actions);
     close(in[0]);
     close(out[1]);
-    // The key line is far below a pipe's capacity: the write does not wait
-    // for the worker to read it.
-    const bool fed = spawned == 0 && write_all(in[1], input);
-    close(in[1]);
     if (spawned != 0) {
+        close(in[1]);
         close(out[0]);
         return false;
     }
     worker.process = pid;
+    worker.input = in[1];
     worker.output = out[0];
-    if (!fed) {
-        std::string ignored;
-        finish_worker(worker, ignored);
-        return false;
-    }
     return true;
 }
 
-int finish_worker(Worker& worker, std::string& output) {
-    output.clear();
+// SIGPIPE is ignored by the program, so a worker that has gone makes the
+// write fail with EPIPE instead of ending the program.
+bool feed_worker(Worker& worker, std::string_view bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size() && worker.input >= 0) {
+        const ssize_t n = write(static_cast<int>(worker.input), bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return done == bytes.size();
+}
+
+int wait_for_workers(const std::vector<Worker*>& workers, bool wait) {
+    std::vector<pollfd> watched;
+    std::vector<int> owners;
+    for (std::size_t i = 0; i < workers.size(); ++i) {
+        if (workers[i]->output < 0) continue;
+        watched.push_back({static_cast<int>(workers[i]->output), POLLIN, 0});
+        owners.push_back(static_cast<int>(i));
+    }
+    if (watched.empty()) return -1;
+    for (;;) {
+        const int ready = poll(watched.data(), watched.size(), wait ? -1 : 0);
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) return -1;
+        for (std::size_t i = 0; i < watched.size(); ++i)
+            if (watched[i].revents != 0) return owners[i];
+    }
+}
+
+bool read_worker(Worker& worker, std::string& text) {
     char buffer[4096];
     for (;;) {
         const ssize_t n = read(static_cast<int>(worker.output), buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        output.append(buffer, static_cast<std::size_t>(n));
+        if (n <= 0) {
+            close_end(worker.output);
+            return false;
+        }
+        text.append(buffer, static_cast<std::size_t>(n));
+        return true;
     }
-    close(static_cast<int>(worker.output));
-    worker.output = -1;
+}
+
+int finish_worker(Worker& worker) {
+    close_end(worker.input);
+    if (worker.output >= 0) {
+        std::string ignored;
+        while (read_worker(worker, ignored)) ignored.clear();
+    }
     int status = 0;
     pid_t waited = 0;
     while ((waited = waitpid(static_cast<pid_t>(worker.process), &status, 0)) < 0 && errno == EINTR) {

@@ -83,8 +83,18 @@ std::string own_program() {
     return std::string(path, n);
 }
 
-bool start_worker(const std::string& program, const std::vector<std::string>& args, const std::string& input,
-                  Worker& worker) {
+namespace {
+
+HANDLE handle_of(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
+
+void close_end(std::intptr_t& value) {
+    if (value != -1) CloseHandle(handle_of(value));
+    value = -1;
+}
+
+}  // namespace
+
+bool start_worker(const std::string& program, const std::vector<std::string>& args, Worker& worker) {
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE in_read = nullptr, in_write = nullptr, out_read = nullptr, out_write = nullptr;
     if (!CreatePipe(&in_read, &in_write, &inherit, 0)) return false;
@@ -115,30 +125,61 @@ bool start_worker(const std::string& program, const std::vector<std::string>& ar
         return false;
     }
     CloseHandle(started.hThread);
-    DWORD written = 0;
-    const bool fed =
-        input.empty() || (WriteFile(in_write, input.data(), static_cast<DWORD>(input.size()), &written, nullptr) &&
-                          written == input.size());
-    CloseHandle(in_write);
     worker.process = reinterpret_cast<std::intptr_t>(started.hProcess);
+    worker.input = reinterpret_cast<std::intptr_t>(in_write);
     worker.output = reinterpret_cast<std::intptr_t>(out_read);
-    if (!fed) {
-        std::string ignored;
-        finish_worker(worker, ignored);
-        return false;
-    }
     return true;
 }
 
-int finish_worker(Worker& worker, std::string& output) {
-    output.clear();
-    HANDLE out = reinterpret_cast<HANDLE>(worker.output);
+bool feed_worker(Worker& worker, std::string_view bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size() && worker.input != -1) {
+        DWORD written = 0;
+        if (!WriteFile(handle_of(worker.input), bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &written,
+                       nullptr) ||
+            written == 0)
+            return false;
+        done += written;
+    }
+    return done == bytes.size();
+}
+
+// Anonymous pipes cannot be waited on: each open output is looked at in
+// turn, yielding the processor between rounds, then sleeping a millisecond
+// once the workers have been busy a while.
+int wait_for_workers(const std::vector<Worker*>& workers, bool wait) {
+    for (unsigned round = 0;; ++round) {
+        bool any_open = false;
+        for (std::size_t i = 0; i < workers.size(); ++i) {
+            if (workers[i]->output == -1) continue;
+            any_open = true;
+            DWORD waiting = 0;
+            if (!PeekNamedPipe(handle_of(workers[i]->output), nullptr, 0, nullptr, &waiting, nullptr) || waiting > 0)
+                return static_cast<int>(i);
+        }
+        if (!any_open || !wait) return -1;
+        Sleep(round < 64 ? 0 : 1);
+    }
+}
+
+bool read_worker(Worker& worker, std::string& text) {
     char buffer[4096];
     DWORD n = 0;
-    while (ReadFile(out, buffer, sizeof buffer, &n, nullptr) && n > 0) output.append(buffer, n);
-    CloseHandle(out);
-    worker.output = -1;
-    HANDLE process = reinterpret_cast<HANDLE>(worker.process);
+    if (!ReadFile(handle_of(worker.output), buffer, sizeof buffer, &n, nullptr) || n == 0) {
+        close_end(worker.output);
+        return false;
+    }
+    text.append(buffer, n);
+    return true;
+}
+
+int finish_worker(Worker& worker) {
+    close_end(worker.input);
+    if (worker.output != -1) {
+        std::string ignored;
+        while (read_worker(worker, ignored)) ignored.clear();
+    }
+    HANDLE process = handle_of(worker.process);
     DWORD status = 0;
     const bool ended = WaitForSingleObject(process, INFINITE) == WAIT_OBJECT_0 && GetExitCodeProcess(process, &status);
     CloseHandle(process);
