@@ -309,13 +309,17 @@ std::string test_findings(const kestrav3_result& result) {
     return text;
 }
 
+// A file that failed, and why: the line every failure of the form starts with.
+Report failure(const std::string& name, const std::string& why) {
+    return {Outcome::failed, shown(name) + ": failed: " + why + "\n"};
+}
+
 Report report_of(const Operation& operation, const BatchOptions& options, const std::string& name,
                  const kestrav3_result& result) {
     Report report;
     const std::string who = shown(name) + ": ";
     if (result.code < 0) {
-        const std::string why = result.message[0] != '\0' ? result.message : "error " + std::to_string(-result.code);
-        report.text = who + "failed: " + why + "\n";
+        report = failure(name, result.message[0] != '\0' ? result.message : "error " + std::to_string(-result.code));
         if (result.detail[0] != '\0') report.text += who + shown(result.detail) + "\n";
         return report;
     }
@@ -351,7 +355,7 @@ kestrav3_options library_options(const Operation& operation, const BatchOptions&
 }
 
 Report run_file(const Operation& operation, const BatchOptions& options, const Entry& entry, const std::string& key) {
-    if (!entry.problem.empty()) return {Outcome::failed, shown(entry.path) + ": failed: " + entry.problem + "\n"};
+    if (!entry.problem.empty()) return failure(entry.path, entry.problem);
     static kestrav3_result result;
     const kestrav3_options settings = library_options(operation, options);
     kestrav3run(operation.batch_operation, entry.path.c_str(), key.c_str(), &settings, &result);
@@ -411,22 +415,19 @@ Report worker_report(const std::string& file, const std::string& raw) {
     const std::string output = without_carriage_returns(raw);
     const std::size_t letter = output.empty() ? std::string_view::npos : outcome_letters.find(output[0]);
     if (letter == std::string_view::npos || output.size() < 2 || output[1] != '\n')
-        return {Outcome::failed, shown(file) + ": failed: its worker process answered out of turn\n"};
+        return failure(file, "its worker process answered out of turn");
     return {static_cast<Outcome>(letter), output.substr(2)};
-}
-
-Report lost_worker_report(const std::string& file) {
-    return {Outcome::failed, shown(file) + ": failed: its worker process ended without a result\n"};
 }
 
 // One worker of -j: the process, the files sent to it in order (the one at
 // hand first), and what it has answered so far.
 struct Slot {
     platform::Worker worker;
-    bool alive = false;
     bool unstartable = false;
     std::deque<std::size_t> files;
     std::string answer;
+
+    bool alive() const { return worker.process != 0; }
 };
 
 // The reports of a batch run in workers, shown in the files' order as soon
@@ -465,7 +466,6 @@ bool start_slot(Crew& crew, Slot& slot) {
     slot = Slot{};
     slot.unstartable = !platform::start_worker(crew.program, crew.args, slot.worker);
     if (slot.unstartable) return false;
-    slot.alive = true;
     if (platform::feed_worker(slot.worker, crew.key + record_end)) return true;
     platform::finish_worker(slot.worker);
     slot = Slot{};
@@ -479,7 +479,7 @@ void lose_worker(Crew& crew, Slot& slot) {
     if (!slot.files.empty()) {
         const std::size_t lost = slot.files.front();
         slot.files.pop_front();
-        crew.reports.add(lost, lost_worker_report(crew.entries[lost].path));
+        crew.reports.add(lost, failure(crew.entries[lost].path, "its worker process ended without a result"));
         crew.waiting.insert(crew.waiting.begin(), slot.files.begin(), slot.files.end());
     }
     platform::finish_worker(slot.worker);
@@ -522,14 +522,14 @@ void take_ready_answers(Crew& crew, bool wait) {
 void feed_slots(Crew& crew, std::size_t depth) {
     for (auto& slot : crew.slots) {
         while (slot.files.size() < depth && !crew.waiting.empty() && !slot.unstartable) {
-            if (!slot.alive && !start_slot(crew, slot)) break;
+            if (!slot.alive() && !start_slot(crew, slot)) break;
             const std::size_t file = crew.waiting.front();
             crew.waiting.pop_front();
             slot.files.push_back(file);
             // A worker that cannot be fed has gone: what it answered before
             // still counts.
             if (!platform::feed_worker(slot.worker, crew.entries[file].path + record_end))
-                while (slot.alive) take_answers(crew, slot);
+                while (slot.alive()) take_answers(crew, slot);
         }
     }
 }
@@ -571,7 +571,7 @@ void run_in_workers(const Operation& operation, const BatchOptions& options, con
         take_ready_answers(crew, false);
     }
     for (auto& slot : crew.slots)
-        if (slot.alive) platform::finish_worker(slot.worker);
+        if (slot.alive()) platform::finish_worker(slot.worker);
 }
 
 void print_summary(const Operation& operation, const Tally& tally) {
