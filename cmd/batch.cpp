@@ -335,6 +335,7 @@ Report report_of(const Operation& operation, const BatchOptions& options, const 
         report.text = who + "written " + shown(result.written);
         if (result.code > 0) report.text += ", damaged blocks: " + std::to_string(result.code);
         if (options.recovery > 0) report.text += ", recovery set " + shown(std::string(result.written) + ".par2");
+        if (result.old_set_removed == 1) report.text += ", old recovery set removed";
         if (result.removed == 1) report.text += ", input removed";
         report.text += "\n";
         break;

@@ -150,12 +150,17 @@ TEST_F(RecoveryCli, WhatCannotBeRepairedFailsWithStatus1) {
     EXPECT_EQ(run_cli({"-p", "--recovery=101", "r.bin.archi"}, dir.path()).status, 2);
     EXPECT_EQ(run_cli({"--repair"}, dir.path()).status, 2);
     EXPECT_TRUE(set_files_in(dir.path()).empty());
-    // A set made for another coded file of the same name: no slice matches,
-    // and the file is not turned into that other file.
+    // A set made for another coded file of the same name (kept aside while
+    // the file is coded again, as coding removes it): no slice matches, and
+    // the file is not turned into that other file.
     ASSERT_EQ(protect(100).status, 0);
     const std::string first = coded;
+    fs::create_directory(dir / "aside");
+    for (const auto& name : set_files_in(dir.path())) fs::rename(dir / name, dir / "aside" / name);
     code(5000);
     ASSERT_NE(coded, first);
+    for (const auto& entry : fs::directory_iterator(dir / "aside"))
+        fs::rename(entry.path(), dir / entry.path().filename());
     r = repair();
     EXPECT_EQ(r.status, 1) << r.out;
     EXPECT_NE(r.out.find("made for another file"), std::string::npos) << r.out;
@@ -216,6 +221,38 @@ TEST_F(RecoveryCli, ProtectingAgainReplacesTheEarlierSet) {
     EXPECT_EQ(set_files_in(dir.path()).size(), 5u);
     ASSERT_EQ(protect(1).status, 0);  // 1 recovery slice
     EXPECT_EQ(set_files_in(dir.path()), (std::set<std::string>{"r.bin.archi.par2", "r.bin.archi.vol0+1.par2"}));
+}
+
+// Coding again without a set replaces the coded file under its set: the old
+// set then describes bytes that are gone, and par2 would rebuild them over
+// the new coded file. The coder removes it, and only once the coding is done.
+TEST_F(RecoveryCli, CodingAgainWithoutASetRemovesTheOldSet) {
+    code(60000, 100);
+    ASSERT_FALSE(set_files_in(dir.path()).empty());
+    fs::create_directory(dir / "r.bin.archi.vol90+1.par2");  // a folder of such a name stays
+    write_file(dir / "s.bin.archi.par2", "another file's set");
+    const std::set<std::string> before = set_files_in(dir.path());
+#if !defined(_WIN32)
+    // A coding that fails half way keeps the coded file and its set.
+    const RunResult stopped = run_cli({"-c", "r.bin", "recovery key"}, dir.path(), 70000);
+    EXPECT_NE(stopped.status, 0);
+    EXPECT_EQ(read_file(dir / "r.bin.archi"), coded);
+    EXPECT_EQ(set_files_in(dir.path()), before);
+#endif
+    write_file(dir / "key.txt", "recovery key\n");
+    RunResult r = run_cli({"-c", "-k", "key.txt", "r.bin"}, dir.path());
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("r.bin: written r.bin.archi, old recovery set removed\n"), std::string::npos) << r.out;
+    EXPECT_EQ(set_files_in(dir.path()), (std::set<std::string>{"r.bin.archi.vol90+1.par2", "s.bin.archi.par2"}));
+    EXPECT_TRUE(fs::is_directory(dir / "r.bin.archi.vol90+1.par2"));
+
+    // The design's three-word form removes it too, and says nothing of it.
+    ASSERT_EQ(protect(10).status, 0);
+    r = run_cli({"-c", "r.bin", "recovery key"}, dir.path());
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.out.find("recovery set"), std::string::npos) << r.out;
+    EXPECT_EQ(set_files_in(dir.path()).size(), 2u);
+    EXPECT_EQ(run_cli({"-t", "r.bin.archi", "recovery key"}, dir.path()).status, 0);
 }
 
 TEST_F(RecoveryCli, TestAndRestoreSayWhetherTheSetCanRepair) {

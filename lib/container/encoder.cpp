@@ -345,7 +345,11 @@ int code_file(const char* path, const std::string& out_path, const char* key, co
 // once the coded file is complete: a failed coding leaves no set.
 int code_file_and_set(const char* path, const std::string& out_path, const char* key, const Plan& plan,
                       const HeaderBlock& header) {
-    if (recovery_percent <= 0) return code_file(path, out_path, key, plan, header);
+    if (recovery_percent <= 0) {
+        const int result = code_file(path, out_path, key, plan, header);
+        if (result == 0 && remove_old_set(out_path) > 0) removed_old_set = 1;
+        return result;
+    }
     recovery::SetPlan set_plan;
     if (!recovery::plan_set(coded_size_of(plan.nblocks, plan.rest), recovery_percent, 0, set_plan)) return ERR_READ;
     static recovery::SetWriter writer;

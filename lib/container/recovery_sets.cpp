@@ -65,6 +65,20 @@ bool volume_file_of(std::string_view name, std::string_view base) {
            middle.find('+', plus + 1) == std::string_view::npos;
 }
 
+// Removes the recovery files named for base in folder but those in keep
+// (links as links, never what they point at; folders stay): how many.
+std::size_t remove_volumes(const std::string& folder, const std::string& base, const std::vector<std::string>& keep) {
+    std::size_t removed = 0;
+    for (const std::string& name : platform::folder_names(folder)) {
+        const std::string path = folder + name;
+        if (!volume_file_of(name, base) || std::find(keep.begin(), keep.end(), path) != keep.end()) continue;
+        if (platform::entry_kind(path.c_str()) != platform::EntryKind::directory &&
+            platform::remove_entry(path.c_str()))
+            ++removed;
+    }
+    return removed;
+}
+
 // Reads up to size bytes; what the file does not have is zeros.
 std::size_t read_slice(std::FILE* in, std::uint8_t* data, std::size_t size, std::size_t want) {
     const std::size_t got = want > 0 ? std::fread(data, 1, want, in) : 0;
@@ -123,12 +137,18 @@ int write_set_files(const std::string& coded_path, const recovery::SetWriter& wr
     }
     // Recovery files of an earlier set under this name would describe other
     // bytes; the new set replaces them.
-    for (const std::string& name : platform::folder_names(folder)) {
-        const std::string path = folder + name;
-        if (!volume_file_of(name, base) || std::find(written.begin(), written.end(), path) != written.end()) continue;
-        if (platform::entry_kind(path.c_str()) != platform::EntryKind::directory) platform::remove_entry(path.c_str());
-    }
+    remove_volumes(folder, base, written);
     return 0;
+}
+
+std::size_t remove_old_set(const std::string& coded_path) {
+    const std::string folder(directory_part(coded_path));
+    const std::string base(base_name(coded_path));
+    std::size_t removed = remove_volumes(folder, base, {});
+    const std::string index = folder + recovery::index_name(base);
+    if (platform::entry_kind(index.c_str()) != platform::EntryKind::directory && platform::remove_entry(index.c_str()))
+        ++removed;
+    return removed;
 }
 
 namespace {

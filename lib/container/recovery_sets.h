@@ -32,6 +32,13 @@ std::uint64_t coded_size_of(long long nblocks, long long rest);
 int write_set_files(const std::string& coded_path, const recovery::SetWriter& writer,
                     std::vector<std::string>& written);
 
+// Removes the set beside the coded file at coded_path (NAME.par2 and its
+// recovery files, never through a link): called once a coding that writes
+// no set has replaced the coded file, which the set no longer describes.
+// par2 would otherwise "repair" the new coded file back into the old one.
+// How many files it removed.
+std::size_t remove_old_set(const std::string& coded_path);
+
 struct ProtectOutcome {
     std::string path;
     recovery::SetPlan plan;

@@ -79,6 +79,8 @@ struct kestrav3_result {
     char missing[1024];       /* -t: the missing blocks, in the same form */
     char metadata[3000];      /* -m: the metadata text */
     int removed;              /* 1 when remove_input removed the input */
+    int old_set_removed;      /* -c without a set: 1 when the recovery set beside the coded
+                                 file it replaced was removed, as it described the old bytes */
 };
 
 /* Runs one operation on one file, printing nothing but the progress line

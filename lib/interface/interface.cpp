@@ -147,6 +147,7 @@ public:
         force_replace = options.force == 1 ? 1 : 0;
         output_folder = folder_with_separator(options.output_dir);
         written_path.clear();
+        removed_old_set = 0;
         recovery_percent = options.recovery;
     }
     ~BatchSettings() {
@@ -326,6 +327,7 @@ int kestrav3run(int operation, const char* file, const char* key, const kestrav3
         progress_line_end();
         const bool writes = operation == KESTRAV3_CODE || operation == KESTRAV3_DECODE;
         if (writes && code >= 0) copy_text(result->written, written_path);
+        if (operation == KESTRAV3_CODE && code >= 0) result->old_set_removed = removed_old_set;
     }
     if (operation != KESTRAV3_DESCRIBE || code < 0) result->metadata[0] = '\0';
     result->code = code;

@@ -9,6 +9,7 @@ int console_lines = 1;
 int force_replace = 0;
 std::string output_folder;
 std::string written_path;
+int removed_old_set = 0;
 
 std::string output_folder_for(std::string_view input_folder) {
     return output_folder.empty() ? std::string(input_folder) : output_folder;

@@ -39,6 +39,9 @@ extern std::string output_folder;
 // The path the last coding or restore wrote (or was about to write when it
 // failed); empty when it got not that far.
 extern std::string written_path;
+// 1: the last coding, writing no set, removed the recovery set beside the
+// coded file it replaced: that set described the replaced bytes.
+extern int removed_old_set;
 
 // The folder part a pipeline writes into for an input whose own folder part
 // is input_folder.
