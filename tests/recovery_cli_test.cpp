@@ -160,7 +160,7 @@ TEST_F(RecoveryCli, WhatCannotBeRepairedFailsWithStatus1) {
     code(5000);
     ASSERT_NE(coded, first);
     for (const auto& entry : fs::directory_iterator(dir / "aside"))
-        fs::rename(entry.path(), dir / entry.path().filename());
+        fs::rename(entry.path(), dir.path() / entry.path().filename());
     r = repair();
     EXPECT_EQ(r.status, 1) << r.out;
     EXPECT_NE(r.out.find("made for another file"), std::string::npos) << r.out;
