@@ -148,6 +148,8 @@ std::size_t remove_old_set(const std::string& coded_path) {
     const std::string index = folder + recovery::index_name(base);
     if (platform::entry_kind(index.c_str()) != platform::EntryKind::directory && platform::remove_entry(index.c_str()))
         ++removed;
+    // Durable, so that a crash cannot bring the stale set back.
+    if (removed > 0) platform::flush_folder_of(coded_path.c_str());
     return removed;
 }
 
