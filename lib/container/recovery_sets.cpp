@@ -65,16 +65,20 @@ bool volume_file_of(std::string_view name, std::string_view base) {
            middle.find('+', plus + 1) == std::string_view::npos;
 }
 
-// Removes the recovery files named for base in folder but those in keep
-// (links as links, never what they point at; folders stay): how many.
+// Removes a set file: a link as a link, never what it points at; a folder
+// of that name stays. Whether it removed one.
+bool remove_set_file(const std::string& path) {
+    return platform::entry_kind(path.c_str()) != platform::EntryKind::directory && platform::remove_entry(path.c_str());
+}
+
+// Removes the recovery files named for base in folder but those in keep:
+// how many.
 std::size_t remove_volumes(const std::string& folder, const std::string& base, const std::vector<std::string>& keep) {
     std::size_t removed = 0;
     for (const std::string& name : platform::folder_names(folder)) {
         const std::string path = folder + name;
-        if (!volume_file_of(name, base) || std::find(keep.begin(), keep.end(), path) != keep.end()) continue;
-        if (platform::entry_kind(path.c_str()) != platform::EntryKind::directory &&
-            platform::remove_entry(path.c_str()))
-            ++removed;
+        if (volume_file_of(name, base) && std::find(keep.begin(), keep.end(), path) == keep.end())
+            removed += remove_set_file(path) ? 1 : 0;
     }
     return removed;
 }
@@ -144,10 +148,8 @@ int write_set_files(const std::string& coded_path, const recovery::SetWriter& wr
 std::size_t remove_old_set(const std::string& coded_path) {
     const std::string folder(directory_part(coded_path));
     const std::string base(base_name(coded_path));
-    std::size_t removed = remove_volumes(folder, base, {});
-    const std::string index = folder + recovery::index_name(base);
-    if (platform::entry_kind(index.c_str()) != platform::EntryKind::directory && platform::remove_entry(index.c_str()))
-        ++removed;
+    const std::size_t removed =
+        remove_volumes(folder, base, {}) + (remove_set_file(folder + recovery::index_name(base)) ? 1 : 0);
     // Durable, so that a crash cannot bring the stale set back.
     if (removed > 0) platform::flush_folder_of(coded_path.c_str());
     return removed;
