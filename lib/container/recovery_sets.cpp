@@ -103,8 +103,8 @@ bool slice_checks_out(const std::uint8_t* data, std::size_t size, const recovery
 }  // namespace
 
 bool coded_file_size(std::int64_t size) {
+    // The headers alone are the coded file of an empty file.
     if (size < headers_size) return false;
-    if (size <= headers_size) return false;
     // A rest group is 80 bytes and twice the rest (1 to 4095 bytes).
     const std::int64_t tail = (size - headers_size) % group_size;
     return tail == 0 || (tail > 2 * record_size && tail % 2 == 0);

@@ -63,6 +63,14 @@ struct kestrav3_options {
     const char* output_dir; /* NULL or "": write beside the input; else into this folder */
     int recovery;           /* coding only: 0, or the percent (1 to 100) of recovery slices of the
                                PAR 2.0 set written beside the coded file, as kestrav3code_recovery */
+    int refuse_existing;    /* 1, restoring: an existing file under the restored name is refused
+                               (ERR -16), whatever coded file it came from; force does not
+                               overrule it, the caller leaves it 0 to replace */
+    /* With input_inode not 0, the input is opened without following a link
+       and must be this file (the device and inode a folder walk saw): a name
+       swapped since is refused. Windows takes the volume serial and file index. */
+    unsigned long long input_device;
+    unsigned long long input_inode;
 };
 
 /* What kestrav3run found; every text is NUL-terminated, "" when it has none.
@@ -84,7 +92,9 @@ struct kestrav3_result {
 };
 
 /* Runs one operation on one file, printing nothing but the progress line
- * (when asked): no summary lines, no framed message. Fills result and
+ * (when asked): no summary lines, no framed message. An empty file is coded
+ * into a coded file of its two header copies alone (NBLOCKS 0, REST 0),
+ * which restores to an empty file. Fills result and
  * returns result->code. With remove_input, a coding run that succeeded but
  * could not flush or remove the input returns -4 or -1. */
 KESTRAV3_API int kestrav3run(int operation, const char* file, const char* key, const struct kestrav3_options* options,
