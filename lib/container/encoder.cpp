@@ -298,8 +298,8 @@ HeldBy holder_of(const char* out_path, const char* key, const std::string& store
     if (code == ERR_READ && !old) return {Holder::unknown, "", failure_detail.cause};
     if (code != 0) return {};
     if (record.name == stored) return {Holder::own, "", ""};
-    return {Holder::other, code_utf8 == 1 ? utf8_to_native(record.name.c_str(), static_cast<int>(record.name.size()))
-                                          : record.name,
+    return {Holder::other,
+            code_utf8 == 1 ? utf8_to_native(record.name.c_str(), static_cast<int>(record.name.size())) : record.name,
             ""};
 }
 
@@ -318,8 +318,9 @@ int refuse_coded_name(const std::string& out_path, const HeldBy& held) {
                         "(--output-dir) or rename one of the two");
     if (!held.why.empty()) return fail(ERR_READ, out_path, name + " cannot be read: " + held.why);
     return fail(ERR_OTHER_ARCHIVE, out_path,
-                name + " does not open with this key (another key, damage, or no coded file), so whose it is "
-                       "cannot be told; -f replaces it");
+                name +
+                    " does not open with this key (another key, damage, or no coded file), so whose it is "
+                    "cannot be told; -f replaces it");
 }
 
 // The coded file replaces only this input's own earlier coded file; a
