@@ -80,15 +80,17 @@ struct kestrav3_result {
     char message[160];        /* a failure's message line, without framing or leading space */
     char detail[512];         /* a failure's added explanation, when the library has one */
     char written[4096];       /* -c, -d: the path of the file written */
-    long long damaged_count;  /* -t: blocks whose digest differs */
+    long long damaged_count;  /* -t, -d: blocks whose digest differs */
     long long missing_count;  /* -t: blocks the coded file ends before */
     long long trailing_bytes; /* -t: bytes after the last group */
-    char damaged[1024];       /* -t: the damaged blocks as in the report's " Damaged:" line */
+    char damaged[1024];       /* -t, -d: the damaged blocks as in the report's " Damaged:" line */
     char missing[1024];       /* -t: the missing blocks, in the same form */
     char metadata[3000];      /* -m: the metadata text */
     int removed;              /* 1 when remove_input removed the input */
     int old_set_removed;      /* -c without a set: 1 when the recovery set beside the coded
                                  file it replaced was removed, as it described the old bytes */
+    int repairable;           /* -t, -d with damage: 1 when the recovery set beside the coded
+                                 file can rebuild it (kestrav3repair) */
 };
 
 /* Runs one operation on one file, printing nothing but the progress line

@@ -334,6 +334,8 @@ int kestrav3run(int operation, const char* file, const char* key, const kestrav3
         const bool writes = operation == KESTRAV3_CODE || operation == KESTRAV3_DECODE;
         if (writes && code >= 0) copy_text(result->written, written_path);
         if (operation == KESTRAV3_CODE && code >= 0) result->old_set_removed = removed_old_set;
+        const bool checks = operation == KESTRAV3_TEST || operation == KESTRAV3_DECODE;
+        if (checks && code > 0) result->repairable = set_can_repair(file) ? 1 : 0;
     }
     if (operation != KESTRAV3_DESCRIBE || code < 0) result->metadata[0] = '\0';
     result->code = code;
