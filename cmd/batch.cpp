@@ -744,12 +744,15 @@ void run_in_workers(const Operation& operation, const BatchOptions& options, con
 
 // Coding and restoring count every file written, a damaged restore among
 // them; the test and the metadata count the intact (or read) ones apart.
+// Files passed over or refused are counted when there are any; under -q
+// there is a summary only when something is not well.
 void print_summary(const Operation& operation, const BatchOptions& options, const Tally& tally) {
     if (options.quiet && tally.damaged == 0 && tally.failed == 0 && tally.refused == 0) return;
     const bool writes = operation.batch_operation == KESTRAV3_CODE || operation.batch_operation == KESTRAV3_DECODE;
-    std::printf("kestrav3: %lld file%s: %lld %s, %lld damaged, %lld skipped, %lld failed\n", tally.files,
+    const std::string skipped = tally.skipped > 0 ? ", " + std::to_string(tally.skipped) + " skipped" : "";
+    std::printf("kestrav3: %lld file%s: %lld %s, %lld damaged%s, %lld failed\n", tally.files,
                 tally.files == 1 ? "" : "s", writes ? tally.done + tally.damaged : tally.done,
-                std::string(operation.done_word).c_str(), tally.damaged, tally.skipped, tally.failed);
+                std::string(operation.done_word).c_str(), tally.damaged, skipped.c_str(), tally.failed);
 }
 
 int status_of(const Tally& tally) {

@@ -162,12 +162,20 @@ TEST_F(Batch, ExitStatusIsFailedThenDamagedThenDone) {
     EXPECT_EQ(r.out, "good.bin.archi: intact\nkestrav3: 1 file: 1 intact, 0 damaged, 0 failed\n");
 }
 
-TEST_F(Batch, QuietPrintsOnlyFailuresAndTheSummary) {
+// -q keeps the lines of what is not well, one per file, and the summary
+// only then; a run where every file is fine prints nothing.
+TEST_F(Batch, QuietPrintsOnlyFailuresAndDamagedFiles) {
     mixed_batch();
-    const RunResult r = run_cli({"-t", "-q", "-k", "key", "good.bin.archi", "bad.bin.archi", "junk.archi"}, dir.path());
+    RunResult r = run_cli({"-t", "-q", "-k", "key", "good.bin.archi", "bad.bin.archi", "junk.archi"}, dir.path());
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "kestrav3: 3 files: 1 intact, 1 damaged, 1 failed\n");
+    EXPECT_EQ(r.out, "bad.bin.archi: damaged: 1\nkestrav3: 3 files: 1 intact, 1 damaged, 1 failed\n");
     EXPECT_EQ(lines_of(r.err).size(), 2u) << r.err;
+    r = run_cli({"-t", "-q", "-k", "key", "good.bin.archi", "bad.bin.archi"}, dir.path());
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.out, "bad.bin.archi: damaged: 1\nkestrav3: 2 files: 1 intact, 1 damaged, 0 failed\n");
+    r = run_cli({"-t", "-q", "-k", "key", "good.bin.archi", "good.bin.archi"}, dir.path());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out + r.err, "");
 }
 
 TEST_F(Batch, TwoWorkersGiveTheSameLinesSummaryAndStatusAsOne) {
@@ -225,7 +233,40 @@ TEST_F(Batch, KeysFromFilesStandardInputAndTheEnvironment) {
     EXPECT_EQ(r.err, "kestrav3: variable KESTRAV3_NO_SUCH_VARIABLE: not set\n");
     r = run_cli({"-t", "-k", "no-such-file", "a.bin.archi"}, dir.path());
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "kestrav3: key file no-such-file: cannot be read\n");
+    EXPECT_EQ(r.err, "kestrav3: key file no-such-file: cannot be read: No such file or directory\n");
+}
+
+// A key that every file would refuse alike is refused once, before any
+// file, in one line on standard error.
+TEST_F(Batch, KeyProblemsAreReportedOnceBeforeAnyFile) {
+    write_file(dir / "a.bin", pattern_bytes(5000, 3));
+    write_file(dir / "b.bin", pattern_bytes(5000, 4));
+    write_file(dir / "empty", "");
+    write_file(dir / "short", "abc\n");
+    struct Case {
+        std::vector<std::string> args;
+        std::string input;
+        std::string err;
+    };
+    std::vector<Case> cases{
+        {{"-c", "-k", "empty", "a.bin", "b.bin"}, "", "kestrav3: key file empty: is empty\n"},
+        {{"-c", "-k", "short", "a.bin", "b.bin"},
+         "",
+         "kestrav3: key file short: Password too short min. 4 chars [8]\n"},
+        {{"-c", "-k", "-", "a.bin", "b.bin"}, "", "kestrav3: no key on standard input\n"},
+        {{"-c", "--", "a.bin", "b.bin"}, "", "kestrav3: no key on standard input\n"},
+    };
+#if !defined(_WIN32)
+    cases.push_back(
+        {{"-c", "-k", ".", "a.bin", "b.bin"}, "", "kestrav3: key file .: cannot be read: Is a directory\n"});
+#endif
+    for (const auto& c : cases) {
+        const RunResult r = run_cli_with_input(c.args, dir.path(), c.input);
+        EXPECT_EQ(r.status, 1) << c.err;
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(r.out, "");
+        EXPECT_FALSE(fs::exists(dir / "a.bin.archi"));
+    }
 }
 
 TEST_F(Batch, AKeyGivenInTwoWaysIsRefused) {
@@ -256,7 +297,7 @@ TEST_F(Batch, KeyLinesAreRefusedWhenTooLongOrHoldingNul) {
     write_file(dir / "long", std::string(5000, 'k') + "\n");
     r = run_cli({"-t", "-k", "long", "a.bin.archi"}, dir.path());
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "a.bin.archi: failed: Password too long max. 40 chars [7]\n");
+    EXPECT_EQ(r.err, "kestrav3: key file long: Password too long max. 40 chars [7]\n");
     r = run_cli_with_input({"-t", "a.bin.archi", "-"}, dir.path(), std::string(5000, 'k') + "\n");
     EXPECT_EQ(r.out, " \n Password too long max. 40 chars [7]\n \n");
 }
@@ -277,7 +318,17 @@ TEST_F(Batch, RecursionCodesPlainFilesAndTestsCodedFilesNeverThroughALink) {
 #endif
     RunResult r = run_cli({"-c", "-r", "-k", "key", "tree"}, dir.path());
     ASSERT_EQ(r.status, 0) << r.err;
+#if defined(_WIN32)
     EXPECT_EQ(lines_of(r.out).back(), "kestrav3: 2 files: 2 written, 0 damaged, 0 failed") << r.out;
+#else
+    // Each link is passed over aloud, and counted.
+    EXPECT_EQ(lines_of(r.out),
+              (std::vector<std::string>{
+                  "tree/link: skipped: a symbolic link", "tree/one-link.txt: skipped: a symbolic link",
+                  "tree/one.txt: written tree/one.txt.archi", "tree/sub/two.txt: written tree/sub/two.txt.archi",
+                  "kestrav3: 4 files: 2 written, 0 damaged, 2 skipped, 0 failed"}));
+    EXPECT_EQ(run_cli({"-c", "-r", "-q", "-f", "-k", "key", "tree"}, dir.path()).out, "");
+#endif
     EXPECT_TRUE(fs::exists(dir / "tree/one.txt.archi"));
     EXPECT_TRUE(fs::exists(dir / "tree/sub/two.txt.archi"));
     EXPECT_FALSE(fs::exists(dir / "outside/not-mine.txt.archi"));
@@ -285,7 +336,11 @@ TEST_F(Batch, RecursionCodesPlainFilesAndTestsCodedFilesNeverThroughALink) {
     // Coding again skips the coded files; the test takes only them.
     r = run_cli({"-t", "-r", "-k", "key", "tree"}, dir.path());
     EXPECT_EQ(r.status, 0) << r.err;
+#if defined(_WIN32)
     EXPECT_EQ(lines_of(r.out).back(), "kestrav3: 2 files: 2 intact, 0 damaged, 0 failed") << r.out;
+#else
+    EXPECT_EQ(lines_of(r.out).back(), "kestrav3: 4 files: 2 intact, 0 damaged, 2 skipped, 0 failed") << r.out;
+#endif
 
     // Without -r a folder is a failure of its own.
     r = run_cli({"-t", "-k", "key", "tree"}, dir.path());
@@ -380,9 +435,16 @@ TEST_F(Batch, AnOperationWithOneFileOrThreeIsTheManyFileForm) {
     RunResult r = run_cli_with_input({"-c", "file"}, dir.path(), "abcd-key\n");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "file: written file.archi\nkestrav3: 1 file: 1 written, 0 damaged, 0 failed\n");
-    r = run_cli_with_input({"-t", "file.archi", "file.archi", "file.archi"}, dir.path(), "abcd-key\n");
+    write_file(dir / "other", "plain");
+    r = run_cli_with_input({"-c", "-f", "file", "other", "file"}, dir.path(), "abcd-key\n");
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(lines_of(r.out).back(), "kestrav3: 3 files: 3 intact, 0 damaged, 0 failed");
+    EXPECT_EQ(lines_of(r.out).back(), "kestrav3: 2 files: 2 written, 0 damaged, 0 failed");
+    // The same file named twice, in any spelling, is run once.
+    r = run_cli_with_input({"-t", "file.archi", "./file.archi", "file.archi"}, dir.path(), "abcd-key\n");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(lines_of(r.out).back(), "kestrav3: 1 file: 1 intact, 0 damaged, 0 failed");
+    EXPECT_EQ(lines_of(r.err), (std::vector<std::string>{"kestrav3: ./file.archi is file.archi again; it is run once",
+                                                         "kestrav3: file.archi is file.archi again; it is run once"}));
 }
 
 TEST_F(Batch, MetadataOfManyFiles) {
@@ -390,11 +452,16 @@ TEST_F(Batch, MetadataOfManyFiles) {
     EXPECT_EQ(r.status, 1);
     fs::copy_file(test_data("report.pdf.archi"), dir / "report.pdf.archi");
     write_file(dir / "rkey", "correct horse battery\n");
-    const RunResult m = run_cli({"-m", "-k", "rkey", "report.pdf.archi", "report.pdf.archi"}, dir.path());
+    fs::copy_file(test_data("report.pdf.archi"), dir / "copy.archi");
+    const RunResult m = run_cli({"-m", "-k", "rkey", "report.pdf.archi", "copy.archi"}, dir.path());
     EXPECT_EQ(m.status, 0);
-    const std::string block =
-        "report.pdf.archi: metadata:\n" + native(read_file(test_data("report.pdf.met.expected"))) + "\n";
-    EXPECT_EQ(m.out, block + block + "kestrav3: 2 files: 2 read, 0 damaged, 0 failed\n");
+    // Each line of the text is indented under its file's line.
+    std::string text;
+    for (const auto& line : lines_of(native(read_file(test_data("report.pdf.met.expected")))))
+        text += "  " + line + "\n";
+    const std::string block = ": metadata:\n" + text + "\n";
+    EXPECT_EQ(m.out,
+              "report.pdf.archi" + block + "copy.archi" + block + "kestrav3: 2 files: 2 read, 0 damaged, 0 failed\n");
 }
 
 #if !defined(_WIN32)
@@ -565,20 +632,56 @@ TEST(BatchExports, RunFillsTheResultAndLeavesTheDesignExportsAsTheyWere) {
     EXPECT_NE(printed.find("\nSave: p.bin.archi\n"), std::string::npos) << printed;
 }
 
-// -f replaces what a run refuses to replace: another input's coded file
-// under the coded name, and a file under the name a renamed coded file
-// stores. Without it both are refused and the files keep their bytes.
-TEST_F(Batch, ForceReplacesAnotherFilesCodedFileAndATakenName) {
+// -f never replaces another input's coded file (one that opens with this
+// key and holds another name: it may be that input's only copy); it
+// replaces one that cannot be told whose it is, and a file under the name
+// a renamed coded file stores. Without -f all are refused, each saying
+// what is true, and the files keep their bytes.
+TEST_F(Batch, ForceReplacesOnlyWhatCannotBeAnotherInputsCodedFile) {
     write_file(dir / "a b.txt", pattern_bytes(5000, 8));
     write_file(dir / "a_b.txt", pattern_bytes(7000, 9));
-    ASSERT_EQ(run_cli({"-c", "-k", "key", "a b.txt"}, dir.path()).status, 0);
+    write_file(dir / "other-key", "other-key\n");
+    ASSERT_EQ(run_cli({"-c", "--rm", "-k", "key", "a_b.txt"}, dir.path()).status, 0);
     const std::string first = read_file(dir / "a_b.txt.archi");
-    RunResult r = run_cli({"-c", "-k", "key", "a_b.txt"}, dir.path());
+    const std::string whose =
+        "a b.txt: a_b.txt.archi holds a_b.txt; -f does not replace another file's coded file: "
+        "to go on, code into another folder (--output-dir) or rename one of the two\n";
+    for (const bool force : {false, true}) {
+        std::vector<std::string> args{"-c", "--rm", "-k", "key", "a b.txt"};
+        if (force) args.insert(args.begin() + 1, "-f");
+        const RunResult r = run_cli(args, dir.path());
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "a b.txt: failed: Coded file of another name exists [14]\n" + whose) << force;
+        EXPECT_EQ(read_file(dir / "a_b.txt.archi"), first);
+        EXPECT_TRUE(fs::exists(dir / "a b.txt"));
+    }
+    // Made with another key: it cannot be told whose it is.
+    RunResult r = run_cli({"-c", "-k", "other-key", "a b.txt"}, dir.path());
     EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err,
+              "a b.txt: failed: Coded file of another name exists [14]\n"
+              "a b.txt: a_b.txt.archi does not open with this key (another key, damage, or no coded file), "
+              "so whose it is cannot be told; -f replaces it\n");
     EXPECT_EQ(read_file(dir / "a_b.txt.archi"), first);
-    r = run_cli({"-c", "-f", "-k", "key", "a_b.txt"}, dir.path());
+#if !defined(_WIN32)
+    // This input's own coded file that cannot be read is called so.
+    write_file(dir / "own.txt", "own");
+    ASSERT_EQ(run_cli({"-c", "-k", "key", "own.txt"}, dir.path()).status, 0);
+    fs::permissions(dir / "own.txt.archi", fs::perms::none);
+    if (geteuid() != 0) {
+        r = run_cli({"-c", "-k", "key", "own.txt"}, dir.path());
+        EXPECT_EQ(r.err,
+                  "own.txt: failed: Cannot read data from file [1]\n"
+                  "own.txt: own.txt.archi cannot be read: Permission denied\n");
+    }
+    fs::permissions(dir / "own.txt.archi", fs::perms::owner_read | fs::perms::owner_write);
+#endif
+    fs::rename(dir / "a_b.txt.archi", dir / "kept.archi");
+    write_file(dir / "a_b.txt.archi", "not a coded file");
+    r = run_cli({"-c", "-f", "-k", "key", "a b.txt"}, dir.path());
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(read_file(dir / "a_b.txt.archi"), first);
+    fs::rename(dir / "kept.archi", dir / "a_b.txt.archi");
+    ASSERT_EQ(run_cli({"-d", "-k", "key", "a_b.txt.archi"}, dir.path()).status, 0);
 
     fs::rename(dir / "a_b.txt.archi", dir / "holiday.archi");
     write_file(dir / "a_b.txt", "another file");
