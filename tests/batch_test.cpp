@@ -15,6 +15,7 @@
 #if !defined(_WIN32)
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -399,6 +400,31 @@ TEST_F(Batch, CollidingOutputNamesAreRefusedBeforeAnythingIsWritten) {
     EXPECT_FALSE(fs::exists(dir / "c.txt.archi"));
     EXPECT_FALSE(fs::exists(dir / "a_b.txt.archi"));
 
+    // However the folder is spelt: the outputs are one name of one folder,
+    // even with -f and --rm, and no input is touched.
+    fs::create_directories(dir / "d");
+    write_file(dir / "d/a b.txt", "first");
+    write_file(dir / "d/a_b.txt", "second");
+    write_file(dir / "A b.txt", "fourth");
+    struct Spelling {
+        std::string first, second, target;
+    };
+    std::vector<Spelling> spellings{{"./a b.txt", "a_b.txt", "./a_b.txt.archi"},
+                                    {"d/a b.txt", "d//a_b.txt", "d/a_b.txt.archi"},
+                                    {"d/a b.txt", "./d/a_b.txt", "d/a_b.txt.archi"}};
+#if defined(_WIN32)
+    // Windows compares names blind to case.
+    spellings.push_back({"A b.txt", "a_b.txt", "A_b.txt.archi"});
+#endif
+    for (const auto& [first, second, target] : spellings) {
+        r = run_cli({"-c", "-f", "--rm", "-k", "key", "--", first, second}, dir.path());
+        EXPECT_EQ(r.status, 1) << first;
+        EXPECT_EQ(r.err,
+                  "kestrav3: " + first + " and " + second + " would both write " + target + "; nothing written\n");
+        EXPECT_TRUE(fs::exists(dir / first) && fs::exists(dir / second)) << first;
+        EXPECT_FALSE(fs::exists(dir / "a_b.txt.archi") || fs::exists(dir / "d/a_b.txt.archi")) << first;
+    }
+
     // Two coded files of one stored name, restored into one folder.
     fs::create_directories(dir / "x");
     fs::create_directories(dir / "out");
@@ -691,6 +717,211 @@ TEST_F(Batch, ForceReplacesOnlyWhatCannotBeAnotherInputsCodedFile) {
     r = run_cli({"-d", "-f", "-k", "key", "holiday.archi"}, dir.path());
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(read_file(dir / "a_b.txt"), pattern_bytes(7000, 9));
+}
+
+// The last word of the three-word form that names an existing file or
+// folder (as a shell's glob of two names gives) is refused before anything
+// is written, with the ways to say what was meant; the key "-" never is.
+TEST_F(Batch, AKeyThatNamesAFileIsRefusedBeforeAnythingIsWritten) {
+    write_file(dir / "a.txt", "first");
+    write_file(dir / "b.txt", "second");
+    fs::create_directories(dir / "sub");
+    for (const std::string operation : {"-c", "-d", "-t", "-m"}) {
+        for (const std::string key : {"b.txt", "sub"}) {
+            const RunResult r = run_cli({operation, "a.txt", key}, dir.path());
+            EXPECT_EQ(r.status, 2) << operation << " " << key;
+            EXPECT_EQ(r.out, "");
+            EXPECT_EQ(r.err, "kestrav3: the key '" + key +
+                                 "' names an existing file or folder; nothing done\n"
+                                 "kestrav3: to run " +
+                                 operation +
+                                 " on both, give the key with -k FILE or -E VAR, or end the options with --: "
+                                 "kestrav3 " +
+                                 operation +
+                                 " -- FILE...\n"
+                                 "kestrav3: to use it as the key, give it with -k FILE or -E VAR, or give - and "
+                                 "type it\n");
+        }
+    }
+    EXPECT_FALSE(fs::exists(dir / "a.txt.archi"));
+    EXPECT_FALSE(fs::exists(dir / "b.txt.archi"));
+    write_file(dir / "-", "a file named -");
+    const RunResult r = run_cli_with_input({"-c", "a.txt", "-"}, dir.path(), "abcd-key\n");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_TRUE(fs::exists(dir / "a.txt.archi"));
+}
+
+// In the many-file form a restore replaces no file without -f, as gzip and
+// zstd do: it names the file and goes on with the others, and the run
+// fails. The design's three-word -d replaces the file as it always has.
+TEST_F(Batch, ARestoreReplacesNoFileWithoutForce) {
+    write_file(dir / "a.txt", "as coded");
+    write_file(dir / "b.txt", "second");
+    code({"a.txt", "b.txt"});
+    write_file(dir / "a.txt", "edited after coding");
+    fs::remove(dir / "b.txt");
+    fs::create_directories(dir / "out");
+    write_file(dir / "out/b.txt", "kept in out");
+    struct Case {
+        std::vector<std::string> options;
+        std::string refused, written;
+    };
+    const std::vector<Case> cases{{{}, "a.txt", "b.txt"}, {{"--output-dir", "out"}, "out/b.txt", "out/a.txt"}};
+    for (const auto& c : cases) {
+        std::vector<std::string> args{"-d", "-k", "key"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        args.insert(args.end(), {"a.txt.archi", "b.txt.archi"});
+        const RunResult r = run_cli(args, dir.path());
+        EXPECT_EQ(r.status, 1);
+        const std::string archi = fs::path(c.refused).filename().string() + ".archi";
+        EXPECT_EQ(r.err, archi + ": skipped: " + fs::path(c.refused).filename().string() +
+                             " already exists; not replaced (-f replaces it)\n");
+        const std::string other = archi == "a.txt.archi" ? "b.txt.archi" : "a.txt.archi";
+        EXPECT_EQ(lines_of(r.out), (std::vector<std::string>{other + ": written " + c.written,
+                                                             "kestrav3: 2 files: 1 written, 0 damaged, 1 skipped, "
+                                                             "0 failed"}));
+    }
+    EXPECT_EQ(read_file(dir / "a.txt"), "edited after coding");
+    EXPECT_EQ(read_file(dir / "out/b.txt"), "kept in out");
+    RunResult r = run_cli({"-d", "-f", "-k", "key", "a.txt.archi"}, dir.path());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_file(dir / "a.txt"), "as coded");
+    write_file(dir / "a.txt", "edited again");
+    r = run_cli({"-d", "a.txt.archi", "abcd-key"}, dir.path());
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(read_file(dir / "a.txt"), "as coded");
+}
+
+// An empty file is coded in the many-file form into its two header copies
+// alone (NBLOCKS 0, REST 0), which restores to an empty file and takes a
+// recovery set; the three-word form refuses it as the design does.
+TEST_F(Batch, EmptyFilesAreCodedIntoTheirHeadersAlone) {
+    write_file(dir / "empty.txt", "");
+    write_file(dir / "empty2.txt", "");
+    RunResult r = run_cli({"-c", "--rm", "-k", "key", "empty.txt"}, dir.path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(fs::file_size(dir / "empty.txt.archi"), header_end);
+    EXPECT_FALSE(fs::exists(dir / "empty.txt"));
+    EXPECT_EQ(run_cli({"-t", "-k", "key", "empty.txt.archi"}, dir.path()).out,
+              "empty.txt.archi: intact\nkestrav3: 1 file: 1 intact, 0 damaged, 0 failed\n");
+    EXPECT_EQ(run_cli({"-p", "empty.txt.archi"}, dir.path()).status, 0);
+    EXPECT_EQ(run_cli({"--repair", "empty.txt.archi"}, dir.path()).status, 0);
+    r = run_cli({"-d", "-k", "key", "empty.txt.archi"}, dir.path());
+    EXPECT_EQ(r.status, 0) << r.err;
+    ASSERT_TRUE(fs::exists(dir / "empty.txt"));
+    EXPECT_EQ(fs::file_size(dir / "empty.txt"), 0u);
+    r = run_cli({"-c", "empty2.txt", "abcd-key"}, dir.path());
+    EXPECT_NE(r.out.find(" Size of file is zero [2]"), std::string::npos) << r.out;
+    EXPECT_FALSE(fs::exists(dir / "empty2.txt.archi"));
+}
+
+// A damaged file's line lists its blocks, for the test and the restore
+// alike, and names a recovery set beside it that can repair the damage.
+TEST_F(Batch, DamagedLinesListTheBlocksAndASetThatCanRepairThem) {
+    mixed_batch();
+    fs::create_directories(dir / "out");
+    RunResult r = run_cli({"-d", "-k", "key", "--output-dir", "out", "bad.bin.archi"}, dir.path());
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(lines_of(r.out), (std::vector<std::string>{"bad.bin.archi: written out/bad.bin, damaged: 1",
+                                                         "kestrav3: 1 file: 1 written, 1 damaged, 0 failed"}));
+    ASSERT_EQ(run_cli({"-p", "bad.bin.archi"}, dir.path()).status, 0);
+    r = run_cli({"-t", "-k", "key", "bad.bin.archi"}, dir.path());
+    EXPECT_EQ(lines_of(r.out).front(), "bad.bin.archi: damaged: 1, repairable with kestrav3 --repair");
+    r = run_cli({"-d", "-f", "-k", "key", "--output-dir", "out", "bad.bin.archi"}, dir.path());
+    EXPECT_EQ(lines_of(r.out).front(),
+              "bad.bin.archi: written out/bad.bin, damaged: 1, repairable with kestrav3 --repair");
+}
+
+#if !defined(_WIN32)
+// Names reach the lines escaped, in a pipe too: a line feed, a tab and a
+// backslash in a name cannot forge a line, a summary or an escape.
+TEST_F(Batch, EveryNameIsEscapedSoThatEachFileIsOneLine) {
+    write_file(dir / "a.bin", pattern_bytes(3000, 5));
+    code({"a.bin"});
+    fs::create_directories(dir / "tree");
+    const std::string forged = "r.archi: intact\nkestrav3: 1 file: 1 intact, 0 damaged, 0 failed\n\\x41\tz.archi";
+    fs::copy_file(dir / "a.bin.archi", dir / "tree" / forged);
+    const RunResult r = run_cli({"-t", "-r", "-k", "key", "tree"}, dir.path());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "tree/r.archi: intact\\x0Akestrav3: 1 file: 1 intact, 0 damaged, 0 failed\\x0A\\\\x41\\x09z.archi: "
+              "intact\nkestrav3: 1 file: 1 intact, 0 damaged, 0 failed\n");
+}
+
+// --output-dir may be a link to a folder.
+TEST_F(Batch, TheOutputFolderMayBeALinkToAFolder) {
+    write_file(dir / "a.bin", pattern_bytes(3000, 6));
+    fs::create_directories(dir / "out");
+    fs::create_directory_symlink("out", dir / "via");
+    const RunResult r = run_cli({"-c", "-k", "key", "--output-dir", "via", "a.bin"}, dir.path());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(fs::exists(dir / "out/a.bin.archi"));
+}
+
+// SIGTERM to the program alone while -j 3 --rm runs: the workers stop with
+// it, the program says what was done and ends by the signal, and nothing
+// goes on after it: every input is either still there or has a complete
+// coded file and a line that says it was removed.
+TEST_F(Batch, WorkersStopWithTheRunAndNothingGoesOnAfterIt) {
+    std::vector<std::string> args{"-c", "--rm", "-j", "3", "-k", "key"};
+    constexpr int count = 12;
+    constexpr std::size_t size = 6u << 20;
+    for (int i = 0; i < count; ++i) {
+        const std::string name = "f" + std::to_string(10 + i);
+        write_file(dir / name, pattern_bytes(size, static_cast<std::uint32_t>(i)));
+        args.push_back(name);
+    }
+    const fs::path folder = fs::canonical(dir.path());
+    const RunResult r = run_cli_when_ready(
+        args, dir.path(),
+        [&] {
+            for (int i = 0; i < count; ++i)
+                if (fs::exists(dir / ("f" + std::to_string(10 + i) + ".archi"))) return true;
+            return false;
+        },
+        [&](int pid) { kill(pid, SIGTERM); });
+    EXPECT_EQ(r.status, 128 + SIGTERM) << r.out << r.err;
+    EXPECT_EQ(worker_in(folder), 0);
+    const std::string before = folder_listing(dir.path());
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_EQ(folder_listing(dir.path()), before);
+    EXPECT_NE(r.err.find("kestrav3: stopped by a signal;"), std::string::npos) << r.err;
+    for (int i = 0; i < count; ++i) {
+        const std::string name = "f" + std::to_string(10 + i);
+        const bool said = r.out.find(name + ": written " + name + ".archi, input removed\n") != std::string::npos;
+        EXPECT_EQ(fs::exists(dir / name), !said) << name << "\n" << r.out;
+        if (!fs::exists(dir / name)) {
+            EXPECT_EQ(fs::file_size(dir / (name + ".archi")), coded_size(size)) << name;
+        }
+    }
+}
+#endif
+
+// A file taken from a folder walk is opened as the file the walk saw: a
+// link or another file put under its name since is refused.
+TEST(BatchExports, AWalkedInputIsOpenedOnlyAsTheFileTheWalkSaw) {
+    TempDir dir;
+    write_file(dir / "seen.bin", pattern_bytes(5000, 7));
+    write_file(dir / "other.bin", pattern_bytes(5000, 8));
+    const std::string seen = (dir / "seen.bin").string();
+    const std::string other = (dir / "other.bin").string();
+#if defined(_WIN32)
+    GTEST_SKIP() << "inode numbers are POSIX";
+#else
+    struct stat st {};
+    ASSERT_EQ(stat(seen.c_str(), &st), 0);
+    kestrav3_options options{};
+    options.input_device = static_cast<unsigned long long>(st.st_dev);
+    options.input_inode = static_cast<unsigned long long>(st.st_ino);
+    static kestrav3_result result;
+    EXPECT_EQ(kestrav3run(KESTRAV3_CODE, other.c_str(), "abcd-key", &options, &result), -1);
+    EXPECT_STREQ(result.detail, "was replaced (by a link or another file) since the folder was walked");
+    fs::create_symlink(seen, dir / "link.bin");
+    const std::string link = (dir / "link.bin").string();
+    EXPECT_EQ(kestrav3run(KESTRAV3_CODE, link.c_str(), "abcd-key", &options, &result), -1);
+    EXPECT_FALSE(fs::exists(dir / "link.bin.archi"));
+    EXPECT_EQ(kestrav3run(KESTRAV3_CODE, seen.c_str(), "abcd-key", &options, &result), 0) << result.detail;
+#endif
 }
 
 }  // namespace
