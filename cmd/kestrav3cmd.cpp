@@ -128,7 +128,7 @@ constexpr const char* help_additions =
     "           -f       replace what is otherwise refused\n"
     "           --rm     coding: remove each input once its coded file is safe\n"
     "           --output-dir DIR  write the coded or restored files into DIR\n"
-    "           -q       print only failures and the summary\n"
+    "           -q       print only failures and damaged files\n"
     "           -j N     run up to N files at a time\n"
     "           --recovery=P  coding: also write a PAR 2.0 recovery set of\n"
     "                    P percent (1 to 100) beside each coded file\n"
