@@ -848,6 +848,26 @@ TEST_F(Batch, EveryNameIsEscapedSoThatEachFileIsOneLine) {
               "intact\nkestrav3: 1 file: 1 intact, 0 damaged, 0 failed\n");
 }
 
+// A damage log the restore creates and cannot fill (a full disk, here a
+// file-size limit of one byte: the restored byte fits, the log's "1\n"
+// does not) is not left behind.
+TEST_F(Batch, AFullDiskLeavesNoNewDamageLog) {
+    write_file(dir / "one.txt", "x");
+    code({"one.txt"});
+    std::string coded = read_file(dir / "one.txt.archi");
+    coded.back() = static_cast<char>(coded.back() ^ 0x55);
+    write_file(dir / "one.txt.archi", coded);
+    fs::remove(dir / "one.txt");
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"-d", "-k", "key", "one.txt.archi"}, {"-d", "one.txt.archi", "abcd-key"}}) {
+        const RunResult r = run_cli(args, dir.path(), 1);
+        EXPECT_EQ(r.status, 3) << r.out << r.err;
+        EXPECT_EQ(fs::file_size(dir / "one.txt"), 1u);
+        EXPECT_FALSE(fs::exists(dir / "one.txt.err"));
+        fs::remove(dir / "one.txt");
+    }
+}
+
 // --output-dir may be a link to a folder.
 TEST_F(Batch, TheOutputFolderMayBeALinkToAFolder) {
     write_file(dir / "a.bin", pattern_bytes(3000, 6));
