@@ -878,40 +878,70 @@ TEST_F(Batch, TheOutputFolderMayBeALinkToAFolder) {
     EXPECT_TRUE(fs::exists(dir / "out/a.bin.archi"));
 }
 
-// SIGTERM to the program alone while -j 3 --rm runs: the workers stop with
-// it, the program says what was done and ends by the signal, and nothing
-// goes on after it: every input is either still there or has a complete
-// coded file and a line that says it was removed.
+// A signal to the program alone while -j 3 --rm runs. SIGTERM: the workers
+// stop with it, the program says what was done and ends by the signal.
+// SIGKILL: the workers, whose program has gone, end too. Either way nothing
+// goes on after the program: no worker is left, the folder stays as it is,
+// no hidden file is left, and every input is either still there or has a
+// complete coded file (and, when a line says it was removed, it is gone).
 TEST_F(Batch, WorkersStopWithTheRunAndNothingGoesOnAfterIt) {
-    std::vector<std::string> args{"-c", "--rm", "-j", "3", "-k", "key"};
     constexpr int count = 12;
     constexpr std::size_t size = 6u << 20;
-    for (int i = 0; i < count; ++i) {
-        const std::string name = "f" + std::to_string(10 + i);
-        write_file(dir / name, pattern_bytes(size, static_cast<std::uint32_t>(i)));
-        args.push_back(name);
-    }
     const fs::path folder = fs::canonical(dir.path());
-    const RunResult r = run_cli_when_ready(
-        args, dir.path(),
-        [&] {
-            for (int i = 0; i < count; ++i)
-                if (fs::exists(dir / ("f" + std::to_string(10 + i) + ".archi"))) return true;
-            return false;
-        },
-        [&](int pid) { kill(pid, SIGTERM); });
-    EXPECT_EQ(r.status, 128 + SIGTERM) << r.out << r.err;
-    EXPECT_EQ(worker_in(folder), 0);
-    const std::string before = folder_listing(dir.path());
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    EXPECT_EQ(folder_listing(dir.path()), before);
-    EXPECT_NE(r.err.find("kestrav3: stopped by a signal;"), std::string::npos) << r.err;
-    for (int i = 0; i < count; ++i) {
-        const std::string name = "f" + std::to_string(10 + i);
-        const bool said = r.out.find(name + ": written " + name + ".archi, input removed\n") != std::string::npos;
-        EXPECT_EQ(fs::exists(dir / name), !said) << name << "\n" << r.out;
-        if (!fs::exists(dir / name)) {
-            EXPECT_EQ(fs::file_size(dir / (name + ".archi")), coded_size(size)) << name;
+    for (const int sig : {SIGTERM, SIGKILL}) {
+        std::vector<std::string> args{"-c", "--rm", "-j", "3", "-k", "key"};
+        std::vector<std::string> names;
+        for (int i = 0; i < count; ++i) {
+            names.push_back("f" + std::to_string(10 + i));
+            fs::remove(dir / (names.back() + ".archi"));
+            write_file(dir / names.back(), pattern_bytes(size, static_cast<std::uint32_t>(i)));
+            args.push_back(names.back());
+        }
+        const auto names_now = [&] {
+            std::set<std::string> found;
+            for (const auto& entry : fs::directory_iterator(dir.path()))
+                if (entry.path().filename().string()[0] != '.') found.insert(entry.path().filename().string());
+            return found;
+        };
+        // The inputs and coded files as the program left them: taken as
+        // soon as it has ended (a zombie not yet reaped).
+        std::set<std::string> left;
+        const RunResult r = run_cli_when_ready(
+            args, dir.path(),
+            [&] {
+                return std::any_of(names.begin(), names.end(),
+                                   [&](const std::string& name) { return fs::exists(dir / (name + ".archi")); });
+            },
+            [&](int pid) {
+                kill(pid, sig);
+                const fs::path stat = "/proc/" + std::to_string(pid) + "/stat";
+                for (int waited = 0; waited < 2000; ++waited) {
+                    const std::string text = read_file(stat);
+                    const std::size_t end = text.rfind(')');
+                    if (end != std::string::npos && text.compare(end, 4, ") Z ") == 0) break;
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                }
+                left = names_now();
+            });
+        EXPECT_EQ(r.status, 128 + sig) << r.out << r.err;
+        for (int waited = 0; waited < 200 && worker_in(folder) != 0; ++waited)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        EXPECT_EQ(worker_in(folder), 0) << sig;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+        EXPECT_EQ(names_now(), left) << sig;
+        for (const auto& entry : fs::directory_iterator(dir.path()))
+            EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
+        if (sig == SIGTERM) {
+            EXPECT_NE(r.err.find("kestrav3: stopped by a signal;"), std::string::npos) << r.err;
+        }
+        for (const auto& name : names) {
+            const bool said = r.out.find(name + ": written " + name + ".archi, input removed\n") != std::string::npos;
+            if (sig == SIGTERM || said) {
+                EXPECT_EQ(fs::exists(dir / name), !said) << name << "\n" << r.out;
+            }
+            if (!fs::exists(dir / name)) {
+                EXPECT_EQ(fs::file_size(dir / (name + ".archi")), coded_size(size)) << name;
+            }
         }
     }
 }
