@@ -632,15 +632,27 @@ bool start_slot(Crew& crew, Slot& slot) {
     return false;
 }
 
+// The line of a file whose worker ended before it answered. A worker the
+// run's stop signal ended may have finished its file just before: with
+// --rm, an input that is gone was removed only once its coded file was
+// complete and on the device, and the line says so.
+Report lost_file(const Crew& crew, const Entry& entry) {
+    if (platform::stop_signal() == 0) return failure(entry.path, "its worker process ended without a result");
+    static char target[4096];
+    const char* dir = crew.options.output_dir.empty() ? nullptr : crew.options.output_dir.c_str();
+    if (crew.options.remove_input && platform::node_kind(entry.path) == platform::NodeKind::missing &&
+        kestrav3target(KESTRAV3_CODE, entry.path.c_str(), crew.key.c_str(), dir, target, sizeof target) == 0)
+        return {Outcome::done, shown(entry.path) + ": written " + shown(target) + ", input removed\n"};
+    return failure(entry.path, "stopped with the run, by a signal");
+}
+
 // A worker that has gone failed the file at hand; the files queued behind
 // it go back to the front of the waiting ones.
 void lose_worker(Crew& crew, Slot& slot) {
     if (!slot.files.empty()) {
         const std::size_t lost = slot.files.front();
         slot.files.pop_front();
-        crew.reports.add(lost, failure(crew.entries[lost].path, platform::stop_signal() != 0
-                                                                    ? "stopped with the run, by a signal"
-                                                                    : "its worker process ended without a result"));
+        crew.reports.add(lost, lost_file(crew, crew.entries[lost]));
         crew.waiting.insert(crew.waiting.begin(), slot.files.begin(), slot.files.end());
     }
     platform::finish_worker(slot.worker);
