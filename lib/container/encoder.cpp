@@ -295,7 +295,8 @@ HeldBy holder_of(const char* out_path, const char* key, const std::string& store
     HeaderRecord record;
     platform::clear_last_error();
     const int code = open_coded_file(out_path, key, RecordUse::metadata, ERR_READ, old, record);
-    if (code == ERR_READ && !old) return {Holder::unknown, "", failure_detail.cause};
+    // Long enough to be a coded file, and still not opened: the system's reason.
+    if (code == ERR_READ && !old && holds_first_header(out_path)) return {Holder::unknown, "", failure_detail.cause};
     if (code != 0) return {};
     if (record.name == stored) return {Holder::own, "", ""};
     return {Holder::other,
