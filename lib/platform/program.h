@@ -1,6 +1,7 @@
 // What the program asks the system for its many-file form: wildcards in
-// arguments, folders walked without following links, the environment, and
-// worker processes for -j. Compiled into the program only; the library
+// arguments, folders walked without following links, which file or folder a
+// path is and how a folder compares names, the environment, and worker
+// processes for -j with the stop signals passed on to them. Compiled into the program only; the library
 // neither uses nor exports any of it.
 #pragma once
 #include <cstdint>
