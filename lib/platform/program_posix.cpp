@@ -229,6 +229,9 @@ int finish_worker(Worker& worker) {
 void pass_stop_signals_to_workers() {
     struct sigaction action {};
     action.sa_handler = pass_on_stop;
+    // Calls under way go on (a write to standard output is not cut short);
+    // the wait for the workers' answers returns and looks again.
+    action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
