@@ -17,28 +17,35 @@ std::vector<std::uint16_t> matrix_row(const std::vector<std::uint32_t>& damaged,
 
 }  // namespace
 
+bool RowChooser::independent(std::uint32_t exponent) {
+    if (full()) return false;
+    const std::size_t d = damaged_.size();
+    row_ = matrix_row(damaged_, exponent);
+    for (std::size_t t = 0; t < reduced_.size(); ++t) {
+        const std::uint16_t f = row_[pivots_[t]];
+        if (f == 0) continue;
+        for (std::size_t k = 0; k < d; ++k) row_[k] ^= gf_mul(f, reduced_[t][k]);
+    }
+    pivot_ = 0;
+    while (pivot_ < d && row_[pivot_] == 0) ++pivot_;
+    return pivot_ < d;  // otherwise it depends on the rows already taken
+}
+
+void RowChooser::take() {
+    const std::uint16_t inverse = gf_inv(row_[pivot_]);
+    for (auto& value : row_) value = gf_mul(value, inverse);
+    reduced_.push_back(std::move(row_));
+    pivots_.push_back(pivot_);
+    row_.clear();
+}
+
 std::vector<std::size_t> choose_rows(const std::vector<std::uint32_t>& damaged,
                                      const std::vector<std::uint32_t>& exponents) {
-    const std::size_t d = damaged.size();
-    // The rows taken, reduced: each has a 1 in its pivot column and 0 in
-    // the pivot columns of those taken before it.
-    std::vector<std::vector<std::uint16_t>> reduced;
-    std::vector<std::size_t> pivots;
+    RowChooser chooser(damaged);
     std::vector<std::size_t> chosen;
-    for (std::size_t r = 0; r < exponents.size() && chosen.size() < d; ++r) {
-        std::vector<std::uint16_t> row = matrix_row(damaged, exponents[r]);
-        for (std::size_t t = 0; t < reduced.size(); ++t) {
-            const std::uint16_t f = row[pivots[t]];
-            if (f == 0) continue;
-            for (std::size_t k = 0; k < d; ++k) row[k] ^= gf_mul(f, reduced[t][k]);
-        }
-        std::size_t pivot = 0;
-        while (pivot < d && row[pivot] == 0) ++pivot;
-        if (pivot == d) continue;  // depends on the rows already taken
-        const std::uint16_t inverse = gf_inv(row[pivot]);
-        for (auto& value : row) value = gf_mul(value, inverse);
-        reduced.push_back(std::move(row));
-        pivots.push_back(pivot);
+    for (std::size_t r = 0; r < exponents.size() && !chooser.full(); ++r) {
+        if (!chooser.independent(exponents[r])) continue;
+        chooser.take();
         chosen.push_back(r);
     }
     return chosen;
@@ -85,6 +92,19 @@ void Rebuilder::add_intact(const std::uint32_t indexes[], const std::uint8_t* co
         for (std::size_t j = 0; j < d; ++j) factors_[j * count + s] = gf_pow(constant, exponents_[j]);
     }
     gf_mul_add_sources(targets_.data(), d, slices, count, factors_.data(), slice_size_);
+}
+
+void Rebuilder::add_intact_piece(const std::uint32_t indexes[], const std::uint8_t* const pieces[], std::size_t count,
+                                 std::size_t offset, std::size_t size) {
+    const std::size_t d = exponents_.size();
+    factors_.resize(d * count);
+    for (std::size_t s = 0; s < count; ++s) {
+        const std::uint16_t constant = input_constant(indexes[s]);
+        for (std::size_t j = 0; j < d; ++j) factors_[j * count + s] = gf_pow(constant, exponents_[j]);
+    }
+    std::vector<std::uint8_t*> targets(d);
+    for (std::size_t j = 0; j < d; ++j) targets[j] = targets_[j] + offset;
+    gf_mul_add_sources(targets.data(), d, pieces, count, factors_.data(), size);
 }
 
 // Gauss-Jordan elimination on the matrix, every row operation done on the
