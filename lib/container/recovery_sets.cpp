@@ -28,6 +28,22 @@ constexpr std::size_t read_buffer = 1 << 20;
 
 const char* plural(std::uint64_t n) { return n == 1 ? "" : "s"; }
 
+// The system's text for the last failure, or fallback when it gave none.
+std::string system_cause(const char* fallback) {
+    std::string text = platform::last_error_text();
+    return text.empty() ? fallback : text;
+}
+
+// A recovery file of the set of base: NAME.vol*.par2, which takes in the
+// names par2cmdline gives (NAME.vol<first>+<count>.par2) and the first and
+// last exponent of PAR 2.0's own naming (NAME.vol<first>-<last>.par2) alike.
+bool volume_file_of(std::string_view name, std::string_view base) {
+    const std::string prefix = std::string(base) + ".vol";
+    constexpr std::string_view suffix = ".par2";
+    return name.size() >= prefix.size() + suffix.size() && name.substr(0, prefix.size()) == prefix &&
+           name.substr(name.size() - suffix.size()) == suffix;
+}
+
 // The set files beside a coded file: NAME.par2 first, then every
 // NAME.vol*.par2, in name order. Links and anything but plain files are
 // passed over: the set is never read through a link.
@@ -35,13 +51,8 @@ std::vector<std::string> set_files_of(const std::string& coded_path) {
     const std::string folder(directory_part(coded_path));
     const std::string base(base_name(coded_path));
     std::vector<std::string> volumes;
-    const std::string prefix = base + ".vol";
-    constexpr std::string_view suffix = ".par2";
-    for (const std::string& name : platform::folder_names(folder)) {
-        if (name.size() < prefix.size() + suffix.size() || name.compare(0, prefix.size(), prefix) != 0) continue;
-        if (name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) continue;
-        volumes.push_back(name);
-    }
+    for (const std::string& name : platform::folder_names(folder))
+        if (volume_file_of(name, base)) volumes.push_back(name);
     std::sort(volumes.begin(), volumes.end());
     std::vector<std::string> files;
     files.push_back(folder + recovery::index_name(base));
@@ -51,19 +62,6 @@ std::vector<std::string> set_files_of(const std::string& coded_path) {
                     [](const std::string& f) { return platform::entry_kind(f.c_str()) != platform::EntryKind::file; }),
                 files.end());
     return files;
-}
-
-// A name par2cmdline gives a recovery file: NAME.vol<digits>+<digits>.par2.
-bool volume_file_of(std::string_view name, std::string_view base) {
-    const std::string prefix = std::string(base) + ".vol";
-    constexpr std::string_view suffix = ".par2";
-    if (name.size() <= prefix.size() + suffix.size() || name.substr(0, prefix.size()) != prefix) return false;
-    if (name.substr(name.size() - suffix.size()) != suffix) return false;
-    const std::string_view middle = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
-    const std::size_t plus = middle.find('+');
-    if (plus == std::string_view::npos || plus == 0 || plus + 1 == middle.size()) return false;
-    return std::all_of(middle.begin(), middle.end(), [](char c) { return c == '+' || (c >= '0' && c <= '9'); }) &&
-           middle.find('+', plus + 1) == std::string_view::npos;
 }
 
 // Removes a set file: a link as a link, never what it points at; a folder
@@ -123,26 +121,32 @@ int write_set_files(const std::string& coded_path, const recovery::SetWriter& wr
     const std::uint32_t count = writer.plan().recovery_slices;
     const auto volumes = recovery::split_volumes(count);
     written.clear();
-    const auto undo = [&](int result) {
-        for (const std::string& name : written) platform::remove_entry(name.c_str());
-        written.clear();
-        return result;
-    };
+    // Every file is written and sealed under a hidden name first; the
+    // names are taken only once all are on the device, so a failure or a
+    // signal before then leaves the earlier set as it was.
+    std::vector<std::unique_ptr<PartialOutput>> outputs;
     for (std::size_t v = 0; v <= volumes.size(); ++v) {
         const std::string name =
             folder + (v == 0 ? recovery::index_name(base) : recovery::volume_name(base, volumes[v - 1], count));
-        if (platform::entry_kind(name.c_str()) == platform::EntryKind::directory) return undo(ERR_READ);
-        PartialOutput out(name);
-        if (!out) return undo(ERR_READ);
+        if (platform::entry_kind(name.c_str()) == platform::EntryKind::directory)
+            return fail(ERR_READ, name, "a folder has the name");
+        platform::clear_last_error();
+        outputs.push_back(std::make_unique<PartialOutput>(name));
+        PartialOutput& out = *outputs.back();
+        if (!out) return fail(ERR_IO_STOPPED, name, "cannot be created: " + platform::last_error_text());
         const bool ok = v == 0 ? writer.write_index(out.get()) : writer.write_volume(out.get(), volumes[v - 1]);
-        if (!ok) return undo(ERR_IO_STOPPED);
-        const int result = out.keep(coded_path, platform::set_from_coded);
-        if (result != 0) return undo(result);
-        written.push_back(name);
+        if (!ok || out.seal(coded_path, platform::set_from_coded) != 0)
+            return fail(ERR_IO_STOPPED, name, system_cause("cannot be written"));
+    }
+    for (const auto& out : outputs) {
+        platform::clear_last_error();
+        const int result = out->name();
+        if (result != 0) return fail(result, out->path(), system_cause("cannot be put in place"));
+        written.push_back(out->path());
     }
     // Recovery files of an earlier set under this name would describe other
     // bytes; the new set replaces them.
-    remove_volumes(folder, base, written);
+    if (remove_volumes(folder, base, written) > 0) platform::flush_folder_of(coded_path.c_str());
     return 0;
 }
 

@@ -25,10 +25,12 @@ bool coded_file_size(std::int64_t size);
 // rest of rest bytes.
 std::uint64_t coded_size_of(long long nblocks, long long rest);
 
-// Writes the finished set beside the coded file at coded_path, each file
-// through a hidden name renamed into place, and then removes recovery files
-// of an earlier set of that name. On failure it removes what it wrote.
-// written receives the names written. 0, ERR_IO_STOPPED or ERR_READ.
+// Writes the finished set beside the coded file at coded_path: every file
+// under a hidden name, sealed, and only then all renamed into place; then it
+// removes recovery files of an earlier set of that name. On failure nothing
+// of the earlier set has changed and what it wrote is removed; the failure
+// names the set file and why. written receives the names written. 0,
+// ERR_IO_STOPPED or ERR_READ.
 int write_set_files(const std::string& coded_path, const recovery::SetWriter& writer,
                     std::vector<std::string>& written);
 

@@ -148,6 +148,7 @@ public:
         output_folder = folder_with_separator(options.output_dir);
         written_path.clear();
         removed_old_set = 0;
+        recovery_set_failed = 0;
         recovery_percent = options.recovery;
     }
     ~BatchSettings() {
@@ -326,7 +327,8 @@ int kestrav3run(int operation, const char* file, const char* key, const kestrav3
         code = run_batch_pipeline(operation, file, key, settings, *result);
         progress_line_end();
         const bool writes = operation == KESTRAV3_CODE || operation == KESTRAV3_DECODE;
-        if (writes && code >= 0) copy_text(result->written, written_path);
+        // A coded file whose set failed is written all the same.
+        if (writes && (code >= 0 || recovery_set_failed != 0)) copy_text(result->written, written_path);
         if (operation == KESTRAV3_CODE && code >= 0) result->old_set_removed = removed_old_set;
     }
     if (operation != KESTRAV3_DESCRIBE || code < 0) result->metadata[0] = '\0';
