@@ -437,7 +437,8 @@ int copy_and_take_shares(std::FILE* in, std::FILE* out, const recovery::SetReade
 
 // Pass 2: the file's bytes into a hidden file beside it, the intact slices'
 // shares taken off the equations as they go by; then the bad slices solved,
-// each checked against its MD5 and written over its place, and the hidden
+// each checked against its MD5 (and, when whole_file asks, the result
+// against the whole file's MD5) and written over its place, and the hidden
 // file renamed over the damaged one.
 //
 // The whole file's MD5 is not computed again: every slice of the new file
@@ -445,8 +446,10 @@ int copy_and_take_shares(std::FILE* in, std::FILE* out, const recovery::SetReade
 // rebuilt ones here) and the new file has the set's length, so the whole
 // file's MD5 could only fail if two different slices had the same MD5.
 // It would cost a serial pass as long as all the rest.
+template <typename WholeFile>
 int rebuild_and_replace(const char* path, const recovery::SetReader& set, const std::vector<std::uint32_t>& bad,
-                        const std::vector<bool>& bad_flags, recovery::Rebuilder& rebuilder, std::string& cause) {
+                        const std::vector<bool>& bad_flags, recovery::Rebuilder& rebuilder, WholeFile&& whole_file,
+                        std::string& cause) {
     const std::size_t size = static_cast<std::size_t>(set.slice_size());
     Stream in = Stream::reader(path, read_buffer);
     if (!in) return ERR_READ;
@@ -467,6 +470,8 @@ int rebuild_and_replace(const char* path, const recovery::SetReader& set, const 
         if (!rebuilder.solve()) return ERR_NO_SET;
         for (std::size_t k = 0; k < bad.size(); ++k)
             if (!slice_checks_out(rebuilder.slice(k), size, set.checks()[bad[k]])) return ERR_NO_SET;
+        cause = "conflicting packets";
+        if (!whole_file()) return ERR_NO_SET;
         cause = "cannot write the repaired file: ";
         for (std::size_t k = 0; k < bad.size(); ++k) {
             const platform::WritePiece piece{rebuilder.slice(k), slice_length(set.file().length, size, bad[k])};
@@ -482,37 +487,6 @@ int rebuild_and_replace(const char* path, const recovery::SetReader& set, const 
     return result;
 }
 
-// Decides between the versions of a set whose packets disagree, by the
-// file's bytes: a version under which every slice checks out must have the
-// whole file's MD5 too, and one under which none does is not the file's.
-// When more than one is left, the data cannot decide. The chosen version is
-// selected and its slices checked into outcome.
-int decide_version(const char* path, recovery::SetReader& set, RepairOutcome& outcome) {
-    const RepairOutcome before = outcome;
-    std::vector<std::size_t> left;
-    for (std::size_t v = 0; v < set.versions().size(); ++v) {
-        set.select(v);
-        RepairOutcome trial = before;
-        const int result = check_slices(path, set, trial);
-        if (result != 0) return result;
-        const recovery::FileDescription& file = set.file();
-        if (trial.bad() == 0) {
-            if (leading_md5_is(path, file.length, file.md5)) {
-                left.assign(1, v);
-                break;
-            }
-        } else if (trial.bad() < set.checks().size()) {
-            left.push_back(v);
-        }
-    }
-    if (left.size() != 1) {
-        outcome.why = "conflicting packets";
-        return ERR_NO_SET;
-    }
-    set.select(left[0]);
-    return check_slices(path, set, outcome);
-}
-
 // The set files' bytes together.
 std::uint64_t set_bytes(const recovery::SetReader& set) {
     std::uint64_t total = 0;
@@ -520,8 +494,8 @@ std::uint64_t set_bytes(const recovery::SetReader& set) {
     return total;
 }
 
-// Reads the set beside path and chooses the version that fits the file:
-// 0, or ERR_NO_SET with outcome.why saying why, or ERR_READ.
+// Reads the set beside path and chooses it: 0, or ERR_NO_SET with
+// outcome.why saying why.
 int read_set(const char* path, recovery::SetReader& set, RepairOutcome& outcome) {
     set = recovery::SetReader();
     outcome.set_files = set_files_of(path);
@@ -539,20 +513,94 @@ int read_set(const char* path, recovery::SetReader& set, RepairOutcome& outcome)
     }
     outcome.slice_size = set.slice_size();
     outcome.recovery_slices = set.recovery_count();
-    set.select(0);
-    const int result =
-        set.versions().size() == 1 ? check_slices(path, set, outcome) : decide_version(path, set, outcome);
+    return 0;
+}
+
+// Checks the file's slices against the selected version of the set, and
+// that the set shows it was made for this coding of the file: its headers'
+// MD5, or at least one slice that checks out. Otherwise rebuilding would
+// bring back another file's bytes (a coded file made again under the same
+// name, say), whatever the set's slice count.
+int check_version(const char* path, const recovery::SetReader& set, RepairOutcome& outcome) {
+    outcome.damaged = BlockList();
+    outcome.missing = BlockList();
     outcome.input_slices = static_cast<std::uint32_t>(set.checks().size());
     outcome.set_length = set.file().length;
+    const int result = check_slices(path, set, outcome);
     if (result != 0) return result;
-    // The set shows it was made for this coding of the file: its headers'
-    // MD5, or at least one slice that checks out. Otherwise rebuilding
-    // would bring back another file's bytes (a coded file made again under
-    // the same name, say), whatever the set's slice count.
     if (outcome.bad() == outcome.input_slices && !headers_match(path, set.file())) {
         outcome.why = "neither the file's headers nor any slice match the set, which was made for another file";
         return ERR_NO_SET;
     }
+    return 0;
+}
+
+// The MD5 of the file as the repair leaves it (the file's bytes, the
+// rebuilt slices in their places) against the set's whole-file MD5.
+bool repaired_md5_matches(const char* path, const recovery::SetReader& set, const std::vector<std::uint32_t>& bad,
+                          const recovery::Rebuilder& rebuilder) {
+    Stream in = Stream::reader(path, read_buffer);
+    if (!in) return false;
+    Md5Stream hash;
+    std::vector<std::uint8_t> buffer(read_buffer);
+    std::size_t next_bad = 0;
+    const auto slices = static_cast<std::uint32_t>(set.checks().size());
+    for (std::uint32_t i = 0; i < slices; ++i) {
+        const std::size_t want = slice_length(set.file().length, set.slice_size(), i);
+        if (next_bad < bad.size() && bad[next_bad] == i) {
+            hash.update(rebuilder.slice(next_bad++), want);
+            if (!platform::seek_to(in.get(), static_cast<std::int64_t>((i + std::uint64_t{1}) * set.slice_size())))
+                return false;
+            continue;
+        }
+        for (std::size_t done = 0; done < want;) {
+            const std::size_t n = std::min(buffer.size(), want - done);
+            if (std::fread(buffer.data(), 1, n, in.get()) != n) return false;
+            hash.update(buffer.data(), n);
+            done += n;
+        }
+    }
+    return hash.digest() == set.file().md5;
+}
+
+// Repairs the file from the selected version of the set, whose slices
+// check_version has checked. With disagreeing versions (whole_md5), the
+// result must also have the whole file's MD5 before it replaces the file.
+int repair_version(const char* path, recovery::SetReader& set, RepairOutcome& outcome, bool whole_md5) {
+    // A set that would cut more than one group after its end is not trusted:
+    // it may describe the first groups of the file only.
+    const auto file_size = static_cast<std::uint64_t>(outcome.file_size);
+    if (file_size > set.file().length + max_cut) {
+        outcome.cut_refused = file_size - set.file().length;
+        return 1;
+    }
+    // Every slice checks out and nothing follows the last: the file is the
+    // one the set describes.
+    if (outcome.bad() == 0 && file_size == set.file().length) {
+        if (!whole_md5 || leading_md5_is(path, file_size, set.file().md5)) return 0;
+        outcome.failure = "conflicting packets";
+        return ERR_NO_SET;
+    }
+    std::vector<bool> bad_flags(set.checks().size(), false);
+    for (const auto& list : {outcome.damaged, outcome.missing})
+        for (const auto& [first, last] : list.runs())
+            for (long long i = first; i <= last; ++i) bad_flags[static_cast<std::size_t>(i)] = true;
+    const std::vector<std::uint32_t> bad = bad_slices(outcome.input_slices, bad_flags);
+    if (bad.size() > recovery::max_solved_slices) {
+        outcome.too_many = true;
+        return 1;
+    }
+    static recovery::Rebuilder rebuilder;
+    if (!bad.empty()) {
+        const int result = load_equations(set, bad, rebuilder, outcome.needed);
+        if (result == ERR_NOMEM) outcome.failure = "no memory for the recovery slices";
+        if (result != 0) return result;
+        if (outcome.needed > 0) return static_cast<int>(std::min<std::size_t>(outcome.needed, 0x7fffffff));
+    }
+    const auto whole_file = [&] { return !whole_md5 || repaired_md5_matches(path, set, bad, rebuilder); };
+    const int result = rebuild_and_replace(path, set, bad, bad_flags, rebuilder, whole_file, outcome.failure);
+    if (result != 0) return result;
+    outcome.repaired = true;
     return 0;
 }
 
@@ -567,37 +615,26 @@ int repair_file(const char* path, RepairOutcome& outcome) {
     static recovery::SetReader set;
     int result = read_set(path, set, outcome);
     if (result != 0) return result;
-    // A set that would cut more than one group after its end is not trusted:
-    // it may describe the first groups of the file only.
-    const auto file_size = static_cast<std::uint64_t>(info.size);
-    if (file_size > set.file().length + max_cut) {
-        outcome.cut_refused = file_size - set.file().length;
-        return 1;
+    const std::size_t versions = set.versions().size();
+    if (versions == 1) {
+        set.select(0);
+        result = check_version(path, set, outcome);
+        return result != 0 ? result : repair_version(path, set, outcome, false);
     }
-    // Every slice checks out and nothing follows the last: the file is the
-    // one the set describes.
-    if (outcome.bad() == 0 && file_size == set.file().length) return 0;
-
-    std::vector<bool> bad_flags(set.checks().size(), false);
-    for (const auto& list : {outcome.damaged, outcome.missing})
-        for (const auto& [first, last] : list.runs())
-            for (long long i = first; i <= last; ++i) bad_flags[static_cast<std::size_t>(i)] = true;
-    const std::vector<std::uint32_t> bad = bad_slices(outcome.input_slices, bad_flags);
-    if (bad.size() > recovery::max_solved_slices) {
-        outcome.too_many = true;
-        return 1;
+    // Packets that disagree are decided by the data: the version whose
+    // repair (or the file as it is) has the set's whole-file MD5. Any two
+    // such versions give the same bytes, so their order does not matter.
+    const RepairOutcome start = outcome;
+    for (std::size_t v = 0; v < versions; ++v) {
+        outcome = start;
+        set.select(v);
+        result = check_version(path, set, outcome);
+        if (result == 0) result = repair_version(path, set, outcome, true);
+        if (result == 0 || result == ERR_READ || result == ERR_IO_STOPPED) return result;
     }
-    static recovery::Rebuilder rebuilder;
-    if (!bad.empty()) {
-        result = load_equations(set, bad, rebuilder, outcome.needed);
-        if (result == ERR_NOMEM) outcome.failure = "no memory for the recovery slices";
-        if (result != 0) return result;
-        if (outcome.needed > 0) return static_cast<int>(std::min<std::size_t>(outcome.needed, 0x7fffffff));
-    }
-    result = rebuild_and_replace(path, set, bad, bad_flags, rebuilder, outcome.failure);
-    if (result != 0) return result;
-    outcome.repaired = true;
-    return 0;
+    outcome = start;
+    outcome.why = "conflicting packets";
+    return ERR_NO_SET;
 }
 
 }  // namespace
