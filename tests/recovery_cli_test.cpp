@@ -263,7 +263,7 @@ TEST_F(RecoveryCli, ASetMustVouchForTheFileBeforeItChangesAByte) {
          [&] {
              EXPECT_EQ(protect(10).status, 0);
              std::string damaged = coded;
-             flip(damaged, first_group + 5 * group + 10);
+             flip(damaged, 7 * group + 10);
              std::string body = packet_of_type(read_file(dir / index_name), checksums_type).body;
              body.replace(entry(7), 16, md5_of(slice_of(damaged, 7)));
              with_checksum_packet(body);
@@ -313,7 +313,7 @@ TEST_F(RecoveryCli, ASetMustVouchForTheFileBeforeItChangesAByte) {
         const RunResult r = repair();
         EXPECT_EQ(r.status, c.status) << c.what << "\n" << r.out;
         EXPECT_NE(r.out.find(c.says), std::string::npos) << c.what << "\n" << r.out;
-        EXPECT_EQ(read_file(dir / "r.bin.archi"), c.repaired ? coded : stored) << c.what;
+        EXPECT_TRUE(read_file(dir / "r.bin.archi") == (c.repaired ? coded : stored)) << c.what;
     }
 }
 
@@ -348,7 +348,7 @@ TEST_F(RecoveryCli, AFailedSetOrRepairLeavesNoStaleSetAndSaysWhy) {
     EXPECT_NE(r.out.find(" r.bin.archi.vol"), std::string::npos) << "the file and the cause\n" << r.out;
     std::map<std::string, std::string> now;
     for (const auto& name : set_files_in(dir.path())) now[name] = read_file(dir / name);
-    EXPECT_EQ(now, earlier);
+    EXPECT_TRUE(now == earlier);
 
     std::string damaged = coded;
     flip(damaged, first_group + 2 * group + 10);
@@ -357,7 +357,7 @@ TEST_F(RecoveryCli, AFailedSetOrRepairLeavesNoStaleSetAndSaysWhy) {
     EXPECT_EQ(r.status, 1) << r.out;
     EXPECT_NE(r.out.find(" r.bin.archi: cannot write the repaired file"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find(" Result:    not repaired: cannot write the repaired file"), std::string::npos) << r.out;
-    EXPECT_EQ(read_file(dir / "r.bin.archi"), damaged);
+    EXPECT_TRUE(read_file(dir / "r.bin.archi") == damaged);
 
     // 27 slices, 27 recovery slices: the fifth recovery file cannot be made.
     fs::create_directory(dir / "r.bin.archi.vol15+12.par2");
@@ -366,7 +366,7 @@ TEST_F(RecoveryCli, AFailedSetOrRepairLeavesNoStaleSetAndSaysWhy) {
     EXPECT_NE(r.err.find("r.bin: written r.bin.archi, recovery set failed: a folder has the name\n"), std::string::npos)
         << r.err;
     EXPECT_TRUE(fs::exists(dir / "r.bin"));
-    EXPECT_NE(read_file(dir / "r.bin.archi"), damaged);
+    EXPECT_TRUE(read_file(dir / "r.bin.archi") != damaged);
     EXPECT_EQ(set_files_in(dir.path()), (std::set<std::string>{"r.bin.archi.vol15+12.par2"}));
 }
 #endif
