@@ -9,6 +9,11 @@ namespace kestrav3::recovery {
 
 namespace {
 
+// A row of the matrix as the region operations take it: its words in
+// memory are the little-endian words of a slice on the x86 processors
+// these builds run on.
+std::uint8_t* bytes_of(std::uint16_t* row) { return reinterpret_cast<std::uint8_t*>(row); }
+
 std::vector<std::uint16_t> matrix_row(const std::vector<std::uint32_t>& damaged, std::uint32_t exponent) {
     std::vector<std::uint16_t> row(damaged.size());
     for (std::size_t k = 0; k < damaged.size(); ++k) row[k] = gf_pow(input_constant(damaged[k]), exponent);
@@ -23,8 +28,7 @@ bool RowChooser::independent(std::uint32_t exponent) {
     row_ = matrix_row(damaged_, exponent);
     for (std::size_t t = 0; t < reduced_.size(); ++t) {
         const std::uint16_t f = row_[pivots_[t]];
-        if (f == 0) continue;
-        for (std::size_t k = 0; k < d; ++k) row_[k] ^= gf_mul(f, reduced_[t][k]);
+        if (f != 0) gf_mul_add_region(bytes_of(row_.data()), bytes_of(reduced_[t].data()), 2 * d, f);
     }
     pivot_ = 0;
     while (pivot_ < d && row_[pivot_] == 0) ++pivot_;
@@ -32,8 +36,7 @@ bool RowChooser::independent(std::uint32_t exponent) {
 }
 
 void RowChooser::take() {
-    const std::uint16_t inverse = gf_inv(row_[pivot_]);
-    for (auto& value : row_) value = gf_mul(value, inverse);
+    gf_mul_region(bytes_of(row_.data()), bytes_of(row_.data()), 2 * row_.size(), gf_inv(row_[pivot_]));
     reduced_.push_back(std::move(row_));
     pivots_.push_back(pivot_);
     row_.clear();
@@ -122,13 +125,13 @@ bool Rebuilder::solve() {
         std::swap(row_of[col], row_of[pivot]);
         const std::size_t p = row_of[col];
         const std::uint16_t scale = gf_inv(m[p * d + col]);
-        for (std::size_t k = 0; k < d; ++k) m[p * d + k] = gf_mul(m[p * d + k], scale);
+        gf_mul_region(bytes_of(&m[p * d]), bytes_of(&m[p * d]), 2 * d, scale);
         gf_mul_region(equation(p), equation(p), slice_size_, scale);
         for (std::size_t j = 0; j < d; ++j) {
             const std::size_t r = row_of[j];
             const std::uint16_t f = m[r * d + col];
             if (r == p || f == 0) continue;
-            for (std::size_t k = 0; k < d; ++k) m[r * d + k] ^= gf_mul(f, m[p * d + k]);
+            gf_mul_add_region(bytes_of(&m[r * d]), bytes_of(&m[p * d]), 2 * d, f);
             gf_mul_add_region(equation(r), equation(p), slice_size_, f);
         }
     }
