@@ -110,6 +110,16 @@ protected:
     }
     RunResult repair() { return run_cli({"--repair", "r.bin.archi"}, dir.path()); }
     void store(const std::string& bytes) { write_file(dir / "r.bin.archi", bytes); }
+    // Codes the file again and puts the earlier set back beside it (kept
+    // aside meanwhile, as coding removes it).
+    void code_again_beside_the_old_set(std::size_t size) {
+        fs::create_directory(dir / "aside");
+        for (const auto& name : set_files_in(dir.path())) fs::rename(dir / name, dir / "aside" / name);
+        code(size);
+        for (const auto& entry : fs::directory_iterator(dir / "aside"))
+            fs::rename(entry.path(), dir.path() / entry.path().filename());
+        fs::remove(dir / "aside");
+    }
     bool restored() { return read_file(dir / "r.bin.archi") == coded; }
 };
 
@@ -206,12 +216,8 @@ TEST_F(RecoveryCli, WhatCannotBeRepairedFailsWithStatus1) {
     // the file is not turned into that other file.
     ASSERT_EQ(protect(100).status, 0);
     const std::string first = coded;
-    fs::create_directory(dir / "aside");
-    for (const auto& name : set_files_in(dir.path())) fs::rename(dir / name, dir / "aside" / name);
-    code(5000);
+    code_again_beside_the_old_set(5000);
     ASSERT_NE(coded, first);
-    for (const auto& entry : fs::directory_iterator(dir / "aside"))
-        fs::rename(entry.path(), dir.path() / entry.path().filename());
     r = repair();
     EXPECT_EQ(r.status, 1) << r.out;
     EXPECT_NE(r.out.find("made for another file"), std::string::npos) << r.out;
@@ -576,12 +582,7 @@ TEST_F(Par2Interop, OneSliceSetsAndTheSolveCapAreKeptToTheirFile) {
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_TRUE(restored());
 
-    fs::create_directory(dir / "aside");
-    for (const auto& name : set_files_in(dir.path())) fs::rename(dir / name, dir / "aside" / name);
-    const std::string earlier = coded;
-    code(20000);
-    for (const auto& entry : fs::directory_iterator(dir / "aside"))
-        fs::rename(entry.path(), dir.path() / entry.path().filename());
+    code_again_beside_the_old_set(20000);
     r = repair();
     EXPECT_EQ(r.status, 1) << r.out;
     EXPECT_NE(r.out.find("made for another file"), std::string::npos) << r.out;
