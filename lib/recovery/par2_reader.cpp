@@ -170,6 +170,11 @@ void SetReader::keep(PacketHeader header, std::vector<std::uint8_t> body, std::s
         if (header.length < packet_header_size + 4) return;
         packet.where.offset = offset + packet_header_size + 4;
         packet.recovery_size = header.length - packet_header_size - 4;
+    } else {
+        // A packet repeated in every file is kept once (the same MD5 is the
+        // same packet), and the bodies kept stay within max_kept_bytes.
+        if (packet.body.size() > max_kept_bytes - kept_bytes_ || !kept_.insert(header.packet_md5).second) return;
+        kept_bytes_ += packet.body.size();
     }
     packets_.push_back(std::move(packet));
 }

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -115,6 +116,8 @@ private:
     std::vector<SetFileScan> files_;
     std::vector<Found> packets_;
     std::vector<std::vector<std::uint8_t>> texts_;  // files given as bytes
+    std::set<Md5Digest> kept_;  // the MD5s of the packets kept, but recovery slices
+    std::uint64_t kept_bytes_ = 0;
     const char* why_ = "no set file could be read";
     Choice chosen_;
     std::size_t version_ = 0;
@@ -123,6 +126,10 @@ private:
 // The most bytes a packet other than a recovery slice may have: a slice
 // checksum packet for 32768 slices with room to spare.
 constexpr std::uint64_t max_kept_packet = 1 << 20;
+
+// The most bytes of such packets kept from all the files of a set; more are
+// passed over.
+constexpr std::uint64_t max_kept_bytes = std::uint64_t{16} << 20;
 
 // The largest slice a set is used with: repairing holds a few slices in
 // memory. par2 itself makes slices this large only for files of a terabyte.
