@@ -162,27 +162,36 @@ std::size_t remove_old_set(const std::string& coded_path) {
 
 namespace {
 
+// ERR_READ, naming why the name is no file to protect or repair: a link is
+// neither read nor replaced.
+int not_a_coded_file(const char* path, const platform::PathInfo& info) {
+    if (platform::entry_kind(path) == platform::EntryKind::link)
+        return fail(ERR_READ, path, "is a symbolic link, which is not followed");
+    return fail(ERR_READ, path, not_a_file_cause(path, info.kind == platform::PathKind::missing));
+}
+
 int protect_file(const char* path, int percent, ProtectOutcome& outcome) {
     outcome = ProtectOutcome{};
     outcome.path = path;
-    if (platform::entry_kind(path) != platform::EntryKind::file) return ERR_READ;
     const platform::PathInfo info = platform::path_info(path);
-    if (info.kind != platform::PathKind::regular) return ERR_READ;
-    if (!coded_file_size(info.size)) return ERR_NOT_CODED;
-    if (!recovery::plan_set(static_cast<std::uint64_t>(info.size), percent, 0, outcome.plan)) return ERR_NOT_CODED;
+    if (platform::entry_kind(path) != platform::EntryKind::file || info.kind != platform::PathKind::regular)
+        return not_a_coded_file(path, info);
+    if (!coded_file_size(info.size) ||
+        !recovery::plan_set(static_cast<std::uint64_t>(info.size), percent, 0, outcome.plan))
+        return fail(ERR_NOT_CODED, path, "its size, " + std::to_string(info.size) + " bytes, is no coded file's size");
 
     static recovery::SetWriter writer;
-    if (!writer.start(outcome.plan)) return ERR_NOMEM;
+    if (!writer.start(outcome.plan)) return fail(ERR_NOMEM, path, "no memory for the recovery slices");
     {
         Stream in = Stream::reader(path, 0);
-        if (!in) return ERR_READ;
+        if (!in) return fail(ERR_READ, path, platform::last_error_text());
         std::vector<std::uint8_t> buffer(read_buffer);
         std::size_t got = 0;
         while ((got = std::fread(buffer.data(), 1, buffer.size(), in.get())) > 0) writer.add(buffer.data(), got);
-        if (std::ferror(in.get())) return ERR_IO_STOPPED;
+        if (std::ferror(in.get())) return fail(ERR_IO_STOPPED, path, platform::last_error_text());
     }
     // A file that changed while it was read gives no set.
-    if (!writer.finish(base_name(path))) return ERR_IO_STOPPED;
+    if (!writer.finish(base_name(path))) return fail(ERR_IO_STOPPED, path, "changed while its set was computed");
     return write_set_files(path, writer, outcome.written);
 }
 
@@ -607,9 +616,9 @@ int repair_version(const char* path, recovery::SetReader& set, RepairOutcome& ou
 int repair_file(const char* path, RepairOutcome& outcome) {
     outcome = RepairOutcome{};
     outcome.path = path;
-    if (platform::entry_kind(path) != platform::EntryKind::file) return ERR_READ;
     const platform::PathInfo info = platform::path_info(path);
-    if (info.kind != platform::PathKind::regular) return ERR_READ;
+    if (platform::entry_kind(path) != platform::EntryKind::file || info.kind != platform::PathKind::regular)
+        return not_a_coded_file(path, info);
     outcome.file_size = info.size;
 
     static recovery::SetReader set;
@@ -641,14 +650,12 @@ int repair_file(const char* path, RepairOutcome& outcome) {
 
 namespace {
 
-// A failure names the file and why, as every other failure does.
+// A failure names the file and why, as every other failure does: the
+// cause the repair gave, or the system's.
 int named_failure(int code, const char* path, const std::string& cause) {
     if (code >= 0 || !failure_detail.file.empty()) return code;
-    std::string why = cause;
-    if (why.empty() && code == ERR_NOMEM) why = "not enough memory";
-    if (why.empty()) why = platform::last_error_text();
-    if (why.empty()) why = code == ERR_NOT_CODED ? "its size is no coded file's size" : "cannot be read";
-    return fail(code, path, why);
+    if (!cause.empty()) return fail(code, path, cause);
+    return fail(code, path, code == ERR_NOMEM ? "not enough memory" : platform::last_error_text());
 }
 
 }  // namespace
@@ -656,7 +663,6 @@ int named_failure(int code, const char* path, const std::string& cause) {
 int repair_streams(const char* path, RepairOutcome& outcome) {
     int result = ERR_NOMEM;
     try {
-        platform::clear_last_error();
         result = repair_file(path, outcome);
     } catch (const std::bad_alloc&) {
         outcome.failure = "not enough memory";
@@ -667,11 +673,10 @@ int repair_streams(const char* path, RepairOutcome& outcome) {
 int protect_streams(const char* path, int percent, ProtectOutcome& outcome) {
     int result = ERR_NOMEM;
     try {
-        platform::clear_last_error();
         result = protect_file(path, percent, outcome);
     } catch (const std::bad_alloc&) {
     }
-    return named_failure(result, path, outcome.failure);
+    return named_failure(result, path, "");
 }
 
 void print_repair_report(const RepairOutcome& outcome) {

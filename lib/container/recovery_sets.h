@@ -45,7 +45,6 @@ struct ProtectOutcome {
     std::string path;
     recovery::SetPlan plan;
     std::vector<std::string> written;
-    std::string failure;  // why it failed, when the system gave no reason
 };
 
 // Reads the coded file at path once and writes a set of percent recovery

@@ -116,7 +116,7 @@ private:
     std::vector<SetFileScan> files_;
     std::vector<Found> packets_;
     std::vector<std::vector<std::uint8_t>> texts_;  // files given as bytes
-    std::set<Md5Digest> kept_;  // the MD5s of the packets kept, but recovery slices
+    std::set<Md5Digest> kept_;                      // the MD5s of the packets kept, but recovery slices
     std::uint64_t kept_bytes_ = 0;
     const char* why_ = "no set file could be read";
     Choice chosen_;
