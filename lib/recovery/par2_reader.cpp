@@ -165,6 +165,7 @@ void SetReader::scan_bytes(const std::uint8_t* bytes, std::size_t size) {
 
 void SetReader::keep(PacketHeader header, std::vector<std::uint8_t> body, std::size_t file, std::uint64_t offset,
                      std::uint32_t exponent) {
+    if (packets_.size() >= max_found_packets) return;
     Found packet{header.set_id, header.type, std::move(body), {file, 0, exponent, header.packet_md5}, 0};
     if (header.type == recovery_slice_type) {
         if (header.length < packet_header_size + 4) return;

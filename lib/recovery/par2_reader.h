@@ -127,9 +127,11 @@ private:
 // checksum packet for 32768 slices with room to spare.
 constexpr std::uint64_t max_kept_packet = 1 << 20;
 
-// The most bytes of such packets kept from all the files of a set; more are
-// passed over.
+// The most bytes of such packets kept from all the files of a set, and the
+// most packets found (recovery slices among them, which PAR 2.0 numbers up
+// to 65535); more are passed over.
 constexpr std::uint64_t max_kept_bytes = std::uint64_t{16} << 20;
+constexpr std::size_t max_found_packets = std::size_t{1} << 17;
 
 // The largest slice a set is used with: repairing holds a few slices in
 // memory. par2 itself makes slices this large only for files of a terabyte.
