@@ -550,13 +550,9 @@ TEST_F(Par2Interop, Par2RepairsDamageInKestrav3Sets) {
 
 TEST_F(Par2Interop, Kestrav3RepairsSetsPar2Made) {
     code(3145728);
-    // par2's default slicing, and slice sizes of its -s (3 MiB slices are
-    // read and rebuilt in pieces).
-    for (const std::vector<std::string>& options : {std::vector<std::string>{"-r5"},
-                                                    {"-s65536", "-r5"},
-                                                    {"-s4000", "-r2"},
-                                                    {"-s1048576", "-r40"},
-                                                    {"-s3145728", "-r100"}}) {
+    // par2's default slicing, and slice sizes of its -s.
+    for (const std::vector<std::string>& options :
+         {std::vector<std::string>{"-r5"}, {"-s65536", "-r5"}, {"-s4000", "-r2"}, {"-s1048576", "-r40"}}) {
         for (const auto& name : set_files_in(dir.path())) fs::remove(dir / name);
         std::vector<std::string> args = {"create", "-q"};
         args.insert(args.end(), options.begin(), options.end());
@@ -570,6 +566,17 @@ TEST_F(Par2Interop, Kestrav3RepairsSetsPar2Made) {
         EXPECT_EQ(r.status, 0) << options[0] << "\n" << r.out;
         EXPECT_TRUE(restored()) << options[0];
     }
+    // Slices over 16 MiB are read, checked and rebuilt in pieces.
+    for (const auto& name : set_files_in(dir.path())) fs::remove(dir / name);
+    code(std::size_t{20} << 20);
+    ASSERT_EQ(par2({"create", "-q", "-s16777220", "-r50", "r.bin.archi"}, dir.path()), 0);
+    std::string bytes = coded;
+    flip(bytes, 20000000);
+    store(bytes);
+    const RunResult r = repair();
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("repaired (1 slice rebuilt"), std::string::npos) << r.out;
+    EXPECT_TRUE(restored());
 }
 
 // par2 makes one-slice sets (-b1), where no slice of a newer coded file

@@ -211,9 +211,10 @@ namespace {
 // The slices a repair reads at a time: as many as the MD5 lanes take, within
 // check_batch_bytes. Slices larger than whole_slice_limit are read, hashed
 // and rebuilt one at a time in pieces of slice_piece bytes, so memory stays
-// the same whatever slice size a set gives.
+// the same whatever slice size a set gives (two slices at a time still
+// share the MD5 lanes).
 constexpr std::size_t check_batch_bytes = std::size_t{32} << 20;
-constexpr std::uint64_t whole_slice_limit = std::uint64_t{2} << 20;
+constexpr std::uint64_t whole_slice_limit = std::uint64_t{16} << 20;
 constexpr std::size_t slice_piece = std::size_t{1} << 20;
 
 // A repair trusts a set to cut at most one group of bytes after the end:

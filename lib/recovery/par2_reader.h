@@ -129,9 +129,10 @@ constexpr std::uint64_t max_kept_packet = 1 << 20;
 
 // The most bytes of such packets kept from all the files of a set, and the
 // most packets found (recovery slices among them, which PAR 2.0 numbers up
-// to 65535); more are passed over.
-constexpr std::uint64_t max_kept_bytes = std::uint64_t{16} << 20;
-constexpr std::size_t max_found_packets = std::size_t{1} << 17;
+// to 65535); more are passed over. Together with a repair's buffers they
+// keep its memory under 64 MiB besides the recovery slices in use.
+constexpr std::uint64_t max_kept_bytes = std::uint64_t{8} << 20;
+constexpr std::size_t max_found_packets = std::size_t{1} << 16;
 
 // The largest slice a set is used with: repairing holds a few slices in
 // memory. par2 itself makes slices this large only for files of a terabyte.
