@@ -427,6 +427,10 @@ Report report_of(const Operation& operation, const BatchOptions& options, const 
     // and the other files go on.
     if (result.code == refused_name && operation.batch_operation == KESTRAV3_DECODE && result.detail[0] != '\0')
         return {Outcome::refused, who + "skipped: " + shown(result.detail) + "\n"};
+    // The coded file is in place, its recovery set is not: a failure too.
+    if (result.code < 0 && result.written[0] != '\0' && operation.batch_operation == KESTRAV3_CODE)
+        return {Outcome::failed, who + "written " + shown(result.written) + ", recovery set failed: " +
+                                     shown(result.detail[0] != '\0' ? result.detail : result.message) + "\n"};
     if (result.code < 0) {
         report = failure(name, result.message[0] != '\0' ? result.message : "error " + std::to_string(-result.code));
         if (result.detail[0] != '\0') report.text += who + shown(result.detail) + "\n";

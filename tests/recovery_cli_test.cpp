@@ -5,11 +5,14 @@
 // sets that par2 made.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "cli_support.h"
+#include "md5/md5.h"
 
 namespace kestrav3::testing {
 namespace {
@@ -34,6 +37,52 @@ std::set<std::string> set_files_in(const fs::path& dir) {
 
 void flip(std::string& bytes, std::size_t at, std::size_t count = 16) {
     for (std::size_t i = at; i < at + count && i < bytes.size(); ++i) bytes[i] = static_cast<char>(bytes[i] ^ 0x5A);
+}
+
+// PAR 2.0 packets by hand, as the format defines them: the magic, the
+// length, the MD5 of everything from the set ID on, the set ID, the type
+// and the body. Integers are little-endian.
+const std::string packet_magic("PAR2\0PKT", 8);
+const std::string main_type("PAR 2.0\0Main\0\0\0\0", 16);
+const std::string description_type("PAR 2.0\0FileDesc", 16);
+const std::string checksums_type("PAR 2.0\0IFSC\0\0\0\0", 16);
+
+std::string little_endian(std::uint64_t value, int bytes) {
+    std::string text;
+    for (int i = 0; i < bytes; ++i, value >>= 8) text += static_cast<char>(value & 0xFF);
+    return text;
+}
+
+std::string md5_of(const std::string& bytes) {
+    const Md5Digest digest = md5_digest(bytes.data(), bytes.size());
+    return std::string(digest.begin(), digest.end());
+}
+
+std::string packet(const std::string& set_id, const std::string& type, const std::string& body) {
+    const std::string hashed = set_id + type + body;
+    return packet_magic + little_endian(64 + body.size(), 8) + md5_of(hashed) + hashed;
+}
+
+struct Packet {
+    std::string set_id, type, body;
+};
+
+// The packets of a well-formed set file, in order.
+std::vector<Packet> packets_in(const std::string& file) {
+    std::vector<Packet> packets;
+    for (std::size_t at = 0; at + 64 <= file.size();) {
+        std::uint64_t length = 0;
+        for (int i = 7; i >= 0; --i) length = length << 8 | static_cast<unsigned char>(file[at + 8 + i]);
+        packets.push_back({file.substr(at + 32, 16), file.substr(at + 48, 16), file.substr(at + 64, length - 64)});
+        at += length;
+    }
+    return packets;
+}
+
+Packet packet_of_type(const std::string& file, const std::string& type) {
+    for (const Packet& p : packets_in(file))
+        if (p.type == type) return p;
+    return {};
 }
 
 class RecoveryCli : public ::testing::Test {
@@ -61,6 +110,16 @@ protected:
     }
     RunResult repair() { return run_cli({"--repair", "r.bin.archi"}, dir.path()); }
     void store(const std::string& bytes) { write_file(dir / "r.bin.archi", bytes); }
+    // Codes the file again and puts the earlier set back beside it (kept
+    // aside meanwhile, as coding removes it).
+    void code_again_beside_the_old_set(std::size_t size) {
+        fs::create_directory(dir / "aside");
+        for (const auto& name : set_files_in(dir.path())) fs::rename(dir / name, dir / "aside" / name);
+        code(size);
+        for (const auto& entry : fs::directory_iterator(dir / "aside"))
+            fs::rename(entry.path(), dir.path() / entry.path().filename());
+        fs::remove(dir / "aside");
+    }
     bool restored() { return read_file(dir / "r.bin.archi") == coded; }
 };
 
@@ -123,13 +182,15 @@ TEST_F(RecoveryCli, DamagedIndexAndRecoveryFilesAreTolerated) {
     std::string volume = read_file(dir / "r.bin.archi.vol1+2.par2");
     flip(volume, 200);  // the first of its two recovery slices
     write_file(dir / "r.bin.archi.vol1+2.par2", volume);
+    // Five slices to rebuild from the five good recovery slices: the damaged
+    // one is found out when it is read, and passed over.
     std::string damaged = coded;
-    for (const std::size_t group_number : {2, 9, 20}) flip(damaged, first_group + group_number * group + 4000);
+    for (const std::size_t group_number : {2, 9, 20, 30, 40}) flip(damaged, first_group + group_number * group + 4000);
     store(damaged);
     const RunResult r = repair();
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_NE(r.out.find("damaged packet"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("5 recovery slices usable"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("repaired (5 slices rebuilt"), std::string::npos) << r.out;
     EXPECT_TRUE(restored());
 }
 
@@ -155,12 +216,8 @@ TEST_F(RecoveryCli, WhatCannotBeRepairedFailsWithStatus1) {
     // the file is not turned into that other file.
     ASSERT_EQ(protect(100).status, 0);
     const std::string first = coded;
-    fs::create_directory(dir / "aside");
-    for (const auto& name : set_files_in(dir.path())) fs::rename(dir / name, dir / "aside" / name);
-    code(5000);
+    code_again_beside_the_old_set(5000);
     ASSERT_NE(coded, first);
-    for (const auto& entry : fs::directory_iterator(dir / "aside"))
-        fs::rename(entry.path(), dir.path() / entry.path().filename());
     r = repair();
     EXPECT_EQ(r.status, 1) << r.out;
     EXPECT_NE(r.out.find("made for another file"), std::string::npos) << r.out;
@@ -175,6 +232,150 @@ TEST_F(RecoveryCli, WhatCannotBeRepairedFailsWithStatus1) {
     EXPECT_TRUE(fs::is_symlink(dir / "r.bin.archi"));
 #endif
 }
+
+// A set needs no key, so it must show it belongs to the file before it
+// changes a byte, and packets of a set that disagree are decided by the
+// file's bytes, never by their order. Each case makes its set, stores the
+// file, and says what the repair must answer.
+TEST_F(RecoveryCli, ASetMustVouchForTheFileBeforeItChangesAByte) {
+    code(100000);  // 218384 bytes: 27 slices of 8272 bytes
+    const std::string index_name = "r.bin.archi.par2";
+    // Slice i's checksums entry in a slice checksum body: MD5 then CRC.
+    const auto entry = [](std::size_t i) { return 16 + 20 * i; };
+    const auto with_checksum_packet = [&](const std::string& body) {
+        const std::string index = read_file(dir / index_name);
+        const Packet checks = packet_of_type(index, checksums_type);
+        write_file(dir / index_name, packet(checks.set_id, checksums_type, body) + index);
+    };
+    const auto slice_of = [](const std::string& bytes, std::size_t i) { return bytes.substr(i * group, group); };
+    struct Case {
+        const char* what;
+        std::function<std::string()> make;  // the set beside it; returns the file to store
+        int status;
+        const char* says;
+        bool repaired;  // or else untouched
+    };
+    const std::vector<Case> cases = {
+        {"a set of the first groups only",
+         [&] {
+             fs::create_directory(dir / "part");
+             write_file(dir / "part" / "r.bin.archi", coded.substr(0, 16544));
+             EXPECT_EQ(run_cli({"-p", "--recovery=100", "r.bin.archi"}, dir / "part").status, 0);
+             for (const auto& name : set_files_in(dir / "part")) fs::rename(dir / "part" / name, dir / name);
+             return coded;
+         },
+         3, "it would cut 201840 bytes after its end", false},
+        {"a forged checksum packet listing a damaged slice as it now is",
+         [&] {
+             EXPECT_EQ(protect(10).status, 0);
+             std::string damaged = coded;
+             flip(damaged, 7 * group + 10);
+             std::string body = packet_of_type(read_file(dir / index_name), checksums_type).body;
+             body.replace(entry(7), 16, md5_of(slice_of(damaged, 7)));
+             with_checksum_packet(body);
+             return damaged;
+         },
+         0, "repaired (1 slice rebuilt", true},
+        {"a forged checksum packet that would block the repair",
+         [&] {
+             EXPECT_EQ(protect(10).status, 0);
+             std::string body = packet_of_type(read_file(dir / index_name), checksums_type).body;
+             body.replace(entry(12), 16, std::string(16, 'x'));
+             with_checksum_packet(body);
+             std::string damaged = coded;
+             flip(damaged, first_group + 20 * group + 10);
+             return damaged;
+         },
+         0, "repaired (1 slice rebuilt", true},
+        {"packets the data cannot decide between",
+         [&] {
+             EXPECT_EQ(protect(5).status, 0);  // 2 recovery slices
+             std::string body = packet_of_type(read_file(dir / index_name), checksums_type).body;
+             body.replace(entry(12), 16, std::string(16, 'x'));
+             with_checksum_packet(body);
+             std::string damaged = coded;
+             for (const std::size_t g : {1, 8, 20}) flip(damaged, first_group + g * group + 10);
+             return damaged;
+         },
+         1, "cannot be repaired: conflicting packets", false},
+        {"a 344-byte set claiming four slices of 1 GiB",
+         [&] {
+             const std::string file_id(16, 'f');
+             const std::string main = little_endian(1ull << 30, 8) + little_endian(1, 4) + file_id;
+             const std::string set_id = md5_of(main);
+             const std::string description = file_id + std::string(16, 'm') + md5_of(coded.substr(0, 16384)) +
+                                             little_endian(4ull << 30, 8) + "r.bin.archi" + '\0';
+             write_file(dir / index_name, packet(set_id, main_type, main) +
+                                              packet(set_id, description_type, description) +
+                                              packet(set_id, checksums_type, file_id + std::string(80, 'c')));
+             return coded.substr(0, 100000);
+         },
+         1, "the set's slices are larger than the file and its set together", false},
+    };
+    for (const Case& c : cases) {
+        for (const auto& name : set_files_in(dir.path())) fs::remove(dir / name);
+        const std::string stored = c.make();
+        store(stored);
+        const RunResult r = repair();
+        EXPECT_EQ(r.status, c.status) << c.what << "\n" << r.out;
+        EXPECT_NE(r.out.find(c.says), std::string::npos) << c.what << "\n" << r.out;
+        EXPECT_TRUE(read_file(dir / "r.bin.archi") == (c.repaired ? coded : stored)) << c.what;
+    }
+}
+
+// A set in PAR 2.0's own naming (vol<first>-<last>) is the set as much as
+// one in par2cmdline's: found by the repair, removed by a coding that
+// replaces the coded file.
+TEST_F(RecoveryCli, RecoveryFilesInEitherNamingAreTheSet) {
+    code(100000);
+    ASSERT_EQ(protect(10).status, 0);
+    fs::rename(dir / "r.bin.archi.vol0+1.par2", dir / "r.bin.archi.vol0-0.par2");
+    fs::rename(dir / "r.bin.archi.vol1+2.par2", dir / "r.bin.archi.vol01-02.par2");
+    std::string damaged = coded;
+    for (const std::size_t g : {3, 9, 15}) flip(damaged, first_group + g * group + 10);
+    store(damaged);
+    EXPECT_EQ(repair().status, 0);
+    EXPECT_TRUE(restored());
+    ASSERT_EQ(run_cli({"-c", "r.bin", "recovery key"}, dir.path()).status, 0);
+    EXPECT_TRUE(set_files_in(dir.path()).empty());
+}
+
+#if !defined(_WIN32)
+// A set's life leaves no stale set beside newer bytes, and every failure
+// names the file and why: a -p that runs out of room keeps the earlier set
+// as it was; a coding whose set fails says so, counts as failed and keeps
+// the input; a repair that cannot write says it did not repair.
+TEST_F(RecoveryCli, AFailedSetOrRepairLeavesNoStaleSetAndSaysWhy) {
+    code(100000, 5);
+    std::map<std::string, std::string> earlier;
+    for (const auto& name : set_files_in(dir.path())) earlier[name] = read_file(dir / name);
+    RunResult r = run_cli({"-p", "--recovery=60", "r.bin.archi"}, dir.path(), 40000);
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_NE(r.out.find(" r.bin.archi.vol"), std::string::npos) << "the file and the cause\n" << r.out;
+    std::map<std::string, std::string> now;
+    for (const auto& name : set_files_in(dir.path())) now[name] = read_file(dir / name);
+    EXPECT_TRUE(now == earlier);
+
+    std::string damaged = coded;
+    flip(damaged, first_group + 2 * group + 10);
+    store(damaged);
+    r = run_cli({"--repair", "r.bin.archi"}, dir.path(), 100000);
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_NE(r.out.find(" r.bin.archi: cannot write the repaired file"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(" Result:    not repaired: cannot write the repaired file"), std::string::npos) << r.out;
+    EXPECT_TRUE(read_file(dir / "r.bin.archi") == damaged);
+
+    // 27 slices, 27 recovery slices: the fifth recovery file cannot be made.
+    fs::create_directory(dir / "r.bin.archi.vol15+12.par2");
+    r = run_cli({"-c", "--recovery=100", "--rm", "-f", "-k", "key.txt", "r.bin"}, dir.path());
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("r.bin: written r.bin.archi, recovery set failed: a folder has the name\n"), std::string::npos)
+        << r.err;
+    EXPECT_TRUE(fs::exists(dir / "r.bin"));
+    EXPECT_TRUE(read_file(dir / "r.bin.archi") != damaged);
+    EXPECT_EQ(set_files_in(dir.path()), (std::set<std::string>{"r.bin.archi.vol15+12.par2"}));
+}
+#endif
 
 TEST_F(RecoveryCli, CodingWithRecoveryWritesTheSetAndAFailedCodingNone) {
     code(50000, 5);
@@ -365,6 +566,50 @@ TEST_F(Par2Interop, Kestrav3RepairsSetsPar2Made) {
         EXPECT_EQ(r.status, 0) << options[0] << "\n" << r.out;
         EXPECT_TRUE(restored()) << options[0];
     }
+    // Slices over 16 MiB are read, checked and rebuilt in pieces.
+    for (const auto& name : set_files_in(dir.path())) fs::remove(dir / name);
+    code(std::size_t{20} << 20);
+    ASSERT_EQ(par2({"create", "-q", "-s16777220", "-r50", "r.bin.archi"}, dir.path()), 0);
+    std::string bytes = coded;
+    flip(bytes, 20000000);
+    store(bytes);
+    const RunResult r = repair();
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("repaired (1 slice rebuilt"), std::string::npos) << r.out;
+    EXPECT_TRUE(restored());
+}
+
+// par2 makes one-slice sets (-b1), where no slice of a newer coded file
+// can match: the headers' MD5 decides. A set of an earlier coding is
+// refused; a one-slice set whose only slice is damaged still repairs. And
+// a repair takes on at most 1024 slices, whatever the set holds.
+TEST_F(Par2Interop, OneSliceSetsAndTheSolveCapAreKeptToTheirFile) {
+    code(20000);
+    ASSERT_EQ(par2({"create", "-q", "-b1", "-r100", "r.bin.archi"}, dir.path()), 0);
+    std::string damaged = coded;
+    flip(damaged, first_group + 2 * group + 10);
+    store(damaged);
+    RunResult r = repair();
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_TRUE(restored());
+
+    code_again_beside_the_old_set(20000);
+    r = repair();
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_NE(r.out.find("made for another file"), std::string::npos) << r.out;
+    EXPECT_TRUE(restored());
+
+    // 4117 slices of 4 bytes, 1112 recovery slices, 1100 slices damaged.
+    for (const auto& name : set_files_in(dir.path())) fs::remove(dir / name);
+    code(1);
+    ASSERT_EQ(par2({"create", "-q", "-s4", "-r27", "r.bin.archi"}, dir.path()), 0);
+    damaged = coded;
+    flip(damaged, 100, 4400);
+    store(damaged);
+    r = repair();
+    EXPECT_EQ(r.status, 3) << r.out;
+    EXPECT_NE(r.out.find("1100 slices to rebuild, more than the 1024 a repair takes"), std::string::npos) << r.out;
+    EXPECT_TRUE(read_file(dir / "r.bin.archi") == damaged);
 }
 
 #endif

@@ -375,6 +375,10 @@ int code_file(const char* path, const std::string& out_path, const char* key, co
     if ((result = check_unchanged(path, in.get(), plan)) != 0) return result;
     in.close();
     platform::clear_last_error();
+    // A set beside the coded file this one replaces describes bytes that
+    // are about to go (par2 would rebuild them over the new ones): it goes
+    // first, durably, so no crash leaves it beside the new coded file.
+    if (remove_old_set(out_path) > 0 && recovery_percent <= 0) removed_old_set = 1;
     // The input's mode and times, and everything on the device, before the
     // run reports success: a user may delete the plain file next.
     if ((result = out.keep(path, platform::coded_from_input)) != 0)
@@ -387,11 +391,8 @@ int code_file(const char* path, const std::string& out_path, const char* key, co
 // once the coded file is complete: a failed coding leaves no set.
 int code_file_and_set(const char* path, const std::string& out_path, const char* key, const Plan& plan,
                       const HeaderBlock& header) {
-    if (recovery_percent <= 0) {
-        const int result = code_file(path, out_path, key, plan, header);
-        if (result == 0 && remove_old_set(out_path) > 0) removed_old_set = 1;
-        return result;
-    }
+    recovery_set_failed = 0;
+    if (recovery_percent <= 0) return code_file(path, out_path, key, plan, header);
     recovery::SetPlan set_plan;
     if (!recovery::plan_set(coded_size_of(plan.nblocks, plan.rest), recovery_percent, 0, set_plan)) return ERR_READ;
     static recovery::SetWriter writer;
@@ -400,9 +401,14 @@ int code_file_and_set(const char* path, const std::string& out_path, const char*
     int result = code_file(path, out_path, key, plan, header);
     recovery_tap = nullptr;
     if (result != 0) return result;
-    if (!writer.finish(base_name(out_path))) return ERR_IO_STOPPED;
+    // From here the coded file is in place: a set that fails is the file's
+    // failure, with the coded file kept.
+    recovery_set_failed = 1;
+    if (!writer.finish(base_name(out_path)))
+        return fail(ERR_IO_STOPPED, out_path, "the coded file changed while its set was computed");
     std::vector<std::string> written;
     if ((result = write_set_files(out_path, writer, written)) != 0) return result;
+    recovery_set_failed = 0;
     const std::uint32_t slices = set_plan.recovery_slices;
     if (console_lines != 0)
         std::printf("\nRecovery: %s and %zu recovery file%s, %u recovery slice%s\n",

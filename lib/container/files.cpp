@@ -134,9 +134,17 @@ int finish_output(Stream& out, const std::string& path, const char* from, platfo
 }
 
 int PartialOutput::keep(const std::string& from, platform::Takeover what) {
-    // Data and metadata reach the device before the name does: a crash
-    // leaves the old file or the complete new one, never an empty one.
-    if (seal_output(stream_.get(), from.c_str(), what) != 0 || !stream_.close()) return ERR_IO_STOPPED;
+    const int result = seal(from, what);
+    return result != 0 ? result : name();
+}
+
+// Data and metadata reach the device before the name does: a crash leaves
+// the old file or the complete new one, never an empty one.
+int PartialOutput::seal(const std::string& from, platform::Takeover what) {
+    return seal_output(stream_.get(), from.c_str(), what) != 0 || !stream_.close() ? ERR_IO_STOPPED : 0;
+}
+
+int PartialOutput::name() {
     if (!platform::replace_name(temporary_.c_str(), path_.c_str())) return ERR_READ;
     // Disarmed only now: an interrupt before the rename still removes the
     // hidden file; after it the name is gone and nothing is removed.

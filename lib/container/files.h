@@ -83,6 +83,12 @@ public:
     // ERR_IO_STOPPED when sealing, closing or the folder's flush failed,
     // ERR_READ when the rename did.
     int keep(const std::string& from, platform::Takeover what);
+    // keep in two steps, for outputs that take their names together once
+    // all are complete: seal (0 or ERR_IO_STOPPED) leaves the sealed file
+    // under its hidden name, still removed unless named; name renames it
+    // over its name and flushes the folder, as keep does.
+    int seal(const std::string& from, platform::Takeover what);
+    int name();
 
 private:
     std::string path_;

@@ -14,6 +14,7 @@
 #include "platform/platform.h"
 #include "recovery/par2_reader.h"
 #include "recovery/par2_solver.h"
+#include "shared/failure.h"
 #include "shared/results.h"
 #include "shared/sizes.h"
 
@@ -27,6 +28,22 @@ constexpr std::size_t read_buffer = 1 << 20;
 
 const char* plural(std::uint64_t n) { return n == 1 ? "" : "s"; }
 
+// The system's text for the last failure, or fallback when it gave none.
+std::string system_cause(const char* fallback) {
+    std::string text = platform::last_error_text();
+    return text.empty() ? fallback : text;
+}
+
+// A recovery file of the set of base: NAME.vol*.par2, which takes in the
+// names par2cmdline gives (NAME.vol<first>+<count>.par2) and the first and
+// last exponent of PAR 2.0's own naming (NAME.vol<first>-<last>.par2) alike.
+bool volume_file_of(std::string_view name, std::string_view base) {
+    const std::string prefix = std::string(base) + ".vol";
+    constexpr std::string_view suffix = ".par2";
+    return name.size() >= prefix.size() + suffix.size() && name.substr(0, prefix.size()) == prefix &&
+           name.substr(name.size() - suffix.size()) == suffix;
+}
+
 // The set files beside a coded file: NAME.par2 first, then every
 // NAME.vol*.par2, in name order. Links and anything but plain files are
 // passed over: the set is never read through a link.
@@ -34,13 +51,8 @@ std::vector<std::string> set_files_of(const std::string& coded_path) {
     const std::string folder(directory_part(coded_path));
     const std::string base(base_name(coded_path));
     std::vector<std::string> volumes;
-    const std::string prefix = base + ".vol";
-    constexpr std::string_view suffix = ".par2";
-    for (const std::string& name : platform::folder_names(folder)) {
-        if (name.size() < prefix.size() + suffix.size() || name.compare(0, prefix.size(), prefix) != 0) continue;
-        if (name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) continue;
-        volumes.push_back(name);
-    }
+    for (const std::string& name : platform::folder_names(folder))
+        if (volume_file_of(name, base)) volumes.push_back(name);
     std::sort(volumes.begin(), volumes.end());
     std::vector<std::string> files;
     files.push_back(folder + recovery::index_name(base));
@@ -50,19 +62,6 @@ std::vector<std::string> set_files_of(const std::string& coded_path) {
                     [](const std::string& f) { return platform::entry_kind(f.c_str()) != platform::EntryKind::file; }),
                 files.end());
     return files;
-}
-
-// A name par2cmdline gives a recovery file: NAME.vol<digits>+<digits>.par2.
-bool volume_file_of(std::string_view name, std::string_view base) {
-    const std::string prefix = std::string(base) + ".vol";
-    constexpr std::string_view suffix = ".par2";
-    if (name.size() <= prefix.size() + suffix.size() || name.substr(0, prefix.size()) != prefix) return false;
-    if (name.substr(name.size() - suffix.size()) != suffix) return false;
-    const std::string_view middle = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
-    const std::size_t plus = middle.find('+');
-    if (plus == std::string_view::npos || plus == 0 || plus + 1 == middle.size()) return false;
-    return std::all_of(middle.begin(), middle.end(), [](char c) { return c == '+' || (c >= '0' && c <= '9'); }) &&
-           middle.find('+', plus + 1) == std::string_view::npos;
 }
 
 // Removes a set file: a link as a link, never what it points at; a folder
@@ -122,26 +121,32 @@ int write_set_files(const std::string& coded_path, const recovery::SetWriter& wr
     const std::uint32_t count = writer.plan().recovery_slices;
     const auto volumes = recovery::split_volumes(count);
     written.clear();
-    const auto undo = [&](int result) {
-        for (const std::string& name : written) platform::remove_entry(name.c_str());
-        written.clear();
-        return result;
-    };
+    // Every file is written and sealed under a hidden name first; the
+    // names are taken only once all are on the device, so a failure or a
+    // signal before then leaves the earlier set as it was.
+    std::vector<std::unique_ptr<PartialOutput>> outputs;
     for (std::size_t v = 0; v <= volumes.size(); ++v) {
         const std::string name =
             folder + (v == 0 ? recovery::index_name(base) : recovery::volume_name(base, volumes[v - 1], count));
-        if (platform::entry_kind(name.c_str()) == platform::EntryKind::directory) return undo(ERR_READ);
-        PartialOutput out(name);
-        if (!out) return undo(ERR_READ);
+        if (platform::entry_kind(name.c_str()) == platform::EntryKind::directory)
+            return fail(ERR_READ, name, "a folder has the name");
+        platform::clear_last_error();
+        outputs.push_back(std::make_unique<PartialOutput>(name));
+        PartialOutput& out = *outputs.back();
+        if (!out) return fail(ERR_IO_STOPPED, name, "cannot be created: " + platform::last_error_text());
         const bool ok = v == 0 ? writer.write_index(out.get()) : writer.write_volume(out.get(), volumes[v - 1]);
-        if (!ok) return undo(ERR_IO_STOPPED);
-        const int result = out.keep(coded_path, platform::set_from_coded);
-        if (result != 0) return undo(result);
-        written.push_back(name);
+        if (!ok || out.seal(coded_path, platform::set_from_coded) != 0)
+            return fail(ERR_IO_STOPPED, name, system_cause("cannot be written"));
+    }
+    for (const auto& out : outputs) {
+        platform::clear_last_error();
+        const int result = out->name();
+        if (result != 0) return fail(result, out->path(), system_cause("cannot be put in place"));
+        written.push_back(out->path());
     }
     // Recovery files of an earlier set under this name would describe other
     // bytes; the new set replaces them.
-    remove_volumes(folder, base, written);
+    if (remove_volumes(folder, base, written) > 0) platform::flush_folder_of(coded_path.c_str());
     return 0;
 }
 
@@ -157,27 +162,36 @@ std::size_t remove_old_set(const std::string& coded_path) {
 
 namespace {
 
+// ERR_READ, naming why the name is no file to protect or repair: a link is
+// neither read nor replaced.
+int not_a_coded_file(const char* path, const platform::PathInfo& info) {
+    if (platform::entry_kind(path) == platform::EntryKind::link)
+        return fail(ERR_READ, path, "is a symbolic link, which is not followed");
+    return fail(ERR_READ, path, not_a_file_cause(path, info.kind == platform::PathKind::missing));
+}
+
 int protect_file(const char* path, int percent, ProtectOutcome& outcome) {
     outcome = ProtectOutcome{};
     outcome.path = path;
-    if (platform::entry_kind(path) != platform::EntryKind::file) return ERR_READ;
     const platform::PathInfo info = platform::path_info(path);
-    if (info.kind != platform::PathKind::regular) return ERR_READ;
-    if (!coded_file_size(info.size)) return ERR_NOT_CODED;
-    if (!recovery::plan_set(static_cast<std::uint64_t>(info.size), percent, 0, outcome.plan)) return ERR_NOT_CODED;
+    if (platform::entry_kind(path) != platform::EntryKind::file || info.kind != platform::PathKind::regular)
+        return not_a_coded_file(path, info);
+    if (!coded_file_size(info.size) ||
+        !recovery::plan_set(static_cast<std::uint64_t>(info.size), percent, 0, outcome.plan))
+        return fail(ERR_NOT_CODED, path, "its size, " + std::to_string(info.size) + " bytes, is no coded file's size");
 
     static recovery::SetWriter writer;
-    if (!writer.start(outcome.plan)) return ERR_NOMEM;
+    if (!writer.start(outcome.plan)) return fail(ERR_NOMEM, path, "no memory for the recovery slices");
     {
         Stream in = Stream::reader(path, 0);
-        if (!in) return ERR_READ;
+        if (!in) return fail(ERR_READ, path, platform::last_error_text());
         std::vector<std::uint8_t> buffer(read_buffer);
         std::size_t got = 0;
         while ((got = std::fread(buffer.data(), 1, buffer.size(), in.get())) > 0) writer.add(buffer.data(), got);
-        if (std::ferror(in.get())) return ERR_IO_STOPPED;
+        if (std::ferror(in.get())) return fail(ERR_IO_STOPPED, path, platform::last_error_text());
     }
     // A file that changed while it was read gives no set.
-    if (!writer.finish(base_name(path))) return ERR_IO_STOPPED;
+    if (!writer.finish(base_name(path))) return fail(ERR_IO_STOPPED, path, "changed while its set was computed");
     return write_set_files(path, writer, outcome.written);
 }
 
@@ -195,22 +209,33 @@ void print_protect_report(const ProtectOutcome& outcome) {
 namespace {
 
 // The slices a repair reads at a time: as many as the MD5 lanes take, within
-// check_batch_bytes (at least one slice).
+// check_batch_bytes. Slices larger than whole_slice_limit are read, hashed
+// and rebuilt one at a time in pieces of slice_piece bytes, so memory stays
+// the same whatever slice size a set gives (two slices at a time still
+// share the MD5 lanes).
 constexpr std::size_t check_batch_bytes = std::size_t{32} << 20;
+constexpr std::uint64_t whole_slice_limit = std::uint64_t{16} << 20;
+constexpr std::size_t slice_piece = std::size_t{1} << 20;
+
+// A repair trusts a set to cut at most one group of bytes after the end:
+// a set made over the first groups of a file only would cut the rest.
+constexpr std::uint64_t max_cut = static_cast<std::uint64_t>(group_size);
 
 std::size_t check_batch(std::uint64_t slice_size, std::size_t slices) {
     const std::uint64_t fit = check_batch_bytes / std::max<std::uint64_t>(1, slice_size);
     return static_cast<std::size_t>(std::max<std::uint64_t>(1, std::min<std::uint64_t>({fit, max_md5_lanes, slices})));
 }
 
+bool large_slices(const recovery::SetReader& set) { return set.slice_size() > whole_slice_limit; }
+
 // The slices of a coded file read a batch at a time, each padded with zeros
-// to the slice size as the set's checksums are.
+// to the slice size as the set's checksums are: the first count slices.
 class SliceBatches {
 public:
-    explicit SliceBatches(const recovery::SetReader& set)
+    SliceBatches(const recovery::SetReader& set, std::uint32_t count)
         : size_(static_cast<std::size_t>(set.slice_size())),
           length_(set.file().length),
-          slices_(static_cast<std::uint32_t>(set.checks().size())),
+          slices_(count),
           batch_(check_batch(size_, slices_)),
           data_(new std::uint8_t[batch_ * size_]) {}
 
@@ -246,14 +271,68 @@ private:
     std::size_t count_ = 0;
 };
 
-// Pass 1: every slice against its MD5, a batch of slices side by side in the
-// MD5 lanes.
+// Reads slice index of a large-slice set piece by piece, handing each
+// piece (padded with zeros to the slice) and the file's bytes of it to f:
+// false on a read error.
+template <typename Piece>
+bool read_in_pieces(std::FILE* in, const recovery::SetReader& set, std::uint32_t index, std::uint8_t* buffer,
+                    Piece&& piece) {
+    const std::uint64_t size = set.slice_size();
+    const std::size_t want = slice_length(set.file().length, size, index);
+    for (std::uint64_t at = 0; at < size; at += slice_piece) {
+        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(slice_piece, size - at));
+        const std::size_t file_part = at < want ? std::min<std::size_t>(n, want - static_cast<std::size_t>(at)) : 0;
+        const std::size_t got = read_slice(in, buffer, n, file_part);
+        if (std::ferror(in)) return false;
+        piece(static_cast<std::size_t>(at), n, file_part, got);
+    }
+    return true;
+}
+
+// The slices wholly in a file of file_size bytes; the rest are damaged
+// (cut short) or missing and are neither read nor hashed.
+std::uint32_t slices_present(const recovery::SetReader& set, std::int64_t file_size, RepairOutcome& outcome) {
+    const auto slices = static_cast<std::uint32_t>(set.checks().size());
+    const auto size = static_cast<std::uint64_t>(file_size);
+    std::uint32_t present = 0;
+    while (present < slices && static_cast<std::uint64_t>(present) * set.slice_size() +
+                                       slice_length(set.file().length, set.slice_size(), present) <=
+                                   size)
+        ++present;
+    for (std::uint32_t i = present; i < slices; ++i) {
+        if (static_cast<std::uint64_t>(i) * set.slice_size() < size)
+            outcome.damaged.add(i);
+        else
+            outcome.missing.add(i);
+    }
+    return present;
+}
+
+// Pass 1: every slice the file has against its MD5, a batch of slices side
+// by side in the MD5 lanes (large slices one at a time, piece by piece).
+// outcome.file_size is the file's size.
 int check_slices(const char* path, const recovery::SetReader& set, RepairOutcome& outcome) {
     const std::size_t size = static_cast<std::size_t>(set.slice_size());
     const auto& checks = set.checks();
+    const std::uint32_t present = slices_present(set, outcome.file_size, outcome);
     Stream in = Stream::reader(path, read_buffer);
     if (!in) return ERR_READ;
-    SliceBatches batches(set);
+    if (large_slices(set)) {
+        std::vector<std::uint8_t> buffer(slice_piece);
+        for (std::uint32_t i = 0; i < present; ++i) {
+            Md5Stream hash;
+            bool whole = true;
+            const bool read = read_in_pieces(in.get(), set, i, buffer.data(),
+                                             [&](std::size_t, std::size_t n, std::size_t part, std::size_t got) {
+                                                 whole = whole && got == part;
+                                                 hash.update(buffer.data(), n);
+                                             });
+            if (!read) return ERR_IO_STOPPED;
+            if (!whole || hash.digest() != checks[i].md5) outcome.damaged.add(i);
+        }
+        return 0;
+    }
+    SliceBatches batches(set, present);
     std::array<const std::uint8_t*, max_md5_lanes> slices{};
     std::array<Md5Digest, max_md5_lanes> digests{};
     while (batches.next(in.get())) {
@@ -261,13 +340,32 @@ int check_slices(const char* path, const recovery::SetReader& set, RepairOutcome
         md5_digests(slices.data(), batches.count(), size, digests.data());
         for (std::size_t k = 0; k < batches.count(); ++k) {
             const std::uint32_t i = batches.first() + static_cast<std::uint32_t>(k);
-            if (batches.got(k) == 0)
-                outcome.missing.add(i);
-            else if (batches.got(k) < batches.want(k) || digests[k] != checks[i].md5)
-                outcome.damaged.add(i);
+            if (batches.got(k) < batches.want(k) || digests[k] != checks[i].md5) outcome.damaged.add(i);
         }
     }
     return std::ferror(in.get()) ? ERR_IO_STOPPED : 0;
+}
+
+// Whether the first count bytes of the file at path have the MD5 md5.
+bool leading_md5_is(const char* path, std::uint64_t count, const Md5Digest& md5) {
+    Stream in = Stream::reader(path, read_buffer);
+    if (!in) return false;
+    Md5Stream hash;
+    std::vector<std::uint8_t> buffer(read_buffer);
+    for (std::uint64_t done = 0; done < count;) {
+        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), count - done));
+        if (std::fread(buffer.data(), 1, want, in.get()) != want) return false;
+        hash.update(buffer.data(), want);
+        done += want;
+    }
+    return hash.digest() == md5;
+}
+
+// The MD5 of the file's first 16 KiB (the two header copies, fresh noise
+// for every coding) as the set's File Description gives it.
+bool headers_match(const char* path, const recovery::FileDescription& file) {
+    constexpr std::uint64_t first_16k = 16384;
+    return leading_md5_is(path, std::min(first_16k, file.length), file.md5_16k);
 }
 
 std::vector<std::uint32_t> bad_slices(std::uint32_t count, const std::vector<bool>& bad_flags) {
@@ -277,52 +375,64 @@ std::vector<std::uint32_t> bad_slices(std::uint32_t count, const std::vector<boo
     return bad;
 }
 
-// The recovery slices for the bad ones, loaded into the rebuilder: needed
-// says how many more it would take when the set has too few independent
-// ones.
-int load_equations(const recovery::SetReader& set, const std::vector<std::uint32_t>& bad,
-                   recovery::Rebuilder& rebuilder, std::size_t& needed) {
-    std::vector<std::uint32_t> exponents;
-    for (const auto& where : set.recovery()) exponents.push_back(where.exponent);
-    const std::vector<std::size_t> rows = recovery::choose_rows(bad, exponents);
-    if (rows.size() < bad.size()) {
-        // Fewer recovery slices than bad ones, or not enough independent ones.
-        needed = bad.size() - rows.size();
+// The recovery slices for the bad ones, loaded into the rebuilder: each is
+// read and its MD5 checked only as its row is taken, and one that fails is
+// passed over for the next. needed says how many more it would take when
+// the set has too few good, independent ones.
+int load_equations(recovery::SetReader& set, const std::vector<std::uint32_t>& bad, recovery::Rebuilder& rebuilder,
+                   std::size_t& needed) {
+    if (set.recovery_count() < bad.size()) {
+        needed = bad.size() - set.recovery_count();
         return 0;
     }
-    std::vector<std::uint32_t> chosen;
-    for (const std::size_t r : rows) chosen.push_back(exponents[r]);
-    if (!rebuilder.start(bad, chosen, static_cast<std::size_t>(set.slice_size()))) return ERR_NOMEM;
-    for (std::size_t j = 0; j < rows.size(); ++j)
-        if (!set.read_recovery(set.recovery()[rows[j]], rebuilder.equation(j))) return ERR_NO_SET;
+    if (!rebuilder.start(bad, std::vector<std::uint32_t>(bad.size()), static_cast<std::size_t>(set.slice_size())))
+        return ERR_NOMEM;
+    recovery::RowChooser chooser(bad);
+    bool taken_before = false;
+    std::uint32_t last_taken = 0;
+    for (const auto& where : set.recovery()) {
+        if (chooser.full()) break;
+        if (taken_before && where.exponent == last_taken) continue;
+        if (!chooser.independent(where.exponent)) continue;
+        if (!set.read_recovery(where, rebuilder.equation(chooser.taken()))) continue;
+        rebuilder.set_exponent(chooser.taken(), where.exponent);
+        chooser.take();
+        taken_before = true;
+        last_taken = where.exponent;
+    }
+    // Fewer good recovery slices than bad ones, or not enough independent ones.
+    if (!chooser.full()) needed = bad.size() - chooser.taken();
     return 0;
 }
 
-// Pass 2: the file's bytes into a hidden file beside it, the intact slices'
-// shares taken off the equations as they go by; then the bad slices solved,
-// each checked against its MD5 and written over its place, and the hidden
-// file renamed over the damaged one.
-//
-// The whole file's MD5 is not computed again: every slice of the new file
-// has been checked against its own MD5 (the intact ones in pass 1, the
-// rebuilt ones here) and the new file has the set's length, so the whole
-// file's MD5 could only fail if two different slices had the same MD5.
-// It would cost a serial pass as long as all the rest.
-int rebuild_and_replace(const char* path, const recovery::SetReader& set, const std::vector<std::uint32_t>& bad,
-                        const std::vector<bool>& bad_flags, recovery::Rebuilder& rebuilder) {
-    const std::size_t size = static_cast<std::size_t>(set.slice_size());
-    Stream in = Stream::reader(path, read_buffer);
-    if (!in) return ERR_READ;
-    PartialOutput out(path);
-    if (!out) return ERR_READ;
-    SliceBatches batches(set);
+// The file's bytes into out, each intact slice's share taken off the
+// equations as it goes by (large slices piece by piece).
+int copy_and_take_shares(std::FILE* in, std::FILE* out, const recovery::SetReader& set,
+                         const std::vector<bool>& bad_flags, bool rebuilding, recovery::Rebuilder& rebuilder) {
+    const auto slices = static_cast<std::uint32_t>(set.checks().size());
+    if (large_slices(set)) {
+        std::vector<std::uint8_t> buffer(slice_piece);
+        const std::uint8_t* pieces[] = {buffer.data()};
+        for (std::uint32_t i = 0; i < slices; ++i) {
+            bool written = true;
+            const bool read = read_in_pieces(
+                in, set, i, buffer.data(), [&](std::size_t at, std::size_t n, std::size_t part, std::size_t) {
+                    const platform::WritePiece piece{buffer.data(), part};
+                    written = written && (part == 0 || platform::write_gathered(out, &piece, 1));
+                    if (rebuilding && !bad_flags[i]) rebuilder.add_intact_piece(&i, pieces, 1, at, n);
+                });
+            if (!read || !written) return ERR_IO_STOPPED;
+        }
+        return 0;
+    }
+    SliceBatches batches(set, slices);
     std::array<const std::uint8_t*, max_md5_lanes> intact{};
     std::array<std::uint32_t, max_md5_lanes> indexes{};
-    while (batches.next(in.get())) {
+    while (batches.next(in)) {
         // Bad slices are written as read, to keep their places, and
         // overwritten once rebuilt.
         const platform::WritePiece piece{batches.slice(0), batches.file_bytes()};
-        if (!platform::write_gathered(out.get(), &piece, 1)) return ERR_IO_STOPPED;
+        if (!platform::write_gathered(out, &piece, 1)) return ERR_IO_STOPPED;
         std::size_t n = 0;
         for (std::size_t k = 0; k < batches.count(); ++k) {
             const std::uint32_t i = batches.first() + static_cast<std::uint32_t>(k);
@@ -330,33 +440,73 @@ int rebuild_and_replace(const char* path, const recovery::SetReader& set, const 
             intact[n] = batches.slice(k);
             indexes[n++] = i;
         }
-        if (!bad.empty() && n > 0) rebuilder.add_intact(indexes.data(), intact.data(), n);
+        if (rebuilding && n > 0) rebuilder.add_intact(indexes.data(), intact.data(), n);
     }
-    if (std::ferror(in.get())) return ERR_IO_STOPPED;
+    return std::ferror(in) ? ERR_IO_STOPPED : 0;
+}
+
+// Pass 2: the file's bytes into a hidden file beside it, the intact slices'
+// shares taken off the equations as they go by; then the bad slices solved,
+// each checked against its MD5 (and, when whole_file asks, the result
+// against the whole file's MD5) and written over its place, and the hidden
+// file renamed over the damaged one.
+//
+// The whole file's MD5 is not computed again: every slice of the new file
+// has been checked against its own MD5 (the intact ones in pass 1, the
+// rebuilt ones here) and the new file has the set's length, so the whole
+// file's MD5 could only fail if two different slices had the same MD5.
+// It would cost a serial pass as long as all the rest.
+template <typename WholeFile>
+int rebuild_and_replace(const char* path, const recovery::SetReader& set, const std::vector<std::uint32_t>& bad,
+                        const std::vector<bool>& bad_flags, recovery::Rebuilder& rebuilder, WholeFile&& whole_file,
+                        std::string& cause) {
+    const std::size_t size = static_cast<std::size_t>(set.slice_size());
+    Stream in = Stream::reader(path, read_buffer);
+    if (!in) return ERR_READ;
+    platform::clear_last_error();
+    PartialOutput out(path);
+    if (!out) {
+        cause = "cannot create the repaired file: " + platform::last_error_text();
+        return ERR_IO_STOPPED;
+    }
+    int result = copy_and_take_shares(in.get(), out.get(), set, bad_flags, !bad.empty(), rebuilder);
+    if (result != 0) {
+        cause = "cannot write the repaired file: " + platform::last_error_text();
+        return result;
+    }
     in.close();
     if (!bad.empty()) {
+        cause = "the recovery slices do not rebuild slices that check out";
         if (!rebuilder.solve()) return ERR_NO_SET;
         for (std::size_t k = 0; k < bad.size(); ++k)
             if (!slice_checks_out(rebuilder.slice(k), size, set.checks()[bad[k]])) return ERR_NO_SET;
+        cause = "conflicting packets";
+        if (!whole_file()) return ERR_NO_SET;
+        cause = "cannot write the repaired file: ";
         for (std::size_t k = 0; k < bad.size(); ++k) {
             const platform::WritePiece piece{rebuilder.slice(k), slice_length(set.file().length, size, bad[k])};
             if (!platform::seek_to(out.get(), static_cast<std::int64_t>(bad[k]) * static_cast<std::int64_t>(size)) ||
-                !platform::write_gathered(out.get(), &piece, 1))
+                !platform::write_gathered(out.get(), &piece, 1)) {
+                cause += platform::last_error_text();
                 return ERR_IO_STOPPED;
+            }
         }
     }
-    return out.keep(path, platform::repaired_over_coded);
+    result = out.keep(path, platform::repaired_over_coded);
+    cause = result == 0 ? "" : "cannot put the repaired file in place: " + platform::last_error_text();
+    return result;
 }
 
-int repair_file(const char* path, RepairOutcome& outcome) {
-    outcome = RepairOutcome{};
-    outcome.path = path;
-    if (platform::entry_kind(path) != platform::EntryKind::file) return ERR_READ;
-    const platform::PathInfo info = platform::path_info(path);
-    if (info.kind != platform::PathKind::regular) return ERR_READ;
-    outcome.file_size = info.size;
+// The set files' bytes together.
+std::uint64_t set_bytes(const recovery::SetReader& set) {
+    std::uint64_t total = 0;
+    for (const auto& file : set.files()) total += file.size;
+    return total;
+}
 
-    static recovery::SetReader set;
+// Reads the set beside path and chooses it: 0, or ERR_NO_SET with
+// outcome.why saying why.
+int read_set(const char* path, recovery::SetReader& set, RepairOutcome& outcome) {
     set = recovery::SetReader();
     outcome.set_files = set_files_of(path);
     for (const std::string& name : outcome.set_files) set.scan(name);
@@ -365,23 +515,80 @@ int repair_file(const char* path, RepairOutcome& outcome) {
         outcome.why = outcome.set_files.empty() ? "no recovery files beside it" : set.why();
         return ERR_NO_SET;
     }
+    // A slice larger than the file and its set together is no set's that
+    // could repair it, and would only cost its hashing.
+    if (set.slice_size() > static_cast<std::uint64_t>(outcome.file_size) + set_bytes(set)) {
+        outcome.why = "the set's slices are larger than the file and its set together";
+        return ERR_NO_SET;
+    }
     outcome.slice_size = set.slice_size();
-    outcome.input_slices = static_cast<std::uint32_t>(set.checks().size());
-    outcome.recovery_slices = set.recovery().size();
-    outcome.set_length = set.file().length;
+    outcome.recovery_slices = set.recovery_count();
+    return 0;
+}
 
-    int result = check_slices(path, set, outcome);
+// Checks the file's slices against the selected version of the set, and
+// that the set shows it was made for this coding of the file: its headers'
+// MD5, or at least one slice that checks out. Otherwise rebuilding would
+// bring back another file's bytes (a coded file made again under the same
+// name, say), whatever the set's slice count.
+int check_version(const char* path, const recovery::SetReader& set, RepairOutcome& outcome) {
+    outcome.damaged = BlockList();
+    outcome.missing = BlockList();
+    outcome.input_slices = static_cast<std::uint32_t>(set.checks().size());
+    outcome.set_length = set.file().length;
+    const int result = check_slices(path, set, outcome);
     if (result != 0) return result;
+    if (outcome.bad() == outcome.input_slices && !headers_match(path, set.file())) {
+        outcome.why = "neither the file's headers nor any slice match the set, which was made for another file";
+        return ERR_NO_SET;
+    }
+    return 0;
+}
+
+// The MD5 of the file as the repair leaves it (the file's bytes, the
+// rebuilt slices in their places) against the set's whole-file MD5.
+bool repaired_md5_matches(const char* path, const recovery::SetReader& set, const std::vector<std::uint32_t>& bad,
+                          const recovery::Rebuilder& rebuilder) {
+    Stream in = Stream::reader(path, read_buffer);
+    if (!in) return false;
+    Md5Stream hash;
+    std::vector<std::uint8_t> buffer(read_buffer);
+    std::size_t next_bad = 0;
+    const auto slices = static_cast<std::uint32_t>(set.checks().size());
+    for (std::uint32_t i = 0; i < slices; ++i) {
+        const std::size_t want = slice_length(set.file().length, set.slice_size(), i);
+        if (next_bad < bad.size() && bad[next_bad] == i) {
+            hash.update(rebuilder.slice(next_bad++), want);
+            if (!platform::seek_to(in.get(), static_cast<std::int64_t>((i + std::uint64_t{1}) * set.slice_size())))
+                return false;
+            continue;
+        }
+        for (std::size_t done = 0; done < want;) {
+            const std::size_t n = std::min(buffer.size(), want - done);
+            if (std::fread(buffer.data(), 1, n, in.get()) != n) return false;
+            hash.update(buffer.data(), n);
+            done += n;
+        }
+    }
+    return hash.digest() == set.file().md5;
+}
+
+// Repairs the file from the selected version of the set, whose slices
+// check_version has checked. With disagreeing versions (whole_md5), the
+// result must also have the whole file's MD5 before it replaces the file.
+int repair_version(const char* path, recovery::SetReader& set, RepairOutcome& outcome, bool whole_md5) {
+    // A set that would cut more than one group after its end is not trusted:
+    // it may describe the first groups of the file only.
+    const auto file_size = static_cast<std::uint64_t>(outcome.file_size);
+    if (file_size > set.file().length + max_cut) {
+        outcome.cut_refused = file_size - set.file().length;
+        return 1;
+    }
     // Every slice checks out and nothing follows the last: the file is the
     // one the set describes.
-    const bool right_length = static_cast<std::uint64_t>(info.size) == set.file().length;
-    if (outcome.bad() == 0 && right_length) return 0;
-
-    // A file none of whose slices matches is not the file the set was made
-    // for (a coded file made again under the same name, say): rebuilding it
-    // from the set would bring back the other file.
-    if (outcome.input_slices > 1 && outcome.bad() == outcome.input_slices) {
-        outcome.why = "no slice of the file matches the set, which was made for another file";
+    if (outcome.bad() == 0 && file_size == set.file().length) {
+        if (!whole_md5 || leading_md5_is(path, file_size, set.file().md5)) return 0;
+        outcome.failure = "conflicting packets";
         return ERR_NO_SET;
     }
     std::vector<bool> bad_flags(set.checks().size(), false);
@@ -389,36 +596,88 @@ int repair_file(const char* path, RepairOutcome& outcome) {
         for (const auto& [first, last] : list.runs())
             for (long long i = first; i <= last; ++i) bad_flags[static_cast<std::size_t>(i)] = true;
     const std::vector<std::uint32_t> bad = bad_slices(outcome.input_slices, bad_flags);
+    if (bad.size() > recovery::max_solved_slices) {
+        outcome.too_many = true;
+        return 1;
+    }
     static recovery::Rebuilder rebuilder;
     if (!bad.empty()) {
-        result = load_equations(set, bad, rebuilder, outcome.needed);
-        if (result == ERR_NO_SET) outcome.why = "the recovery slices do not rebuild slices that check out";
+        const int result = load_equations(set, bad, rebuilder, outcome.needed);
+        if (result == ERR_NOMEM) outcome.failure = "no memory for the recovery slices";
         if (result != 0) return result;
         if (outcome.needed > 0) return static_cast<int>(std::min<std::size_t>(outcome.needed, 0x7fffffff));
     }
-    result = rebuild_and_replace(path, set, bad, bad_flags, rebuilder);
-    if (result == ERR_NO_SET) outcome.why = "the recovery slices do not rebuild slices that check out";
+    const auto whole_file = [&] { return !whole_md5 || repaired_md5_matches(path, set, bad, rebuilder); };
+    const int result = rebuild_and_replace(path, set, bad, bad_flags, rebuilder, whole_file, outcome.failure);
     if (result != 0) return result;
     outcome.repaired = true;
     return 0;
 }
 
+int repair_file(const char* path, RepairOutcome& outcome) {
+    outcome = RepairOutcome{};
+    outcome.path = path;
+    const platform::PathInfo info = platform::path_info(path);
+    if (platform::entry_kind(path) != platform::EntryKind::file || info.kind != platform::PathKind::regular)
+        return not_a_coded_file(path, info);
+    outcome.file_size = info.size;
+
+    static recovery::SetReader set;
+    int result = read_set(path, set, outcome);
+    if (result != 0) return result;
+    const std::size_t versions = set.versions().size();
+    if (versions == 1) {
+        set.select(0);
+        result = check_version(path, set, outcome);
+        return result != 0 ? result : repair_version(path, set, outcome, false);
+    }
+    // Packets that disagree are decided by the data: the version whose
+    // repair (or the file as it is) has the set's whole-file MD5. Any two
+    // such versions give the same bytes, so their order does not matter.
+    const RepairOutcome start = outcome;
+    for (std::size_t v = 0; v < versions; ++v) {
+        outcome = start;
+        set.select(v);
+        result = check_version(path, set, outcome);
+        if (result == 0) result = repair_version(path, set, outcome, true);
+        if (result == 0 || result == ERR_READ || result == ERR_IO_STOPPED) return result;
+    }
+    outcome = start;
+    outcome.why = "conflicting packets";
+    return ERR_NO_SET;
+}
+
+}  // namespace
+
+namespace {
+
+// A failure names the file and why, as every other failure does: the
+// cause the repair gave, or the system's.
+int named_failure(int code, const char* path, const std::string& cause) {
+    if (code >= 0 || !failure_detail.file.empty()) return code;
+    if (!cause.empty()) return fail(code, path, cause);
+    return fail(code, path, code == ERR_NOMEM ? "not enough memory" : platform::last_error_text());
+}
+
 }  // namespace
 
 int repair_streams(const char* path, RepairOutcome& outcome) {
+    int result = ERR_NOMEM;
     try {
-        return repair_file(path, outcome);
+        result = repair_file(path, outcome);
     } catch (const std::bad_alloc&) {
-        return ERR_NOMEM;
+        outcome.failure = "not enough memory";
     }
+    return named_failure(result, path, !outcome.failure.empty() ? outcome.failure : outcome.why);
 }
 
 int protect_streams(const char* path, int percent, ProtectOutcome& outcome) {
+    int result = ERR_NOMEM;
     try {
-        return protect_file(path, percent, outcome);
+        result = protect_file(path, percent, outcome);
     } catch (const std::bad_alloc&) {
-        return ERR_NOMEM;
     }
+    return named_failure(result, path, "");
 }
 
 void print_repair_report(const RepairOutcome& outcome) {
@@ -448,6 +707,16 @@ void print_repair_report(const RepairOutcome& outcome) {
     if (outcome.repaired)
         std::printf(" Result:    repaired (%llu slice%s rebuilt, every slice checks out)\n",
                     static_cast<unsigned long long>(outcome.bad()), plural(outcome.bad()));
+    else if (outcome.cut_refused > 0)
+        std::printf(
+            " Result:    beyond the set: it would cut %llu bytes after its end; a repair trusts a set to cut "
+            "no more than one group (%llu bytes)\n",
+            static_cast<unsigned long long>(outcome.cut_refused), static_cast<unsigned long long>(max_cut));
+    else if (outcome.too_many)
+        std::printf(" Result:    beyond the set: %llu slices to rebuild, more than the %zu a repair takes\n",
+                    static_cast<unsigned long long>(outcome.bad()), recovery::max_solved_slices);
+    else if (!outcome.failure.empty())
+        std::printf(" Result:    not repaired: %s\n", outcome.failure.c_str());
     else if (outcome.needed > 0)
         std::printf(" Result:    beyond the set: %llu slice%s to rebuild, %zu more recovery slice%s needed\n",
                     static_cast<unsigned long long>(outcome.bad()), plural(outcome.bad()), outcome.needed,
@@ -465,7 +734,8 @@ namespace kestrav3 {
 namespace {
 
 // Reads the set beside the coded file at path into set; false when there
-// is none (no set file beside it).
+// is none (no set file beside it). The set is read once; the coded file
+// only when -t or -d found damage.
 bool read_set_beside(const char* path, recovery::SetReader& set) {
     const std::vector<std::string> files = set_files_of(path);
     if (files.empty()) return false;
@@ -474,13 +744,35 @@ bool read_set_beside(const char* path, recovery::SetReader& set) {
     return true;
 }
 
+// Counts the slices of the coded file at path that fail the chosen set's
+// checksums; false when the set cannot tell (packets that disagree, which
+// --repair decides by the data, or a slice size no such file has).
+bool count_bad_slices(const char* path, const recovery::SetReader& set, std::uint64_t& bad) {
+    const platform::PathInfo info = platform::path_info(path);
+    if (set.versions().size() != 1 || info.kind != platform::PathKind::regular ||
+        set.slice_size() > static_cast<std::uint64_t>(info.size) + set_bytes(set))
+        return false;
+    RepairOutcome slices;
+    slices.file_size = info.size;
+    if (check_slices(path, set, slices) != 0) return false;
+    bad = slices.bad();
+    return true;
+}
+
+// True when no slice checks out and the headers do not match either: the
+// set was made for another file, and --repair refuses it.
+bool made_for_another_file(const char* path, const recovery::SetReader& set, std::uint64_t bad) {
+    return bad == set.checks().size() && !headers_match(path, set.file());
+}
+
 }  // namespace
 
 bool set_can_repair(const char* path) {
     static recovery::SetReader set;
     if (!read_set_beside(path, set) || !set.choose(base_name(path))) return false;
-    RepairOutcome slices;
-    return check_slices(path, set, slices) == 0 && slices.bad() <= set.recovery().size();
+    std::uint64_t bad = 0;
+    return count_bad_slices(path, set, bad) && !made_for_another_file(path, set, bad) &&
+           bad <= set.recovery_count();
 }
 
 void print_set_notice(const char* path, long long damaged_blocks, bool other_damage) {
@@ -491,15 +783,16 @@ void print_set_notice(const char* path, long long damaged_blocks, bool other_dam
         std::printf(" Recovery:  %s beside it, not usable (%s)\n", index.c_str(), set.why());
         return;
     }
-    const std::size_t usable = set.recovery().size();
+    const std::size_t usable = set.recovery_count();
     std::printf(" Recovery:  %s beside it, %zu recovery slice%s usable\n", index.c_str(), usable, plural(usable));
     if (damaged_blocks == 0 && !other_damage) return;
     // The blocks name the damage; the set's own checksums say which slices
     // it touches, and so whether the set holds enough to rebuild them.
-    RepairOutcome slices;
-    if (check_slices(path, set, slices) != 0) return;
-    const std::uint64_t bad = slices.bad();
-    if (bad <= usable)
+    std::uint64_t bad = 0;
+    if (!count_bad_slices(path, set, bad)) return;
+    if (made_for_another_file(path, set, bad))
+        std::printf(" Repair:    beyond kestrav3 --repair: the set was made for another file\n");
+    else if (bad <= usable)
         std::printf(" Repair:    kestrav3 --repair can repair %s (%llu damaged slice%s)\n",
                     damaged_blocks == 1 ? "it" : "them", static_cast<unsigned long long>(bad), plural(bad));
     else

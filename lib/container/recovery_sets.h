@@ -25,10 +25,12 @@ bool coded_file_size(std::int64_t size);
 // rest of rest bytes.
 std::uint64_t coded_size_of(long long nblocks, long long rest);
 
-// Writes the finished set beside the coded file at coded_path, each file
-// through a hidden name renamed into place, and then removes recovery files
-// of an earlier set of that name. On failure it removes what it wrote.
-// written receives the names written. 0, ERR_IO_STOPPED or ERR_READ.
+// Writes the finished set beside the coded file at coded_path: every file
+// under a hidden name, sealed, and only then all renamed into place; then it
+// removes recovery files of an earlier set of that name. On failure nothing
+// of the earlier set has changed and what it wrote is removed; the failure
+// names the set file and why. written receives the names written. 0,
+// ERR_IO_STOPPED or ERR_READ.
 int write_set_files(const std::string& coded_path, const recovery::SetWriter& writer,
                     std::vector<std::string>& written);
 
@@ -62,8 +64,11 @@ struct RepairOutcome {
     BlockList damaged;                // slices that fail their checksums
     BlockList missing;                // slices the file ends before
     std::int64_t file_size = 0;
-    std::uint64_t set_length = 0;  // the length the set gives the file
-    std::size_t needed = 0;        // more recovery slices it would take
+    std::uint64_t set_length = 0;   // the length the set gives the file
+    std::size_t needed = 0;         // more recovery slices it would take
+    std::uint64_t cut_refused = 0;  // bytes after the end, more than a repair cuts
+    bool too_many = false;          // more bad slices than a repair rebuilds
+    std::string failure;            // why a repair that was under way failed
     bool repaired = false;
 
     std::uint64_t bad() const {
@@ -73,9 +78,12 @@ struct RepairOutcome {
 
 // Checks every slice of the coded file at path against its set, rebuilds
 // the damaged and missing ones, checks each rebuilt slice and only then
-// replaces the file through a hidden file and a rename. Returns 0 when the
-// file is intact or repaired, the number of recovery slices more it would
-// need when the damage is beyond the set (the file untouched), ERR_READ
+// replaces the file through a hidden file and a rename. The set must show
+// it belongs to the file first: the MD5 of the file's first 16 KiB, or a
+// slice that checks out. Returns 0 when the file is intact or repaired, the
+// number of recovery slices more it would need when the damage is beyond
+// the set (1 when it would cut more than one group after the end, or
+// rebuild more slices than a repair takes), the file untouched; ERR_READ
 // when the file cannot be read, ERR_NO_SET when no usable set is beside it.
 int repair_streams(const char* path, RepairOutcome& outcome);
 void print_repair_report(const RepairOutcome& outcome);

@@ -79,7 +79,8 @@ struct kestrav3_result {
     int code;                 /* the result, as the matching export returns it */
     char message[160];        /* a failure's message line, without framing or leading space */
     char detail[512];         /* a failure's added explanation, when the library has one */
-    char written[4096];       /* -c, -d: the path of the file written */
+    char written[4096];       /* -c, -d: the path of the file written; also when -c put the
+                                 coded file in place but its recovery set failed (code < 0) */
     long long damaged_count;  /* -t, -d: blocks whose digest differs */
     long long missing_count;  /* -t: blocks the coded file ends before */
     long long trailing_bytes; /* -t: bytes after the last group */

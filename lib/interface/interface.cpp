@@ -148,6 +148,7 @@ public:
         output_folder = folder_with_separator(options.output_dir);
         written_path.clear();
         removed_old_set = 0;
+        recovery_set_failed = 0;
         recovery_percent = options.recovery;
         refuse_existing = options.refuse_existing == 1 ? 1 : 0;
         code_empty = 1;
@@ -332,7 +333,8 @@ int kestrav3run(int operation, const char* file, const char* key, const kestrav3
         code = run_batch_pipeline(operation, file, key, settings, *result);
         progress_line_end();
         const bool writes = operation == KESTRAV3_CODE || operation == KESTRAV3_DECODE;
-        if (writes && code >= 0) copy_text(result->written, written_path);
+        // A coded file whose set failed is written all the same.
+        if (writes && (code >= 0 || recovery_set_failed != 0)) copy_text(result->written, written_path);
         if (operation == KESTRAV3_CODE && code >= 0) result->old_set_removed = removed_old_set;
         const bool checks = operation == KESTRAV3_TEST || operation == KESTRAV3_DECODE;
         if (checks && code > 0) result->repairable = set_can_repair(file) ? 1 : 0;

@@ -13,6 +13,7 @@ WalkedInput walked_input;
 std::string output_folder;
 std::string written_path;
 int removed_old_set = 0;
+int recovery_set_failed = 0;
 
 std::string output_folder_for(std::string_view input_folder) {
     return output_folder.empty() ? std::string(input_folder) : output_folder;

@@ -58,6 +58,9 @@ extern std::string written_path;
 // 1: the last coding, writing no set, removed the recovery set beside the
 // coded file it replaced: that set described the replaced bytes.
 extern int removed_old_set;
+// 1: the last coding put its coded file in place but could not write its
+// recovery set; the failure names the set file and why.
+extern int recovery_set_failed;
 
 // The folder part a pipeline writes into for an input whose own folder part
 // is input_folder.
