@@ -79,6 +79,10 @@ public:
     // ERR_IO_STOPPED when sealing, closing or the folder's flush failed,
     // ERR_READ when the rename did.
     int keep(const std::string& from, platform::Takeover what);
+    // Like keep, but never replaces anything: under its name when that is
+    // free, else under the first free one of its name + suffix, + suffix +
+    // ".1", ".2" and on; path() then gives the name used.
+    int keep_new(std::string_view suffix, const std::string& from, platform::Takeover what);
 
 private:
     std::string path_;

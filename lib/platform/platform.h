@@ -154,6 +154,11 @@ bool flush_folder_of(const char* path);
 // itself, not its target); a reader of to sees the old file or the new one.
 bool replace_name(const char* from, const char* to);
 
+// Renames from to to, never replacing anything: taken when to already
+// names an entry (a link included), failed for any other refusal.
+enum class NewName { renamed, taken, failed };
+NewName rename_to_new(const char* from, const char* to);
+
 // Opens path for appending text, creating it when missing; fails rather
 // than follow a link at the name.
 std::FILE* open_append_no_link(const char* path);

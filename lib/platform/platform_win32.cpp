@@ -238,6 +238,14 @@ bool replace_name(const char* from, const char* to) {
     return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
+NewName rename_to_new(const char* from, const char* to) {
+    SetFileAttributesA(from, FILE_ATTRIBUTE_NORMAL);
+    // Without MOVEFILE_REPLACE_EXISTING the move fails on a taken name.
+    if (MoveFileExA(from, to, 0) != 0) return NewName::renamed;
+    const DWORD error = GetLastError();
+    return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ? NewName::taken : NewName::failed;
+}
+
 std::FILE* open_append_no_link(const char* path) {
     HANDLE h = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
