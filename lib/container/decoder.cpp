@@ -26,20 +26,11 @@ namespace kestrav3 {
 
 namespace {
 
-// Zeros in place of the blocks a coded file that ends early lacks: the full
-// blocks from first on, then the rest.
-int write_missing(PartialOutput& out, const HeaderRecord& record, long long first) {
-    static const std::array<std::uint8_t, BLOCK_SIZE> zeros{};
-    std::array<platform::WritePiece, batch_size> pieces{};
-    pieces.fill({zeros.data(), zeros.size()});
-    for (long long k = first; k < record.nblocks; k += batch_size) {
-        const auto count = static_cast<std::size_t>(std::min<long long>(batch_size, record.nblocks - k));
-        if (!platform::write_gathered(out.get(), pieces.data(), count)) return ERR_IO_STOPPED;
-        out.wrote();
-    }
-    pieces[0].size = static_cast<std::size_t>(record.rest);
-    if (record.rest > 0 && !platform::write_gathered(out.get(), pieces.data(), 1)) return ERR_IO_STOPPED;
-    return 0;
+// Zeros in place of the blocks a coded file that ends early lacks: the
+// file grows to the stored size, and the file system need not store them.
+int write_missing(PartialOutput& out, const HeaderRecord& record) {
+    const long long size = record.nblocks * record.blocksize + record.rest;
+    return platform::extend_with_zeros(out.get(), size) ? 0 : ERR_IO_STOPPED;
 }
 
 // Writes every block in order, each batch in one call; a block whose digest
@@ -63,7 +54,7 @@ int restore_blocks(std::FILE* in, PartialOutput& out, const HeaderRecord& record
     if (result == 0) return count_trailing(in, outcome.trailing);
     if (result != groups_ended) return result;
     outcome.missing = missing_blocks(record, outcome.complete);
-    return write_missing(out, record, std::min(outcome.complete, record.nblocks));
+    return write_missing(out, record);
 }
 
 // The restored name may replace a file only when the coded file carries the

@@ -141,6 +141,10 @@ struct WritebackPace {
 // final flush writes everything).
 void pace_writeback(std::FILE* out, WritebackPace& pace);
 
+// Makes the file size bytes long, the bytes past what was written zeros
+// (which the file system need not store); false when it refuses.
+bool extend_with_zeros(std::FILE* file, std::int64_t size);
+
 // Waits until everything written to file, and its metadata, is on the
 // device; false when the device reports an error.
 bool flush_file(std::FILE* file);

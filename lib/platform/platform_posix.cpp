@@ -260,6 +260,10 @@ void pace_writeback(std::FILE* out, WritebackPace& pace) {
 #endif
 }
 
+bool extend_with_zeros(std::FILE* file, std::int64_t size) {
+    return std::fflush(file) == 0 && ftruncate(fileno(file), static_cast<off_t>(size)) == 0;
+}
+
 bool flush_file(std::FILE* file) {
     if (std::fflush(file) != 0) return false;
     int result = 0;

@@ -207,6 +207,10 @@ void pace_writeback(std::FILE*, WritebackPace&) {
     // The system writes back on its own; the final flush waits for the rest.
 }
 
+bool extend_with_zeros(std::FILE* file, std::int64_t size) {
+    return std::fflush(file) == 0 && _chsize_s(_fileno(file), size) == 0;
+}
+
 bool flush_file(std::FILE* file) { return std::fflush(file) == 0 && FlushFileBuffers(handle_of(file)) != 0; }
 
 bool flush_folder_of(const char*) {
