@@ -330,8 +330,9 @@ Report report_of(const Operation& operation, const BatchOptions& options, const 
         report.text = who + (result.code > 0 ? "damaged: " + test_findings(result) : "intact") + "\n";
         break;
     case KESTRAV3_DESCRIBE:
-        report.text = who + "metadata" + (result.header[0] != '\0' ? std::string(" (") + result.header + " damaged)" : "") +
-                      ":\n" + shown_metadata(result.metadata, options.terminal) + "\n";
+        report.text = who + "metadata" +
+                      (result.header[0] != '\0' ? std::string(" (") + result.header + " damaged)" : "") + ":\n" +
+                      shown_metadata(result.metadata, options.terminal) + "\n";
         break;
     default:
         report.text = who + "written " + shown(result.written);

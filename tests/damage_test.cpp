@@ -144,9 +144,10 @@ TEST_F(Damage, ADamagedRestoreNeverReplacesAFile) {
         EXPECT_NE(r.out.find(c.written), std::string::npos) << r.out;
     }
     const RunResult r = decode();
-    EXPECT_NE(r.out.find("\n Restored:  d.bin.damaged.3\n Note:      d.bin exists and stays untouched: a damaged "
-                         "restore replaces no file\n Damaged:   1 block failed its check, listed in d.bin.damaged.3.err\n"),
-              std::string::npos)
+    EXPECT_NE(
+        r.out.find("\n Restored:  d.bin.damaged.3\n Note:      d.bin exists and stays untouched: a damaged "
+                   "restore replaces no file\n Damaged:   1 block failed its check, listed in d.bin.damaged.3.err\n"),
+        std::string::npos)
         << r.out;
 #if !defined(_WIN32)
     EXPECT_TRUE(fs::is_symlink(dir / "d.bin.damaged.1"));
@@ -190,8 +191,9 @@ TEST_F(Damage, BytesTheHeaderDoesNotDescribeAreNamedByTheRestore) {
         std::string bytes;
         const char* trailing;
     };
-    for (const Case& c : {Case{coded + std::string(1234, 'x'), " Trailing:  1234 bytes after the last group\n"},
-                          Case{coded + with_rest.substr(coded.size()), " Trailing:  280 bytes after the last group\n"}}) {
+    for (const Case& c :
+         {Case{coded + std::string(1234, 'x'), " Trailing:  1234 bytes after the last group\n"},
+          Case{coded + with_rest.substr(coded.size()), " Trailing:  280 bytes after the last group\n"}}) {
         store(c.bytes);
         fs::remove(dir / "d.bin");
         const RunResult r = decode();

@@ -153,7 +153,8 @@ TEST_F(Faults, DamageInTheHeadersFallsBackOrRefuses) {
     // Filler of either copy (and its noise) carries nothing to the restore,
     // nor does a copy 2 whose record is broken; the restore notes the difference.
     const std::string filler = " Note:      header copies differ in the filler; copy 1 used\n";
-    const std::string record = " Note:      header copies differ in the record; copy 1 used (copy 2's record is broken)\n";
+    const std::string record =
+        " Note:      header copies differ in the record; copy 1 used (copy 2's record is broken)\n";
     for (const auto& [offset, note] : std::vector<std::pair<std::size_t, std::string>>{
              {3000, filler}, {4096 + 3000, filler}, {8192 + 10, record}, {12288 + 3000, filler}}) {
         std::string bytes = coded;

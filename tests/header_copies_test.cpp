@@ -49,34 +49,72 @@ TEST_F(HeaderCopies, EveryReaderNamesTheDifferenceAndTheCopyItUsed) {
         std::vector<std::pair<std::size_t, std::size_t>> flips;  // stored offset, count of bytes
         std::uint8_t mask;                                       // XORed in; 0: the bytes are zeroed
         const char* note;
-        const char* fault;       // the many-file line's name for the damaged copy
-        const char* restored;    // the name -d restores to
-        std::string metadata;    // what -m prints
+        const char* fault;     // the many-file line's name for the damaged copy
+        const char* restored;  // the name -d restores to
+        std::string metadata;  // what -m prints
         int metadata_status;
     };
     // Plain bytes 802 to 809 of the metadata with their lowest bit flipped.
     std::string flipped_metadata = "kept metadata";
     for (std::size_t i = 2; i < 10; ++i) flipped_metadata[i] ^= 0x01;
     const Case cases[] = {
-        {"copy 1 and its noise overwritten", {{0, 8192}}, 0,
+        {"copy 1 and its noise overwritten",
+         {{0, 8192}},
+         0,
          "header copies differ in the record, metadata and filler; copy 2 used (copy 1's record is broken, copy 2's "
          "is whole)",
-         "header copy 1", "d.bin", "kept metadata", 3},
-        {"one bit of copy 1's record", {{at(copy1, 33), 1}}, 0x01,
+         "header copy 1",
+         "d.bin",
+         "kept metadata",
+         3},
+        {"one bit of copy 1's record",
+         {{at(copy1, 33), 1}},
+         0x01,
          "header copies differ in the record; copy 2 used (copy 1's record is broken, copy 2's is whole)",
-         "header copy 1", "d.bin", "kept metadata", 0},
-        {"copy 1's NBLOCKS, still whole", {{at(copy1, 32), 1}}, 0x02,
+         "header copy 1",
+         "d.bin",
+         "kept metadata",
+         0},
+        {"copy 1's NBLOCKS, still whole",
+         {{at(copy1, 32), 1}},
+         0x02,
          "header copies differ in the record; copy 2 used (its NBLOCKS and REST agree with the file's size)",
-         "header copy 1", "d.bin", "kept metadata", 0},
-        {"copy 2's NBLOCKS, still whole", {{at(copy2, 32), 1}}, 0x02,
+         "header copy 1",
+         "d.bin",
+         "kept metadata",
+         0},
+        {"copy 2's NBLOCKS, still whole",
+         {{at(copy2, 32), 1}},
+         0x02,
          "header copies differ in the record; copy 1 used (its NBLOCKS and REST agree with the file's size)",
-         "header copy 2", "d.bin", "kept metadata", 0},
-        {"copy 1's name", {{at(copy1, 3), 1}}, 0x01, "header copies differ in the record; copy 1 used",
-         "a header copy", "e.bin", "kept metadata", 0},
-        {"8 bytes of copy 1's metadata", {{copy1 + 802, 8}}, 0x01, "header copies differ in the metadata; copy 1 used",
-         "a header copy", "d.bin", flipped_metadata, 3},
-        {"copy 2's filler", {{at(copy2, 3000), 8}}, 0x10, "header copies differ in the filler; copy 1 used",
-         "a header copy", "d.bin", "kept metadata", 0},
+         "header copy 2",
+         "d.bin",
+         "kept metadata",
+         0},
+        {"copy 1's name",
+         {{at(copy1, 3), 1}},
+         0x01,
+         "header copies differ in the record; copy 1 used",
+         "a header copy",
+         "e.bin",
+         "kept metadata",
+         0},
+        {"8 bytes of copy 1's metadata",
+         {{copy1 + 802, 8}},
+         0x01,
+         "header copies differ in the metadata; copy 1 used",
+         "a header copy",
+         "d.bin",
+         flipped_metadata,
+         3},
+        {"copy 2's filler",
+         {{at(copy2, 3000), 8}},
+         0x10,
+         "header copies differ in the filler; copy 1 used",
+         "a header copy",
+         "d.bin",
+         "kept metadata",
+         0},
     };
     for (const Case& c : cases) {
         std::string bytes = coded;
@@ -125,7 +163,8 @@ TEST_F(HeaderCopies, ANameWithAnAmpersandIsReadFromTheWholeCopy) {
         fs::remove(dir / name);
         std::string coded_name;
         for (const auto& e : fs::directory_iterator(dir.path()))
-            if (e.path().filename().string().rfind(name.substr(0, 3), 0) == 0) coded_name = e.path().filename().string();
+            if (e.path().filename().string().rfind(name.substr(0, 3), 0) == 0)
+                coded_name = e.path().filename().string();
         std::string bytes = read_file(dir / coded_name);
         // One bit of the "&" after the name in copy 1.
         bytes[at(copy1, 3 + name.size())] ^= 0x01;

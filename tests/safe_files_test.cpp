@@ -54,7 +54,8 @@ TEST_F(SafeFiles, ADamagedRestoreLeavesTheOldFileUntouched) {
     EXPECT_EQ(r.status, 3);
     EXPECT_NE(r.out.find(" Restored:  n.bin.damaged\n"), std::string::npos) << r.out;
     EXPECT_EQ(read_file(dir / "n.bin"), "PRECIOUS");
-    EXPECT_EQ(listing(dir.path()), (std::set<std::string>{"n.bin", "n.bin.archi", "n.bin.damaged", "n.bin.damaged.err"}));
+    EXPECT_EQ(listing(dir.path()),
+              (std::set<std::string>{"n.bin", "n.bin.archi", "n.bin.damaged", "n.bin.damaged.err"}));
 }
 
 TEST_F(SafeFiles, ARestoreReplacesTheOldFileOnlyWhenComplete) {

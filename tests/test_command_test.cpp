@@ -107,8 +107,9 @@ TEST_F(TestCommand, ACopyWithABrokenRecordGivesWayToTheWholeOne) {
     // Stored byte 1 of copy 1 holds the plain 'F' of "FN=" (pairs are swapped).
     RunResult r = test(flipped({4096 + 1}));
     EXPECT_EQ(r.status, 3);
-    EXPECT_EQ(line_of(r.out, "Note:"), " Note:      header copies differ in the record; copy 2 used (copy 1's record "
-                                       "is broken, copy 2's is whole)");
+    EXPECT_EQ(line_of(r.out, "Note:"),
+              " Note:      header copies differ in the record; copy 2 used (copy 1's record "
+              "is broken, copy 2's is whole)");
     EXPECT_EQ(line_of(r.out, "Name:"), " Name:      t.bin");
     EXPECT_EQ(line_of(r.out, "Damaged:"), " Damaged:   none");
 
@@ -206,7 +207,6 @@ TEST_F(TestCommand, FieldsOfCopiesNeitherWholeAreTakenOneByOne) {
     EXPECT_NE(r.out.find(" Note:      REST taken from header copy 2 (copy 1 lacks it)\n"), std::string::npos) << r.out;
     EXPECT_EQ(line_of(r.out, "Blocks:"), " Blocks:    1 (rest block 1 of 5 bytes)");
 }
-
 
 TEST_F(TestCommand, RefusedHeadersAreRefusedAsTheRestoreRefusesThem) {
     RunResult r = test(crafted("FN=../up.bin&BLOCKSIZE=4096&NBLOCKS=1&REST=5&LENMET=0&", "test key"));

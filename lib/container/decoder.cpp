@@ -113,9 +113,8 @@ int keep_restore(PartialOutput& out, const char* path, RestoreOutcome& outcome) 
         outcome.name += out.path().substr(out_path.size());
         return result;
     }
-    const bool replaces_file =
-        taken && platform::entry_kind(out_path.c_str()) == platform::EntryKind::file &&
-        platform::path_info(out_path.c_str()).kind == platform::PathKind::regular;
+    const bool replaces_file = taken && platform::entry_kind(out_path.c_str()) == platform::EntryKind::file &&
+                               platform::path_info(out_path.c_str()).kind == platform::PathKind::regular;
     return replaces_file ? out.keep(out_path, platform::restored_over_file)
                          : out.keep(path, platform::restored_from_coded);
 }

@@ -30,9 +30,7 @@ struct RestoreOutcome {
         return all;
     }
     // The restore is damaged once anything but the header copies' difference is wrong.
-    bool damaged_restore() const {
-        return damaged.count() > 0 || missing.count() > 0 || trailing > 0 || header.lost;
-    }
+    bool damaged_restore() const { return damaged.count() > 0 || missing.count() > 0 || trailing > 0 || header.lost; }
 };
 
 // Restores as decode_streams does and fills outcome. A coded file that ends

@@ -117,8 +117,9 @@ std::string HeaderCheck::fault() const {
 }
 
 std::string HeaderCheck::note() const {
-    if (lost) return "both header copies are damaged: the layout follows from the file's size, the name from the "
-                     "coded file's";
+    if (lost)
+        return "both header copies are damaged: the layout follows from the file's size, the name from the "
+               "coded file's";
     if (differs == 0) return "";
     std::vector<const char*> areas;
     if ((differs & area_record) != 0) areas.push_back("record");
@@ -307,7 +308,6 @@ int layout_from_size(const char* path, std::int64_t size, HeaderRecord& record) 
     record.header.lost = true;
     return restorable_name(record.name) ? 0 : ERR_NAME_REFUSED;
 }
-
 
 // The detail of a header that decoded into no usable record.
 int refuse_record(int result, const char* path, const char* key) {

@@ -66,11 +66,11 @@ enum HeaderArea : unsigned { area_record = 1, area_metadata = 2, area_filler = 4
 // How the two decoded header copies compare, which the reader used and why.
 // The copies hold the same plain 4096 bytes, so any difference is damage.
 struct HeaderCheck {
-    unsigned differs = 0;   // the areas in which the copies differ
-    int used = 1;           // the copy whose fields were read (the other only for what it lacks)
-    int damaged = 0;        // the copy found damaged (1 or 2); 0 when it cannot be told
-    const char* why = "";   // why that copy was used, when it is not simply copy 1
-    bool name_from_copy1 = false;  // copy 2 used, its name differing from copy 1's, which was kept
+    unsigned differs = 0;           // the areas in which the copies differ
+    int used = 1;                   // the copy whose fields were read (the other only for what it lacks)
+    int damaged = 0;                // the copy found damaged (1 or 2); 0 when it cannot be told
+    const char* why = "";           // why that copy was used, when it is not simply copy 1
+    bool name_from_copy1 = false;   // copy 2 used, its name differing from copy 1's, which was kept
     bool metadata_differs = false;  // the copies give different metadata texts
     // Both copies lost, the key proven right by the first group's record: the
     // layout follows from the file's size, the name from the coded file's.
