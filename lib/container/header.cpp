@@ -218,11 +218,11 @@ HeaderCheck compare_copies(const HeaderBlock& copy1, const HeaderBlock& copy2, s
 class FieldReader {
 public:
     FieldReader(const HeaderBlock& copy1, const HeaderBlock& copy2, HeaderRecord& record)
-        : copy1_(record.header.used == 2 ? copy2 : copy1), copy2_(copy2), record_(record) {}
+        : first_(record.header.used == 2 ? copy2 : copy1), second_(copy2), record_(record) {}
 
     bool text(std::string_view name, std::string& value) {
         bool from_copy2 = false;
-        auto found = lookup_field(copy1_, copy2_, name, &from_copy2);
+        auto found = lookup_field(first_, second_, name, &from_copy2);
         if (!found) return false;
         if (from_copy2 && record_.header.used == 1) record_.from_copy2.push_back(name);
         value = std::move(*found);
@@ -236,8 +236,8 @@ public:
     }
 
 private:
-    const HeaderBlock& copy1_;
-    const HeaderBlock& copy2_;
+    const HeaderBlock& first_;   // the copy used
+    const HeaderBlock& second_;  // copy 2, for what copy 1 lacks
     HeaderRecord& record_;
 };
 
