@@ -139,12 +139,21 @@ TEST_F(HeaderCopies, EveryReaderNamesTheDifferenceAndTheCopyItUsed) {
         EXPECT_EQ(line_of(r.out, "Note:"), std::string(" Note:      ") + c.note) << c.what;
         EXPECT_TRUE(read_file(dir / c.restored) == plain) << c.what;
         fs::remove(dir / c.restored);
+        r = batch("-d");
+        EXPECT_EQ(r.out.substr(0, r.out.find('\n')),
+                  std::string("d.bin.archi: written ") + c.restored + ", " + c.fault + " damaged")
+            << c.what;
+        fs::remove(dir / c.restored);
 
         // -m: the metadata alone on standard output, the note on standard error.
         r = run("-m");
         EXPECT_EQ(r.out, c.metadata + "\n") << c.what;
         EXPECT_EQ(r.status, c.metadata_status) << c.what;
         EXPECT_NE(r.err.find(" Note:      header copies differ in the "), std::string::npos) << c.what;
+        r = batch("-m");
+        EXPECT_EQ(r.out.substr(0, r.out.find('\n')), std::string("d.bin.archi: metadata (") + c.fault + " damaged):")
+            << c.what;
+        EXPECT_EQ(r.status, c.metadata_status) << c.what;
     }
     // Identical copies: no note, nothing on standard error.
     write_file(dir / "d.bin.archi", coded);
