@@ -26,6 +26,8 @@ namespace kestrav3::cmd {
 namespace {
 
 constexpr int max_jobs = 64;
+constexpr std::size_t min_key_length = 4;
+constexpr std::size_t max_key_length = 40;
 
 enum class KeySource { ask, file, variable };
 
@@ -161,7 +163,7 @@ bool parse(const Operation& operation, int argc, char** argv, BatchOptions& opti
 // neither a key nor a path nor a report can hold. The program sends the key,
 // then a file's path whenever the worker is free; the worker answers each
 // file with the outcome's letter, a line feed and the report.
-constexpr std::string_view outcome_letters = "dDF";
+constexpr std::string_view outcome_letters = "dDFsS";
 constexpr char record_end = '\0';
 
 // The next record of standard input; false at its end.
@@ -178,10 +180,11 @@ bool read_record(std::string& record) {
 // standard error) when there is none to use.
 bool batch_key(const Operation& operation, const BatchOptions& options, std::string& key) {
     KeyStatus status = KeyStatus::ok;
+    std::string why_not;
     if (options.worker) {
         status = read_record(key) ? checked_key(key) : KeyStatus::unreadable;
     } else if (options.key_source == KeySource::file) {
-        status = read_key_file(options.key_argument.c_str(), key);
+        status = read_key_file(options.key_argument.c_str(), key, why_not);
     } else if (options.key_source == KeySource::variable) {
         status = read_key_variable(options.key_argument.c_str(), key);
     } else {
@@ -192,22 +195,57 @@ bool batch_key(const Operation& operation, const BatchOptions& options, std::str
                                                                            : "key";
     switch (status) {
     case KeyStatus::ok:
-    // The library refuses a key too long with its own message, file by file.
-    case KeyStatus::too_long: return true;
+    case KeyStatus::too_long: {
+        // A key every file would refuse alike is refused once, before any file.
+        const char* why = key.empty()                   ? "is empty"
+                          : key.size() < min_key_length ? "Password too short min. 4 chars [8]"
+                          : key.size() > max_key_length ? "Password too long max. 40 chars [7]"
+                                                        : nullptr;
+        if (why == nullptr) return true;
+        const bool from_input = options.key_source == KeySource::ask
+                                    ? !platform::input_is_terminal()
+                                    : options.key_source == KeySource::file && options.key_argument == "-";
+        if (key.empty() && from_input)
+            std::fputs("kestrav3: no key on standard input\n", stderr);
+        else
+            std::fprintf(stderr, "kestrav3: %s: %s\n", source.c_str(), why);
+        break;
+    }
     case KeyStatus::holds_nul: std::fprintf(stderr, "kestrav3: %s: the key holds a NUL byte\n", source.c_str()); break;
     case KeyStatus::mismatch: std::fputs("kestrav3: keys do not match\n", stderr); break;
     case KeyStatus::unreadable:
         std::fprintf(stderr, "kestrav3: %s: %s\n", source.c_str(),
-                     options.key_source == KeySource::variable ? "not set" : "cannot be read");
+                     options.key_source == KeySource::variable ? "not set" : ("cannot be read: " + why_not).c_str());
         break;
     }
     return false;
+}
+
+// Names are always shown escaped, in a pipe too, so that each file's line
+// stays one line and no name can forge a line or an escape: a backslash is
+// doubled, line feeds, tabs, carriage returns and every other control are
+// written as \xHH (C1 controls as \u00HH).
+std::string shown(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '\n' || c == '\t' || c == '\r')
+            out += c == '\n' ? "\\x0A" : c == '\t' ? "\\x09" : "\\x0D";
+        else
+            out += c;
+    }
+    return visible_text(out);
 }
 
 // A file of the batch, or an argument that is none.
 struct Entry {
     std::string path;
     std::string problem;  // why it is not run ("" when it is)
+    // A file a folder walk found: which file it was then (inode 0 for a
+    // file named on the command line), so that no other is opened.
+    platform::NodeId walked{};
+    bool skipped = false;  // problem says why it is passed over, not failed
 };
 
 bool ends_with(std::string_view text, std::string_view end) {
@@ -235,54 +273,108 @@ void walk(const Operation& operation, const std::string& folder, std::vector<Ent
     for (const auto& name : names) {
         const std::string path = prefix + name;
         // Links, to folders and to files alike, are never followed.
+        platform::NodeId id;
         switch (platform::node_kind(path)) {
         case platform::NodeKind::folder: walk(operation, path, entries); break;
         case platform::NodeKind::file:
-            if (walk_takes(operation, name)) entries.push_back({path, ""});
+            if (walk_takes(operation, name) && platform::node_id(path, false, id)) entries.push_back({path, "", id});
             break;
+        case platform::NodeKind::link: entries.push_back({path, "a symbolic link", {}, true}); break;
         default: break;
         }
     }
 }
 
-std::vector<Entry> collect(const Operation& operation, const BatchOptions& options) {
-    std::vector<Entry> entries;
+// The files of the command line and of the folders walked. A file named
+// twice (in two spellings, or by two links) is run once, with a note.
+std::vector<Entry> collect(const Operation& operation, const BatchOptions& options, std::vector<std::string>& notes) {
+    std::vector<Entry> found;
     for (const auto& argument : options.arguments) {
         for (const auto& path : platform::expand_wildcards(argument)) {
             if (platform::node_kind(path) != platform::NodeKind::folder)
-                entries.push_back({path, ""});
+                found.push_back({path, ""});
             else if (options.recurse)
-                walk(operation, path, entries);
+                walk(operation, path, found);
             else
-                entries.push_back({path, "is a folder (use -r to walk it)"});
+                found.push_back({path, "is a folder (use -r to walk it)"});
         }
+    }
+    std::vector<Entry> entries;
+    std::map<platform::NodeId, std::string> seen;
+    for (auto& entry : found) {
+        platform::NodeId id;
+        if (entry.problem.empty() && platform::node_id(entry.path, true, id)) {
+            const auto [first, added] = seen.emplace(id, entry.path);
+            if (!added) {
+                notes.push_back("kestrav3: " + shown(entry.path) + " is " + shown(first->second) +
+                                " again; it is run once");
+                continue;
+            }
+        }
+        entries.push_back(std::move(entry));
     }
     return entries;
 }
 
-// Two files of one batch that would write the same name are refused before
-// anything is written.
+const char* separators() { return platform::path_separator() == '/' ? "/" : "/\\"; }
+
+// The folder part of a path ("." for none).
+std::string folder_of(const std::string& path) {
+    const std::size_t cut = path.find_last_of(separators());
+    if (cut == std::string::npos) return ".";
+    return cut == 0 ? path.substr(0, 1) : path.substr(0, cut);
+}
+
+// Where an output goes, as its folder knows it: the folder itself (device
+// and inode, however the path spells it) and the name as that folder
+// compares names (ASCII letters of one case where it folds case).
+struct Place {
+    platform::NodeId folder;
+    std::string name;
+    bool operator<(const Place& o) const { return folder == o.folder ? name < o.name : folder < o.folder; }
+};
+
+bool place_of(const std::string& target, Place& place) {
+    const std::string folder = folder_of(target);
+    if (!platform::node_id(folder, true, place.folder)) return false;
+    const std::size_t cut = target.find_last_of(separators());
+    place.name = target.substr(cut == std::string::npos ? 0 : cut + 1);
+    if (platform::folder_folds_case(folder))
+        for (char& c : place.name)
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return true;
+}
+
+// Two files of one batch that would write the same name of one folder are
+// refused before anything is written.
 bool refuse_collisions(const Operation& operation, const BatchOptions& options, const std::vector<Entry>& entries,
                        const std::string& key) {
     if (operation.batch_operation != KESTRAV3_CODE && operation.batch_operation != KESTRAV3_DECODE) return false;
-    std::map<std::string, std::string> writers;
+    std::map<Place, std::pair<std::string, std::string>> writers;
     bool collided = false;
     static char target[4096];
     for (const auto& entry : entries) {
         if (!entry.problem.empty()) continue;
         const char* dir = options.output_dir.empty() ? nullptr : options.output_dir.c_str();
-        if (kestrav3target(operation.batch_operation, entry.path.c_str(), key.c_str(), dir, target, sizeof target) != 0)
+        Place place;
+        if (kestrav3target(operation.batch_operation, entry.path.c_str(), key.c_str(), dir, target, sizeof target) !=
+                0 ||
+            !place_of(target, place))
             continue;
-        const auto [place, added] = writers.emplace(target, entry.path);
+        const auto [first, added] = writers.emplace(place, std::make_pair(entry.path, std::string(target)));
         if (added) continue;
-        std::fprintf(stderr, "kestrav3: %s and %s would both write %s; nothing written\n", place->second.c_str(),
-                     entry.path.c_str(), target);
+        const auto& [other, other_target] = first->second;
+        std::fprintf(stderr, "kestrav3: %s and %s would both write %s; nothing written\n", shown(other).c_str(),
+                     shown(entry.path).c_str(), shown(other_target).c_str());
         collided = true;
     }
     return collided;
 }
 
-enum class Outcome { done, damaged, failed };
+// skipped: passed over on purpose (a link under -r), said on standard
+// output; refused: not run, so as not to replace a file, said on standard
+// error and failing the run.
+enum class Outcome { done, damaged, failed, skipped, refused };
 
 // What one file came to, and the lines that say so.
 struct Report {
@@ -290,12 +382,17 @@ struct Report {
     std::string text;  // whole lines, each ending in a line feed
 };
 
-// Names are always shown escaped, so that each file's line stays one line.
-std::string shown(const std::string& text) { return visible_text(text); }
-
-// Metadata as -m shows it: escaped on a terminal, as stored elsewhere.
+// Metadata as -m shows it, each line indented under its file's line, so
+// that none can pass for a line of the report: escaped on a terminal, as
+// stored elsewhere.
 std::string shown_metadata(const char* text, bool terminal) {
-    return terminal ? visible_text(text) : std::string(text);
+    const std::string stored = terminal ? visible_text(text) : std::string(text);
+    std::string out;
+    for (std::size_t i = 0; i < stored.size(); ++i) {
+        if (i == 0 || stored[i - 1] == '\n') out += "  ";
+        out += stored[i];
+    }
+    return out;
 }
 
 std::string test_findings(const kestrav3_result& result) {
@@ -310,6 +407,14 @@ std::string test_findings(const kestrav3_result& result) {
     return text;
 }
 
+// A damaged file whose recovery set can rebuild the damage says so.
+std::string repairable(const kestrav3_result& result) {
+    return result.repairable == 1 ? ", repairable with kestrav3 --repair" : "";
+}
+
+// The library's code for a restored name that is taken.
+constexpr int refused_name = -16;
+
 // A file that failed, and why: the line every failure of the form starts with.
 Report failure(const std::string& name, const std::string& why) {
     return {Outcome::failed, shown(name) + ": failed: " + why + "\n"};
@@ -319,6 +424,10 @@ Report report_of(const Operation& operation, const BatchOptions& options, const 
                  const kestrav3_result& result) {
     Report report;
     const std::string who = shown(name) + ": ";
+    // A restore that would replace a file, without -f: that file is named,
+    // and the other files go on.
+    if (result.code == refused_name && operation.batch_operation == KESTRAV3_DECODE && result.detail[0] != '\0')
+        return {Outcome::refused, who + "skipped: " + shown(result.detail) + "\n"};
     if (result.code < 0) {
         report = failure(name, result.message[0] != '\0' ? result.message : "error " + std::to_string(-result.code));
         if (result.detail[0] != '\0') report.text += who + shown(result.detail) + "\n";
@@ -327,7 +436,8 @@ Report report_of(const Operation& operation, const BatchOptions& options, const 
     report.outcome = result.code > 0 ? Outcome::damaged : Outcome::done;
     switch (operation.batch_operation) {
     case KESTRAV3_TEST:
-        report.text = who + (result.code > 0 ? "damaged: " + test_findings(result) : "intact") + "\n";
+        report.text =
+            who + (result.code > 0 ? "damaged: " + test_findings(result) + repairable(result) : "intact") + "\n";
         break;
     case KESTRAV3_DESCRIBE:
         report.text = who + "metadata" +
@@ -336,8 +446,9 @@ Report report_of(const Operation& operation, const BatchOptions& options, const 
         break;
     default:
         report.text = who + "written " + shown(result.written);
-        if (result.code > 0) report.text += ", damaged blocks: " + std::to_string(result.code);
-        if (result.header[0] != '\0') report.text += std::string(", ") + result.header + " damaged";
+        if (result.code > 0) report.text += ", damaged: " + test_findings(result) + repairable(result);
+        // Header copies that differ leave the restored file right: named, not counted.
+        if (result.code == 0 && result.header[0] != '\0') report.text += std::string(", ") + result.header + " damaged";
         if (options.recovery > 0) report.text += ", recovery set " + shown(std::string(result.written) + ".par2");
         if (result.old_set_removed == 1) report.text += ", old recovery set removed";
         if (result.removed == 1) report.text += ", input removed";
@@ -354,23 +465,49 @@ kestrav3_options library_options(const Operation& operation, const BatchOptions&
     settings.remove_input = options.remove_input ? 1 : 0;
     settings.output_dir = options.output_dir.empty() ? nullptr : options.output_dir.c_str();
     settings.recovery = options.recovery;
+    settings.refuse_existing = operation.batch_operation == KESTRAV3_DECODE && !options.force ? 1 : 0;
     // The progress line only where a person watches one file at a time.
     settings.progress = options.terminal && options.jobs == 1 && !options.quiet && !options.worker;
     return settings;
 }
 
 Report run_file(const Operation& operation, const BatchOptions& options, const Entry& entry, const std::string& key) {
+    if (entry.skipped) return {Outcome::skipped, shown(entry.path) + ": skipped: " + entry.problem + "\n"};
     if (!entry.problem.empty()) return failure(entry.path, entry.problem);
     static kestrav3_result result;
-    const kestrav3_options settings = library_options(operation, options);
+    kestrav3_options settings = library_options(operation, options);
+    settings.input_device = entry.walked.device;
+    settings.input_inode = entry.walked.inode;
     kestrav3run(operation.batch_operation, entry.path.c_str(), key.c_str(), &settings, &result);
     return report_of(operation, options, entry.path, result);
 }
 
+// A file as the program sends it to a worker: the device and inode a walk
+// saw (0 0 for none), then the path.
+std::string file_record(const Entry& entry) {
+    return std::to_string(entry.walked.device) + ' ' + std::to_string(entry.walked.inode) + ' ' + entry.path +
+           record_end;
+}
+
+Entry entry_of_record(const std::string& record) {
+    Entry entry;
+    char* end = nullptr;
+    entry.walked.device = std::strtoull(record.c_str(), &end, 10);
+    entry.walked.inode = std::strtoull(end, &end, 10);
+    entry.path = *end == ' ' ? std::string(end + 1) : std::string();
+    if (entry.path.empty()) entry.problem = "its worker process was sent no file";
+    return entry;
+}
+
+// A worker runs file after file for as long as the program that started it
+// is there: once it has gone, the worker starts no new file (and the
+// system ends it in the middle of one, which leaves a coded file complete
+// or not written, and the input in place).
 int run_as_worker(const Operation& operation, const BatchOptions& options, const std::string& key) {
-    std::string path;
-    while (read_record(path)) {
-        const Report report = run_file(operation, options, {path, ""}, key);
+    platform::end_with_program();
+    std::string record;
+    while (read_record(record) && platform::program_still_there()) {
+        const Report report = run_file(operation, options, entry_of_record(record), key);
         std::printf("%c\n%s%c", outcome_letters[static_cast<std::size_t>(report.outcome)], report.text.c_str(),
                     record_end);
         if (std::fflush(stdout) != 0) return exit_failed;
@@ -383,18 +520,30 @@ struct Tally {
     long long done = 0;
     long long damaged = 0;
     long long failed = 0;
+    long long skipped = 0;  // passed over or refused
+    long long refused = 0;
 };
 
+// Failures and refusals go to standard error; -q keeps only them and the
+// damaged files.
 void show(const Report& report, const BatchOptions& options, Tally& tally) {
     ++tally.files;
-    if (report.outcome == Outcome::failed) {
-        ++tally.failed;
+    switch (report.outcome) {
+    case Outcome::done: ++tally.done; break;
+    case Outcome::damaged: ++tally.damaged; break;
+    case Outcome::failed: ++tally.failed; break;
+    case Outcome::skipped: ++tally.skipped; break;
+    case Outcome::refused:
+        ++tally.skipped;
+        ++tally.refused;
+        break;
+    }
+    if (report.outcome == Outcome::failed || report.outcome == Outcome::refused) {
         std::fflush(stdout);
         std::fputs(report.text.c_str(), stderr);
         return;
     }
-    ++(report.outcome == Outcome::done ? tally.done : tally.damaged);
-    if (!options.quiet) std::fputs(report.text.c_str(), stdout);
+    if (!options.quiet || report.outcome == Outcome::damaged) std::fputs(report.text.c_str(), stdout);
     std::fflush(stdout);
 }
 
@@ -443,7 +592,9 @@ public:
         : options_(options), tally_(tally), reports_(count) {}
     void add(std::size_t index, Report report) {
         reports_[index] = std::move(report);
-        for (; shown_ < reports_.size() && reports_[shown_]; ++shown_) show(*reports_[shown_], options_, tally_);
+        // A file never run (the run was stopped) has no lines and is not counted.
+        for (; shown_ < reports_.size() && reports_[shown_]; ++shown_)
+            if (!reports_[shown_]->text.empty()) show(*reports_[shown_], options_, tally_);
     }
 
 private:
@@ -465,7 +616,15 @@ struct Crew {
     std::deque<std::size_t> waiting;
     std::vector<Slot> slots;
     InOrder reports;
+    std::size_t not_run = 0;  // files left when the run was stopped
 };
+
+// The run was stopped: the files not yet given to anyone are not run.
+void drop_waiting(Crew& crew) {
+    for (const std::size_t file : crew.waiting) crew.reports.add(file, Report{Outcome::skipped, ""});
+    crew.not_run += crew.waiting.size();
+    crew.waiting.clear();
+}
 
 bool start_slot(Crew& crew, Slot& slot) {
     slot = Slot{};
@@ -478,13 +637,27 @@ bool start_slot(Crew& crew, Slot& slot) {
     return false;
 }
 
+// The line of a file whose worker ended before it answered. A worker the
+// run's stop signal ended may have finished its file just before: with
+// --rm, an input that is gone was removed only once its coded file was
+// complete and on the device, and the line says so.
+Report lost_file(const Crew& crew, const Entry& entry) {
+    if (platform::stop_signal() == 0) return failure(entry.path, "its worker process ended without a result");
+    static char target[4096];
+    const char* dir = crew.options.output_dir.empty() ? nullptr : crew.options.output_dir.c_str();
+    if (crew.options.remove_input && platform::node_kind(entry.path) == platform::NodeKind::missing &&
+        kestrav3target(KESTRAV3_CODE, entry.path.c_str(), crew.key.c_str(), dir, target, sizeof target) == 0)
+        return {Outcome::done, shown(entry.path) + ": written " + shown(target) + ", input removed\n"};
+    return failure(entry.path, "stopped with the run, by a signal");
+}
+
 // A worker that has gone failed the file at hand; the files queued behind
 // it go back to the front of the waiting ones.
 void lose_worker(Crew& crew, Slot& slot) {
     if (!slot.files.empty()) {
         const std::size_t lost = slot.files.front();
         slot.files.pop_front();
-        crew.reports.add(lost, failure(crew.entries[lost].path, "its worker process ended without a result"));
+        crew.reports.add(lost, lost_file(crew, crew.entries[lost]));
         crew.waiting.insert(crew.waiting.begin(), slot.files.begin(), slot.files.end());
     }
     platform::finish_worker(slot.worker);
@@ -533,7 +706,7 @@ void feed_slots(Crew& crew, std::size_t depth) {
             slot.files.push_back(file);
             // A worker that cannot be fed has gone: what it answered before
             // still counts.
-            if (!platform::feed_worker(slot.worker, crew.entries[file].path + record_end))
+            if (!platform::feed_worker(slot.worker, file_record(crew.entries[file])))
                 while (slot.alive()) take_answers(crew, slot);
         }
     }
@@ -555,6 +728,9 @@ void run_in_workers(const Operation& operation, const BatchOptions& options, con
               {},
               InOrder(options, tally, entries.size())};
     crew.slots.resize(static_cast<std::size_t>(options.jobs - 1));
+    // A stop signal goes to the workers too, and the program waits for
+    // them, so that what it prints is what was done.
+    platform::pass_stop_signals_to_workers();
     for (std::size_t i = 0; i < entries.size(); ++i) {
         if (entries[i].problem.empty())
             crew.waiting.push_back(i);
@@ -562,6 +738,7 @@ void run_in_workers(const Operation& operation, const BatchOptions& options, con
             crew.reports.add(i, run_file(operation, options, entries[i], key));
     }
     for (;;) {
+        if (platform::stop_signal() != 0) drop_waiting(crew);
         feed_slots(crew, 1);
         if (crew.waiting.empty()) {
             if (std::none_of(crew.slots.begin(), crew.slots.end(), [](const Slot& s) { return !s.files.empty(); }))
@@ -577,15 +754,26 @@ void run_in_workers(const Operation& operation, const BatchOptions& options, con
     }
     for (auto& slot : crew.slots)
         if (slot.alive()) platform::finish_worker(slot.worker);
+    if (platform::stop_signal() != 0)
+        std::fprintf(stderr, "kestrav3: stopped by a signal; %zu file%s not run\n", crew.not_run,
+                     crew.not_run == 1 ? "" : "s");
 }
 
-void print_summary(const Operation& operation, const Tally& tally) {
-    std::printf("kestrav3: %lld file%s: %lld %s, %lld damaged, %lld failed\n", tally.files, tally.files == 1 ? "" : "s",
-                tally.done, std::string(operation.done_word).c_str(), tally.damaged, tally.failed);
+// Coding and restoring count every file written, a damaged restore among
+// them; the test and the metadata count the intact (or read) ones apart.
+// Files passed over or refused are counted when there are any; under -q
+// there is a summary only when something is not well.
+void print_summary(const Operation& operation, const BatchOptions& options, const Tally& tally) {
+    if (options.quiet && tally.damaged == 0 && tally.failed == 0 && tally.refused == 0) return;
+    const bool writes = operation.batch_operation == KESTRAV3_CODE || operation.batch_operation == KESTRAV3_DECODE;
+    const std::string skipped = tally.skipped > 0 ? ", " + std::to_string(tally.skipped) + " skipped" : "";
+    std::printf("kestrav3: %lld file%s: %lld %s, %lld damaged%s, %lld failed\n", tally.files,
+                tally.files == 1 ? "" : "s", writes ? tally.done + tally.damaged : tally.done,
+                std::string(operation.done_word).c_str(), tally.damaged, skipped.c_str(), tally.failed);
 }
 
 int status_of(const Tally& tally) {
-    if (tally.failed > 0) return exit_failed;
+    if (tally.failed > 0 || tally.refused > 0) return exit_failed;
     return tally.damaged > 0 ? exit_not_intact : exit_ok;
 }
 
@@ -601,16 +789,19 @@ int run_batch(const Operation& operation, int argc, char** argv) {
     BatchOptions options;
     std::string error;
     if (!parse(operation, argc, argv, options, error)) return usage_error(error);
-    if (!options.output_dir.empty() && platform::node_kind(options.output_dir) != platform::NodeKind::folder) {
+    if (!options.output_dir.empty() && !platform::leads_to_folder(options.output_dir)) {
         std::fprintf(stderr, "kestrav3: --output-dir %s: not a folder\n", options.output_dir.c_str());
         return exit_failed;
     }
     if (!options.worker) options.terminal = platform::output_is_terminal();
     std::string key;
     if (!batch_key(operation, options, key)) return exit_failed;
-    const std::vector<Entry> entries = collect(operation, options);
     if (options.worker) return run_as_worker(operation, options, key);
+    std::vector<std::string> notes;
+    const std::vector<Entry> entries = collect(operation, options, notes);
     if (refuse_collisions(operation, options, entries, key)) return exit_failed;
+    if (!options.quiet)
+        for (const auto& note : notes) std::fprintf(stderr, "%s\n", note.c_str());
     if (operation.batch_operation == KESTRAV3_DESCRIBE) std::setlocale(LC_ALL, "");
     Tally tally;
     // Without its own path the program cannot start workers: it runs the files itself.
@@ -619,8 +810,12 @@ int run_batch(const Operation& operation, int argc, char** argv) {
     } else {
         for (const auto& entry : entries) show(run_file(operation, options, entry, key), options, tally);
     }
-    print_summary(operation, tally);
-    return finish_output(status_of(tally));
+    print_summary(operation, options, tally);
+    const int status = finish_output(status_of(tally));
+    // Stopped by a signal: what was done is said; the run ends as the
+    // signal ends a program, so that the caller sees it.
+    if (platform::stop_signal() != 0) platform::end_by_signal(platform::stop_signal());
+    return status;
 }
 
 }  // namespace kestrav3::cmd

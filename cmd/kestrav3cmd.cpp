@@ -14,6 +14,7 @@
 #include "kestrav3lib.h"
 #include "keys.h"
 #include "operations.h"
+#include "platform/program.h"
 #include "platform/terminal.h"
 #include "textconv/visible_text.h"
 
@@ -77,8 +78,26 @@ bool read_dash_key(const Operation& operation, std::string& key) {
     }
 }
 
+// A key word that names a file or folder is most likely a second file (a
+// shell's glob of two names): it is refused before anything is written,
+// with the ways to say what was meant. The key "-" is the prompt.
+bool key_names_a_file(const Operation& operation, const char* key_argument) {
+    if (std::strcmp(key_argument, "-") == 0 ||
+        kestrav3::platform::node_kind(key_argument) == kestrav3::platform::NodeKind::missing)
+        return false;
+    const std::string shown = kestrav3::visible_text(key_argument);
+    std::fprintf(stderr,
+                 "kestrav3: the key '%s' names an existing file or folder; nothing done\n"
+                 "kestrav3: to run %s on both, give the key with -k FILE or -E VAR, or end the options with --:"
+                 " kestrav3 %s -- FILE...\n"
+                 "kestrav3: to use it as the key, give it with -k FILE or -E VAR, or give - and type it\n",
+                 shown.c_str(), std::string(operation.flag).c_str(), std::string(operation.flag).c_str());
+    return true;
+}
+
 // The design's form: an operation, a file and a key.
 int run_three_words(const Operation& operation, const char* file, const char* key_argument) {
+    if (key_names_a_file(operation, key_argument)) return exit_usage;
     // Keys longer than 40 bytes reach the library, which refuses them
     // with its framed message.
     std::string key = key_argument;
@@ -112,7 +131,7 @@ constexpr const char* help_additions =
     "           -f       replace what is otherwise refused\n"
     "           --rm     coding: remove each input once its coded file is safe\n"
     "           --output-dir DIR  write the coded or restored files into DIR\n"
-    "           -q       print only failures and the summary\n"
+    "           -q       print only failures and damaged files\n"
     "           -j N     run up to N files at a time\n"
     "           --recovery=P  coding: also write a PAR 2.0 recovery set of\n"
     "                    P percent (1 to 100) beside each coded file\n"

@@ -1,5 +1,8 @@
 #include "keys.h"
 
+#include <cerrno>
+#include <cstring>
+
 #include "platform/program.h"
 #include "platform/terminal.h"
 
@@ -21,12 +24,17 @@ KeyStatus read_key_line(std::FILE* in, std::string& key) {
     return checked_key(key);
 }
 
-KeyStatus read_key_file(const char* path, std::string& key) {
+KeyStatus read_key_file(const char* path, std::string& key, std::string& why) {
     if (std::string(path) == "-") return read_key_line(stdin, key);
+    errno = 0;
     std::FILE* file = std::fopen(path, "rb");
-    if (file == nullptr) return KeyStatus::unreadable;
+    if (file == nullptr) {
+        why = std::strerror(errno);
+        return KeyStatus::unreadable;
+    }
     const KeyStatus status = read_key_line(file, key);
     const bool failed = std::ferror(file) != 0;
+    if (failed) why = std::strerror(errno);
     std::fclose(file);
     return failed ? KeyStatus::unreadable : status;
 }

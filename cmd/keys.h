@@ -23,8 +23,9 @@ enum class KeyStatus {
 // before the line feed dropped.
 KeyStatus read_key_line(std::FILE* in, std::string& key);
 
-// A key line from path ("-" for standard input).
-KeyStatus read_key_file(const char* path, std::string& key);
+// A key line from path ("-" for standard input); why gets the system's
+// reason when the file cannot be read.
+KeyStatus read_key_file(const char* path, std::string& key, std::string& why);
 
 // The key from the environment variable name.
 KeyStatus read_key_variable(const char* name, std::string& key);

@@ -15,6 +15,7 @@
 #if !defined(_WIN32)
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -162,12 +163,20 @@ TEST_F(Batch, ExitStatusIsFailedThenDamagedThenDone) {
     EXPECT_EQ(r.out, "good.bin.archi: intact\nkestrav3: 1 file: 1 intact, 0 damaged, 0 failed\n");
 }
 
-TEST_F(Batch, QuietPrintsOnlyFailuresAndTheSummary) {
+// -q keeps the lines of what is not well, one per file, and the summary
+// only then; a run where every file is fine prints nothing.
+TEST_F(Batch, QuietPrintsOnlyFailuresAndDamagedFiles) {
     mixed_batch();
-    const RunResult r = run_cli({"-t", "-q", "-k", "key", "good.bin.archi", "bad.bin.archi", "junk.archi"}, dir.path());
+    RunResult r = run_cli({"-t", "-q", "-k", "key", "good.bin.archi", "bad.bin.archi", "junk.archi"}, dir.path());
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "kestrav3: 3 files: 1 intact, 1 damaged, 1 failed\n");
+    EXPECT_EQ(r.out, "bad.bin.archi: damaged: 1\nkestrav3: 3 files: 1 intact, 1 damaged, 1 failed\n");
     EXPECT_EQ(lines_of(r.err).size(), 2u) << r.err;
+    r = run_cli({"-t", "-q", "-k", "key", "good.bin.archi", "bad.bin.archi"}, dir.path());
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.out, "bad.bin.archi: damaged: 1\nkestrav3: 2 files: 1 intact, 1 damaged, 0 failed\n");
+    r = run_cli({"-t", "-q", "-k", "key", "good.bin.archi", "good.bin.archi"}, dir.path());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out + r.err, "");
 }
 
 TEST_F(Batch, TwoWorkersGiveTheSameLinesSummaryAndStatusAsOne) {
@@ -225,7 +234,40 @@ TEST_F(Batch, KeysFromFilesStandardInputAndTheEnvironment) {
     EXPECT_EQ(r.err, "kestrav3: variable KESTRAV3_NO_SUCH_VARIABLE: not set\n");
     r = run_cli({"-t", "-k", "no-such-file", "a.bin.archi"}, dir.path());
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "kestrav3: key file no-such-file: cannot be read\n");
+    EXPECT_EQ(r.err, "kestrav3: key file no-such-file: cannot be read: No such file or directory\n");
+}
+
+// A key that every file would refuse alike is refused once, before any
+// file, in one line on standard error.
+TEST_F(Batch, KeyProblemsAreReportedOnceBeforeAnyFile) {
+    write_file(dir / "a.bin", pattern_bytes(5000, 3));
+    write_file(dir / "b.bin", pattern_bytes(5000, 4));
+    write_file(dir / "empty", "");
+    write_file(dir / "short", "abc\n");
+    struct Case {
+        std::vector<std::string> args;
+        std::string input;
+        std::string err;
+    };
+    std::vector<Case> cases{
+        {{"-c", "-k", "empty", "a.bin", "b.bin"}, "", "kestrav3: key file empty: is empty\n"},
+        {{"-c", "-k", "short", "a.bin", "b.bin"},
+         "",
+         "kestrav3: key file short: Password too short min. 4 chars [8]\n"},
+        {{"-c", "-k", "-", "a.bin", "b.bin"}, "", "kestrav3: no key on standard input\n"},
+        {{"-c", "--", "a.bin", "b.bin"}, "", "kestrav3: no key on standard input\n"},
+    };
+#if !defined(_WIN32)
+    cases.push_back(
+        {{"-c", "-k", ".", "a.bin", "b.bin"}, "", "kestrav3: key file .: cannot be read: Is a directory\n"});
+#endif
+    for (const auto& c : cases) {
+        const RunResult r = run_cli_with_input(c.args, dir.path(), c.input);
+        EXPECT_EQ(r.status, 1) << c.err;
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(r.out, "");
+        EXPECT_FALSE(fs::exists(dir / "a.bin.archi"));
+    }
 }
 
 TEST_F(Batch, AKeyGivenInTwoWaysIsRefused) {
@@ -256,7 +298,7 @@ TEST_F(Batch, KeyLinesAreRefusedWhenTooLongOrHoldingNul) {
     write_file(dir / "long", std::string(5000, 'k') + "\n");
     r = run_cli({"-t", "-k", "long", "a.bin.archi"}, dir.path());
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "a.bin.archi: failed: Password too long max. 40 chars [7]\n");
+    EXPECT_EQ(r.err, "kestrav3: key file long: Password too long max. 40 chars [7]\n");
     r = run_cli_with_input({"-t", "a.bin.archi", "-"}, dir.path(), std::string(5000, 'k') + "\n");
     EXPECT_EQ(r.out, " \n Password too long max. 40 chars [7]\n \n");
 }
@@ -277,7 +319,17 @@ TEST_F(Batch, RecursionCodesPlainFilesAndTestsCodedFilesNeverThroughALink) {
 #endif
     RunResult r = run_cli({"-c", "-r", "-k", "key", "tree"}, dir.path());
     ASSERT_EQ(r.status, 0) << r.err;
+#if defined(_WIN32)
     EXPECT_EQ(lines_of(r.out).back(), "kestrav3: 2 files: 2 written, 0 damaged, 0 failed") << r.out;
+#else
+    // Each link is passed over aloud, and counted.
+    EXPECT_EQ(lines_of(r.out),
+              (std::vector<std::string>{
+                  "tree/link: skipped: a symbolic link", "tree/one-link.txt: skipped: a symbolic link",
+                  "tree/one.txt: written tree/one.txt.archi", "tree/sub/two.txt: written tree/sub/two.txt.archi",
+                  "kestrav3: 4 files: 2 written, 0 damaged, 2 skipped, 0 failed"}));
+    EXPECT_EQ(run_cli({"-c", "-r", "-q", "-f", "-k", "key", "tree"}, dir.path()).out, "");
+#endif
     EXPECT_TRUE(fs::exists(dir / "tree/one.txt.archi"));
     EXPECT_TRUE(fs::exists(dir / "tree/sub/two.txt.archi"));
     EXPECT_FALSE(fs::exists(dir / "outside/not-mine.txt.archi"));
@@ -285,7 +337,11 @@ TEST_F(Batch, RecursionCodesPlainFilesAndTestsCodedFilesNeverThroughALink) {
     // Coding again skips the coded files; the test takes only them.
     r = run_cli({"-t", "-r", "-k", "key", "tree"}, dir.path());
     EXPECT_EQ(r.status, 0) << r.err;
+#if defined(_WIN32)
     EXPECT_EQ(lines_of(r.out).back(), "kestrav3: 2 files: 2 intact, 0 damaged, 0 failed") << r.out;
+#else
+    EXPECT_EQ(lines_of(r.out).back(), "kestrav3: 4 files: 2 intact, 0 damaged, 2 skipped, 0 failed") << r.out;
+#endif
 
     // Without -r a folder is a failure of its own.
     r = run_cli({"-t", "-k", "key", "tree"}, dir.path());
@@ -344,6 +400,31 @@ TEST_F(Batch, CollidingOutputNamesAreRefusedBeforeAnythingIsWritten) {
     EXPECT_FALSE(fs::exists(dir / "c.txt.archi"));
     EXPECT_FALSE(fs::exists(dir / "a_b.txt.archi"));
 
+    // However the folder is spelt: the outputs are one name of one folder,
+    // even with -f and --rm, and no input is touched.
+    fs::create_directories(dir / "d");
+    write_file(dir / "d/a b.txt", "first");
+    write_file(dir / "d/a_b.txt", "second");
+    write_file(dir / "A b.txt", "fourth");
+    struct Spelling {
+        std::string first, second, target;
+    };
+    std::vector<Spelling> spellings{{"./a b.txt", "a_b.txt", "./a_b.txt.archi"},
+                                    {"d/a b.txt", "d//a_b.txt", "d/a_b.txt.archi"},
+                                    {"d/a b.txt", "./d/a_b.txt", "d/a_b.txt.archi"}};
+#if defined(_WIN32)
+    // Windows compares names blind to case.
+    spellings.push_back({"A b.txt", "a_b.txt", "A_b.txt.archi"});
+#endif
+    for (const auto& [first, second, target] : spellings) {
+        r = run_cli({"-c", "-f", "--rm", "-k", "key", "--", first, second}, dir.path());
+        EXPECT_EQ(r.status, 1) << first;
+        EXPECT_EQ(r.err,
+                  "kestrav3: " + first + " and " + second + " would both write " + target + "; nothing written\n");
+        EXPECT_TRUE(fs::exists(dir / first) && fs::exists(dir / second)) << first;
+        EXPECT_FALSE(fs::exists(dir / "a_b.txt.archi") || fs::exists(dir / "d/a_b.txt.archi")) << first;
+    }
+
     // Two coded files of one stored name, restored into one folder.
     fs::create_directories(dir / "x");
     fs::create_directories(dir / "out");
@@ -380,9 +461,16 @@ TEST_F(Batch, AnOperationWithOneFileOrThreeIsTheManyFileForm) {
     RunResult r = run_cli_with_input({"-c", "file"}, dir.path(), "abcd-key\n");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "file: written file.archi\nkestrav3: 1 file: 1 written, 0 damaged, 0 failed\n");
-    r = run_cli_with_input({"-t", "file.archi", "file.archi", "file.archi"}, dir.path(), "abcd-key\n");
+    write_file(dir / "other", "plain");
+    r = run_cli_with_input({"-c", "-f", "file", "other", "file"}, dir.path(), "abcd-key\n");
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(lines_of(r.out).back(), "kestrav3: 3 files: 3 intact, 0 damaged, 0 failed");
+    EXPECT_EQ(lines_of(r.out).back(), "kestrav3: 2 files: 2 written, 0 damaged, 0 failed");
+    // The same file named twice, in any spelling, is run once.
+    r = run_cli_with_input({"-t", "file.archi", "./file.archi", "file.archi"}, dir.path(), "abcd-key\n");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(lines_of(r.out).back(), "kestrav3: 1 file: 1 intact, 0 damaged, 0 failed");
+    EXPECT_EQ(lines_of(r.err), (std::vector<std::string>{"kestrav3: ./file.archi is file.archi again; it is run once",
+                                                         "kestrav3: file.archi is file.archi again; it is run once"}));
 }
 
 TEST_F(Batch, MetadataOfManyFiles) {
@@ -390,11 +478,16 @@ TEST_F(Batch, MetadataOfManyFiles) {
     EXPECT_EQ(r.status, 1);
     fs::copy_file(test_data("report.pdf.archi"), dir / "report.pdf.archi");
     write_file(dir / "rkey", "correct horse battery\n");
-    const RunResult m = run_cli({"-m", "-k", "rkey", "report.pdf.archi", "report.pdf.archi"}, dir.path());
+    fs::copy_file(test_data("report.pdf.archi"), dir / "copy.archi");
+    const RunResult m = run_cli({"-m", "-k", "rkey", "report.pdf.archi", "copy.archi"}, dir.path());
     EXPECT_EQ(m.status, 0);
-    const std::string block =
-        "report.pdf.archi: metadata:\n" + native(read_file(test_data("report.pdf.met.expected"))) + "\n";
-    EXPECT_EQ(m.out, block + block + "kestrav3: 2 files: 2 read, 0 damaged, 0 failed\n");
+    // Each line of the text is indented under its file's line.
+    std::string text;
+    for (const auto& line : lines_of(native(read_file(test_data("report.pdf.met.expected")))))
+        text += "  " + line + "\n";
+    const std::string block = ": metadata:\n" + text + "\n";
+    EXPECT_EQ(m.out,
+              "report.pdf.archi" + block + "copy.archi" + block + "kestrav3: 2 files: 2 read, 0 damaged, 0 failed\n");
 }
 
 #if !defined(_WIN32)
@@ -565,20 +658,56 @@ TEST(BatchExports, RunFillsTheResultAndLeavesTheDesignExportsAsTheyWere) {
     EXPECT_NE(printed.find("\nSave: p.bin.archi\n"), std::string::npos) << printed;
 }
 
-// -f replaces what a run refuses to replace: another input's coded file
-// under the coded name, and a file under the name a renamed coded file
-// stores. Without it both are refused and the files keep their bytes.
-TEST_F(Batch, ForceReplacesAnotherFilesCodedFileAndATakenName) {
+// -f never replaces another input's coded file (one that opens with this
+// key and holds another name: it may be that input's only copy); it
+// replaces one that cannot be told whose it is, and a file under the name
+// a renamed coded file stores. Without -f all are refused, each saying
+// what is true, and the files keep their bytes.
+TEST_F(Batch, ForceReplacesOnlyWhatCannotBeAnotherInputsCodedFile) {
     write_file(dir / "a b.txt", pattern_bytes(5000, 8));
     write_file(dir / "a_b.txt", pattern_bytes(7000, 9));
-    ASSERT_EQ(run_cli({"-c", "-k", "key", "a b.txt"}, dir.path()).status, 0);
+    write_file(dir / "other-key", "other-key\n");
+    ASSERT_EQ(run_cli({"-c", "--rm", "-k", "key", "a_b.txt"}, dir.path()).status, 0);
     const std::string first = read_file(dir / "a_b.txt.archi");
-    RunResult r = run_cli({"-c", "-k", "key", "a_b.txt"}, dir.path());
+    const std::string whose =
+        "a b.txt: a_b.txt.archi holds a_b.txt; -f does not replace another file's coded file: "
+        "to go on, code into another folder (--output-dir) or rename one of the two\n";
+    for (const bool force : {false, true}) {
+        std::vector<std::string> args{"-c", "--rm", "-k", "key", "a b.txt"};
+        if (force) args.insert(args.begin() + 1, "-f");
+        const RunResult r = run_cli(args, dir.path());
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "a b.txt: failed: Coded file of another name exists [14]\n" + whose) << force;
+        EXPECT_EQ(read_file(dir / "a_b.txt.archi"), first);
+        EXPECT_TRUE(fs::exists(dir / "a b.txt"));
+    }
+    // Made with another key: it cannot be told whose it is.
+    RunResult r = run_cli({"-c", "-k", "other-key", "a b.txt"}, dir.path());
     EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err,
+              "a b.txt: failed: Coded file of another name exists [14]\n"
+              "a b.txt: a_b.txt.archi does not open with this key (another key, damage, or no coded file), "
+              "so whose it is cannot be told; -f replaces it\n");
     EXPECT_EQ(read_file(dir / "a_b.txt.archi"), first);
-    r = run_cli({"-c", "-f", "-k", "key", "a_b.txt"}, dir.path());
+#if !defined(_WIN32)
+    // This input's own coded file that cannot be read is called so.
+    write_file(dir / "own.txt", "own");
+    ASSERT_EQ(run_cli({"-c", "-k", "key", "own.txt"}, dir.path()).status, 0);
+    fs::permissions(dir / "own.txt.archi", fs::perms::none);
+    if (geteuid() != 0) {
+        r = run_cli({"-c", "-k", "key", "own.txt"}, dir.path());
+        EXPECT_EQ(r.err,
+                  "own.txt: failed: Cannot read data from file [1]\n"
+                  "own.txt: own.txt.archi cannot be read: Permission denied\n");
+    }
+    fs::permissions(dir / "own.txt.archi", fs::perms::owner_read | fs::perms::owner_write);
+#endif
+    fs::rename(dir / "a_b.txt.archi", dir / "kept.archi");
+    write_file(dir / "a_b.txt.archi", "not a coded file");
+    r = run_cli({"-c", "-f", "-k", "key", "a b.txt"}, dir.path());
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(read_file(dir / "a_b.txt.archi"), first);
+    fs::rename(dir / "kept.archi", dir / "a_b.txt.archi");
+    ASSERT_EQ(run_cli({"-d", "-k", "key", "a_b.txt.archi"}, dir.path()).status, 0);
 
     fs::rename(dir / "a_b.txt.archi", dir / "holiday.archi");
     write_file(dir / "a_b.txt", "another file");
@@ -588,6 +717,266 @@ TEST_F(Batch, ForceReplacesAnotherFilesCodedFileAndATakenName) {
     r = run_cli({"-d", "-f", "-k", "key", "holiday.archi"}, dir.path());
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(read_file(dir / "a_b.txt"), pattern_bytes(7000, 9));
+}
+
+// The last word of the three-word form that names an existing file or
+// folder (as a shell's glob of two names gives) is refused before anything
+// is written, with the ways to say what was meant; the key "-" never is.
+TEST_F(Batch, AKeyThatNamesAFileIsRefusedBeforeAnythingIsWritten) {
+    write_file(dir / "a.txt", "first");
+    write_file(dir / "b.txt", "second");
+    fs::create_directories(dir / "sub");
+    for (const std::string operation : {"-c", "-d", "-t", "-m"}) {
+        for (const std::string key : {"b.txt", "sub"}) {
+            const RunResult r = run_cli({operation, "a.txt", key}, dir.path());
+            EXPECT_EQ(r.status, 2) << operation << " " << key;
+            EXPECT_EQ(r.out, "");
+            EXPECT_EQ(r.err, "kestrav3: the key '" + key +
+                                 "' names an existing file or folder; nothing done\n"
+                                 "kestrav3: to run " +
+                                 operation +
+                                 " on both, give the key with -k FILE or -E VAR, or end the options with --: "
+                                 "kestrav3 " +
+                                 operation +
+                                 " -- FILE...\n"
+                                 "kestrav3: to use it as the key, give it with -k FILE or -E VAR, or give - and "
+                                 "type it\n");
+        }
+    }
+    EXPECT_FALSE(fs::exists(dir / "a.txt.archi"));
+    EXPECT_FALSE(fs::exists(dir / "b.txt.archi"));
+    write_file(dir / "-", "a file named -");
+    const RunResult r = run_cli_with_input({"-c", "a.txt", "-"}, dir.path(), "abcd-key\n");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_TRUE(fs::exists(dir / "a.txt.archi"));
+}
+
+// In the many-file form a restore replaces no file without -f, as gzip and
+// zstd do: it names the file and goes on with the others, and the run
+// fails. The design's three-word -d replaces the file as it always has.
+TEST_F(Batch, ARestoreReplacesNoFileWithoutForce) {
+    write_file(dir / "a.txt", "as coded");
+    write_file(dir / "b.txt", "second");
+    code({"a.txt", "b.txt"});
+    write_file(dir / "a.txt", "edited after coding");
+    fs::remove(dir / "b.txt");
+    fs::create_directories(dir / "out");
+    write_file(dir / "out/b.txt", "kept in out");
+    struct Case {
+        std::vector<std::string> options;
+        std::string refused, written;
+    };
+    const std::vector<Case> cases{{{}, "a.txt", "b.txt"}, {{"--output-dir", "out"}, "out/b.txt", "out/a.txt"}};
+    for (const auto& c : cases) {
+        std::vector<std::string> args{"-d", "-k", "key"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        args.insert(args.end(), {"a.txt.archi", "b.txt.archi"});
+        const RunResult r = run_cli(args, dir.path());
+        EXPECT_EQ(r.status, 1);
+        const std::string archi = fs::path(c.refused).filename().string() + ".archi";
+        EXPECT_EQ(r.err, archi + ": skipped: " + fs::path(c.refused).filename().string() +
+                             " already exists; not replaced (-f replaces it)\n");
+        const std::string other = archi == "a.txt.archi" ? "b.txt.archi" : "a.txt.archi";
+        EXPECT_EQ(lines_of(r.out), (std::vector<std::string>{other + ": written " + c.written,
+                                                             "kestrav3: 2 files: 1 written, 0 damaged, 1 skipped, "
+                                                             "0 failed"}));
+    }
+    EXPECT_EQ(read_file(dir / "a.txt"), "edited after coding");
+    EXPECT_EQ(read_file(dir / "out/b.txt"), "kept in out");
+    RunResult r = run_cli({"-d", "-f", "-k", "key", "a.txt.archi"}, dir.path());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_file(dir / "a.txt"), "as coded");
+    write_file(dir / "a.txt", "edited again");
+    r = run_cli({"-d", "a.txt.archi", "abcd-key"}, dir.path());
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(read_file(dir / "a.txt"), "as coded");
+}
+
+// An empty file is coded in the many-file form into its two header copies
+// alone (NBLOCKS 0, REST 0), which restores to an empty file and takes a
+// recovery set; the three-word form refuses it as the design does.
+TEST_F(Batch, EmptyFilesAreCodedIntoTheirHeadersAlone) {
+    write_file(dir / "empty.txt", "");
+    write_file(dir / "empty2.txt", "");
+    RunResult r = run_cli({"-c", "--rm", "-k", "key", "empty.txt"}, dir.path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(fs::file_size(dir / "empty.txt.archi"), header_end);
+    EXPECT_FALSE(fs::exists(dir / "empty.txt"));
+    EXPECT_EQ(run_cli({"-t", "-k", "key", "empty.txt.archi"}, dir.path()).out,
+              "empty.txt.archi: intact\nkestrav3: 1 file: 1 intact, 0 damaged, 0 failed\n");
+    EXPECT_EQ(run_cli({"-p", "empty.txt.archi"}, dir.path()).status, 0);
+    EXPECT_EQ(run_cli({"--repair", "empty.txt.archi"}, dir.path()).status, 0);
+    r = run_cli({"-d", "-k", "key", "empty.txt.archi"}, dir.path());
+    EXPECT_EQ(r.status, 0) << r.err;
+    ASSERT_TRUE(fs::exists(dir / "empty.txt"));
+    EXPECT_EQ(fs::file_size(dir / "empty.txt"), 0u);
+    r = run_cli({"-c", "empty2.txt", "abcd-key"}, dir.path());
+    EXPECT_NE(r.out.find(" Size of file is zero [2]"), std::string::npos) << r.out;
+    EXPECT_FALSE(fs::exists(dir / "empty2.txt.archi"));
+}
+
+// A damaged file's line lists its blocks, for the test and the restore
+// alike, and names a recovery set beside it that can repair the damage.
+TEST_F(Batch, DamagedLinesListTheBlocksAndASetThatCanRepairThem) {
+    mixed_batch();
+    fs::create_directories(dir / "out");
+    RunResult r = run_cli({"-d", "-k", "key", "--output-dir", "out", "bad.bin.archi"}, dir.path());
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(lines_of(r.out), (std::vector<std::string>{"bad.bin.archi: written out/bad.bin, damaged: 1",
+                                                         "kestrav3: 1 file: 1 written, 1 damaged, 0 failed"}));
+    ASSERT_EQ(run_cli({"-p", "bad.bin.archi"}, dir.path()).status, 0);
+    r = run_cli({"-t", "-k", "key", "bad.bin.archi"}, dir.path());
+    EXPECT_EQ(lines_of(r.out).front(), "bad.bin.archi: damaged: 1, repairable with kestrav3 --repair");
+    // With -f too, a damaged restore goes beside the file of its name, never over it.
+    r = run_cli({"-d", "-f", "-k", "key", "--output-dir", "out", "bad.bin.archi"}, dir.path());
+    EXPECT_EQ(lines_of(r.out).front(),
+              "bad.bin.archi: written out/bad.bin.damaged, damaged: 1, repairable with kestrav3 --repair");
+}
+
+#if !defined(_WIN32)
+// Names reach the lines escaped, in a pipe too: a line feed, a tab and a
+// backslash in a name cannot forge a line, a summary or an escape.
+TEST_F(Batch, EveryNameIsEscapedSoThatEachFileIsOneLine) {
+    write_file(dir / "a.bin", pattern_bytes(3000, 5));
+    code({"a.bin"});
+    fs::create_directories(dir / "tree");
+    const std::string forged = "r.archi: intact\nkestrav3: 1 file: 1 intact, 0 damaged, 0 failed\n\\x41\tz.archi";
+    fs::copy_file(dir / "a.bin.archi", dir / "tree" / forged);
+    const RunResult r = run_cli({"-t", "-r", "-k", "key", "tree"}, dir.path());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "tree/r.archi: intact\\x0Akestrav3: 1 file: 1 intact, 0 damaged, 0 failed\\x0A\\\\x41\\x09z.archi: "
+              "intact\nkestrav3: 1 file: 1 intact, 0 damaged, 0 failed\n");
+}
+
+// A damage log the restore creates and cannot fill (a full disk, here a
+// file-size limit of one byte: the restored byte fits, the log's "1\n"
+// does not) is not left behind.
+TEST_F(Batch, AFullDiskLeavesNoNewDamageLog) {
+    write_file(dir / "one.txt", "x");
+    code({"one.txt"});
+    std::string coded = read_file(dir / "one.txt.archi");
+    coded.back() = static_cast<char>(coded.back() ^ 0x55);
+    write_file(dir / "one.txt.archi", coded);
+    fs::remove(dir / "one.txt");
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"-d", "-k", "key", "one.txt.archi"}, {"-d", "one.txt.archi", "abcd-key"}}) {
+        const RunResult r = run_cli(args, dir.path(), 1);
+        EXPECT_EQ(r.status, 3) << r.out << r.err;
+        EXPECT_EQ(fs::file_size(dir / "one.txt"), 1u);
+        EXPECT_FALSE(fs::exists(dir / "one.txt.err"));
+        fs::remove(dir / "one.txt");
+    }
+}
+
+// --output-dir may be a link to a folder.
+TEST_F(Batch, TheOutputFolderMayBeALinkToAFolder) {
+    write_file(dir / "a.bin", pattern_bytes(3000, 6));
+    fs::create_directories(dir / "out");
+    fs::create_directory_symlink("out", dir / "via");
+    const RunResult r = run_cli({"-c", "-k", "key", "--output-dir", "via", "a.bin"}, dir.path());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(fs::exists(dir / "out/a.bin.archi"));
+}
+
+// A signal to the program alone while -j 3 --rm runs. SIGTERM: the workers
+// stop with it, the program says what was done and ends by the signal.
+// SIGKILL: the workers, whose program has gone, end too. Either way nothing
+// goes on after the program: no worker is left, the folder stays as the
+// program left it, and every input is either still there or has a complete
+// coded file; after SIGTERM no hidden file is left, and an input is gone
+// exactly when a line says it was removed.
+TEST_F(Batch, WorkersStopWithTheRunAndNothingGoesOnAfterIt) {
+    constexpr int count = 12;
+    constexpr std::size_t size = 6u << 20;
+    const fs::path folder = fs::canonical(dir.path());
+    for (const int sig : {SIGTERM, SIGKILL}) {
+        std::vector<std::string> args{"-c", "--rm", "-j", "3", "-k", "key"};
+        std::vector<std::string> names;
+        for (int i = 0; i < count; ++i) {
+            names.push_back("f" + std::to_string(10 + i));
+            fs::remove(dir / (names.back() + ".archi"));
+            write_file(dir / names.back(), pattern_bytes(size, static_cast<std::uint32_t>(i)));
+            args.push_back(names.back());
+        }
+        const auto names_now = [&] {
+            std::set<std::string> found;
+            for (const auto& entry : fs::directory_iterator(dir.path()))
+                if (entry.path().filename().string()[0] != '.') found.insert(entry.path().filename().string());
+            return found;
+        };
+        // The inputs and coded files as the program left them: taken as
+        // soon as it has ended (a zombie not yet reaped).
+        std::set<std::string> left;
+        const RunResult r = run_cli_when_ready(
+            args, dir.path(),
+            [&] {
+                return std::any_of(names.begin(), names.end(),
+                                   [&](const std::string& name) { return fs::exists(dir / (name + ".archi")); });
+            },
+            [&](int pid) {
+                kill(pid, sig);
+                const fs::path stat = "/proc/" + std::to_string(pid) + "/stat";
+                for (int waited = 0; waited < 2000; ++waited) {
+                    const std::string text = read_file(stat);
+                    const std::size_t end = text.rfind(')');
+                    if (end != std::string::npos && text.compare(end, 4, ") Z ") == 0) break;
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                }
+                left = names_now();
+            });
+        EXPECT_EQ(r.status, 128 + sig) << r.out << r.err;
+        for (int waited = 0; waited < 200 && worker_in(folder) != 0; ++waited)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        EXPECT_EQ(worker_in(folder), 0) << sig;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+        EXPECT_EQ(names_now(), left) << sig;
+        // The program's own file is ended with it by SIGKILL alone.
+        if (sig == SIGTERM) {
+            for (const auto& entry : fs::directory_iterator(dir.path()))
+                EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
+        }
+        if (sig == SIGTERM) {
+            EXPECT_NE(r.err.find("kestrav3: stopped by a signal;"), std::string::npos) << r.err;
+        }
+        for (const auto& name : names) {
+            const bool said = r.out.find(name + ": written " + name + ".archi, input removed\n") != std::string::npos;
+            if (sig == SIGTERM || said) {
+                EXPECT_EQ(fs::exists(dir / name), !said) << name << "\n" << r.out;
+            }
+            if (!fs::exists(dir / name)) {
+                EXPECT_EQ(fs::file_size(dir / (name + ".archi")), coded_size(size)) << name;
+            }
+        }
+    }
+}
+#endif
+
+// A file taken from a folder walk is opened as the file the walk saw: a
+// link or another file put under its name since is refused.
+TEST(BatchExports, AWalkedInputIsOpenedOnlyAsTheFileTheWalkSaw) {
+    TempDir dir;
+    write_file(dir / "seen.bin", pattern_bytes(5000, 7));
+    write_file(dir / "other.bin", pattern_bytes(5000, 8));
+    const std::string seen = (dir / "seen.bin").string();
+    const std::string other = (dir / "other.bin").string();
+#if defined(_WIN32)
+    GTEST_SKIP() << "inode numbers are POSIX";
+#else
+    struct stat st {};
+    ASSERT_EQ(stat(seen.c_str(), &st), 0);
+    kestrav3_options options{};
+    options.input_device = static_cast<unsigned long long>(st.st_dev);
+    options.input_inode = static_cast<unsigned long long>(st.st_ino);
+    static kestrav3_result result;
+    EXPECT_EQ(kestrav3run(KESTRAV3_CODE, other.c_str(), "abcd-key", &options, &result), -1);
+    EXPECT_STREQ(result.detail, "was replaced (by a link or another file) since the folder was walked");
+    fs::create_symlink(seen, dir / "link.bin");
+    const std::string link = (dir / "link.bin").string();
+    EXPECT_EQ(kestrav3run(KESTRAV3_CODE, link.c_str(), "abcd-key", &options, &result), -1);
+    EXPECT_FALSE(fs::exists(dir / "link.bin.archi"));
+    EXPECT_EQ(kestrav3run(KESTRAV3_CODE, seen.c_str(), "abcd-key", &options, &result), 0) << result.detail;
+#endif
 }
 
 }  // namespace

@@ -35,14 +35,14 @@ TEST(Workers, AWorkerAnswersEachFileAsItIsFedAndEndsWithItsInput) {
     // Given only the key, it has nothing to say, and waiting is not forced.
     EXPECT_EQ(platform::wait_for_workers(all, false), -1);
 
-    ASSERT_TRUE(platform::feed_worker(worker, (dir / "a.bin.archi").string() + '\0'));
+    ASSERT_TRUE(platform::feed_worker(worker, "0 0 " + (dir / "a.bin.archi").string() + '\0'));
     std::string answer = next_answer(worker);
     ASSERT_FALSE(answer.empty());
     EXPECT_EQ(answer[0], 'd') << answer;
     EXPECT_NE(answer.find("intact"), std::string::npos) << answer;
     EXPECT_EQ(answer.back(), '\0');
 
-    ASSERT_TRUE(platform::feed_worker(worker, (dir / "missing.archi").string() + '\0'));
+    ASSERT_TRUE(platform::feed_worker(worker, "0 0 " + (dir / "missing.archi").string() + '\0'));
     answer = next_answer(worker);
     ASSERT_FALSE(answer.empty());
     EXPECT_EQ(answer[0], 'F') << answer;

@@ -61,6 +61,12 @@ int restore_blocks(std::FILE* in, PartialOutput& out, const HeaderRecord& record
 // name the coder gives that stored name; a renamed coded file, or one made
 // elsewhere, never replaces a file of the folder.
 int check_restored_name(const char* path, const std::string& out_path, const HeaderRecord& record) {
+    // Asked for by the many-file form without -f: no file is replaced at all.
+    if (refuse_existing != 0 && platform::entry_kind(out_path.c_str()) != platform::EntryKind::missing)
+        return fail(ERR_NAME_TAKEN, out_path,
+                    std::string(base_name(out_path)) + " already exists; not replaced (-f replaces it)");
+    // Both header copies lost: the restore is damaged and so replaces nothing.
+    if (record.header.lost) return 0;
     const std::string coded = safe_ascii_name(record.name + ".archi");
     if (force_replace != 0 || platform::same_entry_name(base_name(path), coded)) return 0;
     if (platform::entry_kind(out_path.c_str()) == platform::EntryKind::missing) return 0;
@@ -82,6 +88,7 @@ int restore_failed(int code, const std::string& out_path, const char* path, std:
 
 bool write_damage_log(const std::string& log, const BlockList& damaged, std::string& why) {
     platform::clear_last_error();
+    const bool new_log = platform::entry_kind(log.c_str()) == platform::EntryKind::missing;
     // A link under the log's name is not followed: nothing is written then.
     Stream err(platform::open_append_no_link(log.c_str()));
     if (!err) {
@@ -96,6 +103,9 @@ bool write_damage_log(const std::string& log, const BlockList& damaged, std::str
         why = platform::last_error_text();
         ok = false;
     }
+    // A log this restore created and could not fill (a full disk) is not
+    // left behind empty or cut short.
+    if (!ok && new_log) platform::remove_entry(log.c_str());
     return ok;
 }
 
@@ -138,7 +148,7 @@ int decode_streams(const char* path, const char* key, RestoreOutcome& outcome) {
     // A folder under the name could never be replaced: say so before decoding.
     if (platform::entry_kind(out_path.c_str()) == platform::EntryKind::directory)
         return fail(ERR_READ, out_path, "is a folder");
-    if (!record.header.lost && (result = check_restored_name(path, out_path, record)) != 0) return result;
+    if ((result = check_restored_name(path, out_path, record)) != 0) return result;
 
     platform::clear_last_error();
     PartialOutput out(out_path);

@@ -44,7 +44,7 @@ int plan_file(const char* path, Plan& plan) {
     const platform::PathInfo info = platform::path_info(path);
     if (info.kind != platform::PathKind::regular)
         return fail(ERR_READ, path, not_a_file_cause(path, info.kind == platform::PathKind::missing));
-    if (info.size <= 0) return fail(ERR_EMPTY, path, "is empty");
+    if (info.size <= 0 && code_empty == 0) return fail(ERR_EMPTY, path, "is empty");
     if (info.size / BLOCK_SIZE > max_blocks) return fail(ERR_READ, path, "is too large to be coded");
     plan = {info.size, info.size / BLOCK_SIZE, static_cast<int>(info.size % BLOCK_SIZE), info.size <= dense_limit,
             platform::file_stamp(path)};
@@ -276,18 +276,60 @@ int write_rest(const char* path, std::FILE* in, std::FILE* out, const Plan& plan
     return result != 0 ? result : code_and_write(out, block.data(), plan.rest, plan.dense);
 }
 
-// True when the coded file at out_path is this input's own earlier one: a
-// regular file (no link) that opens with this key and stores this name.
-bool own_archive(const char* out_path, const char* key, const std::string& stored) {
-    if (platform::entry_kind(out_path) != platform::EntryKind::file) return false;
+// Whose coded file a file under the coded name is: this input's own earlier
+// one (a regular file, no link, that opens with this key and stores this
+// name), another input's (it opens with this key and stores another name),
+// or one that cannot be told (a link, another key, damage, no coded file,
+// or a file that cannot be read).
+enum class Holder { own, other, unknown };
+
+struct HeldBy {
+    Holder holder = Holder::unknown;
+    std::string name;  // other: the name it stores
+    std::string why;   // unknown: a reason the system gave, "" for none
+};
+
+HeldBy holder_of(const char* out_path, const char* key, const std::string& stored) {
+    if (platform::entry_kind(out_path) != platform::EntryKind::file) return {};
     Stream old;
     HeaderRecord record;
-    return open_coded_file(out_path, key, RecordUse::metadata, ERR_READ, old, record) == 0 && record.name == stored;
+    platform::clear_last_error();
+    const int code = open_coded_file(out_path, key, RecordUse::metadata, ERR_READ, old, record);
+    // Long enough to be a coded file, and still not opened: the system's reason.
+    if (code == ERR_READ && !old && holds_first_header(out_path)) return {Holder::unknown, "", failure_detail.cause};
+    if (code != 0) return {};
+    if (record.name == stored) return {Holder::own, "", ""};
+    return {Holder::other,
+            code_utf8 == 1 ? utf8_to_native(record.name.c_str(), static_cast<int>(record.name.size())) : record.name,
+            ""};
+}
+
+// The refusal of a file under the coded name that is not this input's own.
+// The design's forms keep their one text; the many-file form (-f, no
+// console lines) says whose the file is, or that it cannot be told.
+int refuse_coded_name(const std::string& out_path, const HeldBy& held) {
+    if (console_lines != 0 && force_replace == 0)
+        return fail(ERR_OTHER_ARCHIVE, out_path,
+                    "is not this file's coded file with this key; to go on, remove or rename it");
+    const std::string name(base_name(out_path));
+    if (held.holder == Holder::other)
+        return fail(ERR_OTHER_ARCHIVE, out_path,
+                    name + " holds " + held.name +
+                        "; -f does not replace another file's coded file: to go on, code into another folder "
+                        "(--output-dir) or rename one of the two");
+    if (!held.why.empty()) return fail(ERR_READ, out_path, name + " cannot be read: " + held.why);
+    return fail(ERR_OTHER_ARCHIVE, out_path,
+                name +
+                    " does not open with this key (another key, damage, or no coded file), so whose it is "
+                    "cannot be told; -f replaces it");
 }
 
 // The coded file replaces only this input's own earlier coded file; a
 // folder, a link, another file's coded file, one made with another key, or
 // the input itself under that name are refused before anything is written.
+// -f of the many-file form replaces what cannot be told to be another
+// input's, never a coded file that opens with this key and holds another
+// name: that may be the only copy of that input.
 int check_coded_name(const char* path, const std::string& out_path, const char* key, const std::string& stored) {
     switch (platform::entry_kind(out_path.c_str())) {
     case platform::EntryKind::missing: return 0;
@@ -296,10 +338,10 @@ int check_coded_name(const char* path, const std::string& out_path, const char* 
     }
     if (platform::only_name_of(out_path.c_str(), path))
         return fail(ERR_NAME_REFUSED, out_path, "is the file to be coded");
-    // -f of the many-file form replaces what is not this input's own archive.
-    if (force_replace != 0 || own_archive(out_path.c_str(), key, stored)) return 0;
-    return fail(ERR_OTHER_ARCHIVE, out_path,
-                "is not this file's coded file with this key; to go on, remove or rename it");
+    const HeldBy held = holder_of(out_path.c_str(), key, stored);
+    if (held.holder == Holder::own) return 0;
+    if (force_replace != 0 && held.holder == Holder::unknown) return 0;
+    return refuse_coded_name(out_path, held);
 }
 
 // The input's bytes are all read and it is still the file it was.
@@ -316,7 +358,7 @@ int code_file(const char* path, const std::string& out_path, const char* key, co
               const HeaderBlock& header) {
     platform::clear_last_error();
     Stream in = Stream::reader(path, batch_bytes);
-    if (!in) return fail(ERR_READ, path, platform::last_error_text());
+    if (!in) return reader_failed(path);
     PartialOutput out(out_path);
     if (!out) return fail(ERR_IO_STOPPED, out_path, "cannot be created: " + platform::last_error_text());
 

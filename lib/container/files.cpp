@@ -7,6 +7,8 @@
 
 #include "container/names.h"
 #include "platform/platform.h"
+#include "shared/failure.h"
+#include "shared/options.h"
 #include "shared/results.h"
 
 namespace kestrav3 {
@@ -15,7 +17,13 @@ Stream::Stream(const char* path, const char* mode)
     : file_(std::fopen(path, (std::string(mode) + platform::private_stream_mode).c_str())) {}
 
 Stream Stream::reader(const char* path, std::size_t input_buffer) {
-    Stream in(path, "rb");
+    // The input a folder walk saw is opened as that very file, never
+    // through a link put under its name since.
+    bool swapped = false;
+    Stream in = walked_input.inode != 0 && walked_input.path == path
+                    ? Stream(platform::open_input_as_walked(path, walked_input.device, walked_input.inode, swapped))
+                    : Stream(path, "rb");
+    if (swapped) fail(ERR_READ, path, "was replaced (by a link or another file) since the folder was walked");
     if (!in) return in;
     if (input_buffer == 0) {
         std::setvbuf(in.file_, nullptr, _IONBF, 0);
@@ -25,6 +33,10 @@ Stream Stream::reader(const char* path, std::size_t input_buffer) {
     in.buffer_.reset(new (std::nothrow) char[input_buffer]);
     if (in.buffer_ && std::setvbuf(in.file_, in.buffer_.get(), _IOFBF, input_buffer) != 0) in.buffer_.reset();
     return in;
+}
+
+int reader_failed(const char* path) {
+    return failure_detail.file == path ? ERR_READ : fail(ERR_READ, path, platform::last_error_text());
 }
 
 bool Stream::close() {

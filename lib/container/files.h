@@ -48,6 +48,10 @@ private:
     std::unique_ptr<char[]> buffer_;
 };
 
+// The failure of a reader that did not open: ERR_READ, with the cause the
+// reader gave or else the system's.
+int reader_failed(const char* path);
+
 // Gives a finished output its final metadata, taken from the file from as
 // what asks, and waits until its data and metadata are on the device:
 // 0, or ERR_IO_STOPPED when the device reports an error.

@@ -377,7 +377,7 @@ int open_coded_file(const char* path, const char* key, RecordUse use, int short_
     // one call of its own size.
     platform::clear_last_error();
     in = Stream::reader(path, 0);
-    if (!in) return fail(ERR_READ, path, platform::last_error_text());
+    if (!in) return reader_failed(path);
     HeaderBlock& copy1 = header_copies[0];
     HeaderBlock& copy2 = header_copies[1];
     if ((result = read_header_copies(in.get(), copy1, copy2, short_read_result)) != 0)

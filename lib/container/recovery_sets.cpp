@@ -103,8 +103,8 @@ bool slice_checks_out(const std::uint8_t* data, std::size_t size, const recovery
 }  // namespace
 
 bool coded_file_size(std::int64_t size) {
+    // The headers alone are the coded file of an empty file.
     if (size < headers_size) return false;
-    if (size <= headers_size) return false;
     // A rest group is 80 bytes and twice the rest (1 to 4095 bytes).
     const std::int64_t tail = (size - headers_size) % group_size;
     return tail == 0 || (tail > 2 * record_size && tail % 2 == 0);
@@ -462,12 +462,30 @@ void print_repair_report(const RepairOutcome& outcome) {
 
 namespace kestrav3 {
 
-void print_set_notice(const char* path, long long damaged_blocks, bool other_damage) {
+namespace {
+
+// Reads the set beside the coded file at path into set; false when there
+// is none (no set file beside it).
+bool read_set_beside(const char* path, recovery::SetReader& set) {
     const std::vector<std::string> files = set_files_of(path);
-    if (files.empty()) return;
-    static recovery::SetReader set;
+    if (files.empty()) return false;
     set = recovery::SetReader();
     for (const std::string& name : files) set.scan(name);
+    return true;
+}
+
+}  // namespace
+
+bool set_can_repair(const char* path) {
+    static recovery::SetReader set;
+    if (!read_set_beside(path, set) || !set.choose(base_name(path))) return false;
+    RepairOutcome slices;
+    return check_slices(path, set, slices) == 0 && slices.bad() <= set.recovery().size();
+}
+
+void print_set_notice(const char* path, long long damaged_blocks, bool other_damage) {
+    static recovery::SetReader set;
+    if (!read_set_beside(path, set)) return;
     const std::string index = recovery::index_name(base_name(path));
     if (!set.choose(base_name(path))) {
         std::printf(" Recovery:  %s beside it, not usable (%s)\n", index.c_str(), set.why());

@@ -86,4 +86,8 @@ void print_repair_report(const RepairOutcome& outcome);
 // no set.
 void print_set_notice(const char* path, long long damaged_blocks, bool other_damage);
 
+// True when the set beside the coded file at path holds enough recovery
+// slices to rebuild every damaged slice of it; prints nothing.
+bool set_can_repair(const char* path);
+
 }  // namespace kestrav3

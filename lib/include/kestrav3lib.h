@@ -73,6 +73,14 @@ struct kestrav3_options {
     const char* output_dir; /* NULL or "": write beside the input; else into this folder */
     int recovery;           /* coding only: 0, or the percent (1 to 100) of recovery slices of the
                                PAR 2.0 set written beside the coded file, as kestrav3code_recovery */
+    int refuse_existing;    /* 1, restoring: an existing file under the restored name is refused
+                               (ERR -16), whatever coded file it came from; force does not
+                               overrule it, the caller leaves it 0 to replace */
+    /* With input_inode not 0, the input is opened without following a link
+       and must be this file (the device and inode a folder walk saw): a name
+       swapped since is refused. Windows takes the volume serial and file index. */
+    unsigned long long input_device;
+    unsigned long long input_inode;
 };
 
 /* What kestrav3run found; every text is NUL-terminated, "" when it has none.
@@ -82,15 +90,17 @@ struct kestrav3_result {
     char message[160];        /* a failure's message line, without framing or leading space */
     char detail[512];         /* a failure's added explanation, when the library has one */
     char written[4096];       /* -c, -d: the path of the file written */
-    long long damaged_count;  /* -t: blocks whose digest differs */
+    long long damaged_count;  /* -t, -d: blocks whose digest differs */
     long long missing_count;  /* -t: blocks the coded file ends before */
     long long trailing_bytes; /* -t: bytes after the last group */
-    char damaged[1024];       /* -t: the damaged blocks as in the report's " Damaged:" line */
+    char damaged[1024];       /* -t, -d: the damaged blocks as in the report's " Damaged:" line */
     char missing[1024];       /* -t: the missing blocks, in the same form */
     char metadata[3000];      /* -m: the metadata text */
     int removed;              /* 1 when remove_input removed the input */
     int old_set_removed;      /* -c without a set: 1 when the recovery set beside the coded
                                  file it replaced was removed, as it described the old bytes */
+    int repairable;           /* -t, -d with damage: 1 when the recovery set beside the coded
+                                 file can rebuild it (kestrav3repair) */
     char header[64];          /* -t, -d, -m: "" when the two header copies agree; else the
                                  damaged one: "header copy 1", "header copy 2", "header
                                  copies 1 and 2" (both lost), "a header copy" (they differ,
@@ -98,7 +108,9 @@ struct kestrav3_result {
 };
 
 /* Runs one operation on one file, printing nothing but the progress line
- * (when asked): no summary lines, no framed message. Fills result and
+ * (when asked): no summary lines, no framed message. An empty file is coded
+ * into a coded file of its two header copies alone (NBLOCKS 0, REST 0),
+ * which restores to an empty file. Fills result and
  * returns result->code. With remove_input, a coding run that succeeded but
  * could not flush or remove the input returns -4 or -1. */
 KESTRAV3_API int kestrav3run(int operation, const char* file, const char* key, const struct kestrav3_options* options,

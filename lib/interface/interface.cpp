@@ -149,8 +149,13 @@ public:
         written_path.clear();
         removed_old_set = 0;
         recovery_percent = options.recovery;
+        refuse_existing = options.refuse_existing == 1 ? 1 : 0;
+        code_empty = 1;
     }
     ~BatchSettings() {
+        walked_input = WalkedInput{};
+        code_empty = 0;
+        refuse_existing = 0;
         recovery_percent = 0;
         console_lines = 1;
         force_replace = 0;
@@ -341,11 +346,14 @@ int kestrav3run(int operation, const char* file, const char* key, const kestrav3
         code = ERR_NUMBER;
     } else {
         const BatchSettings batch(settings);
+        if (settings.input_inode != 0) walked_input = {file, settings.input_device, settings.input_inode};
         code = run_batch_pipeline(operation, file, key, settings, *result);
         progress_line_end();
         const bool writes = operation == KESTRAV3_CODE || operation == KESTRAV3_DECODE;
         if (writes && code >= 0) copy_text(result->written, written_path);
         if (operation == KESTRAV3_CODE && code >= 0) result->old_set_removed = removed_old_set;
+        const bool checks = operation == KESTRAV3_TEST || operation == KESTRAV3_DECODE;
+        if (checks && code > 0) result->repairable = set_can_repair(file) ? 1 : 0;
     }
     if (operation != KESTRAV3_DESCRIBE || code < 0) result->metadata[0] = '\0';
     result->code = code;

@@ -163,6 +163,12 @@ bool replace_name(const char* from, const char* to);
 enum class NewName { renamed, taken, failed };
 NewName rename_to_new(const char* from, const char* to);
 
+// Opens path for reading without following a link at the name, and only
+// when it is the file of this device and identity (inode on POSIX, volume
+// serial and file index on Windows). Null otherwise; swapped is set when a
+// link or another file now has the name.
+std::FILE* open_input_as_walked(const char* path, std::uint64_t device, std::uint64_t identity, bool& swapped);
+
 // Opens path for appending text, creating it when missing; fails rather
 // than follow a link at the name.
 std::FILE* open_append_no_link(const char* path);

@@ -317,6 +317,25 @@ std::vector<std::string> folder_names(const std::string& folder) {
     return names;
 }
 
+std::FILE* open_input_as_walked(const char* path, std::uint64_t device, std::uint64_t identity, bool& swapped) {
+    swapped = false;
+    const int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        swapped = errno == ELOOP;
+        return nullptr;
+    }
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || static_cast<std::uint64_t>(st.st_dev) != device ||
+        static_cast<std::uint64_t>(st.st_ino) != identity || fcntl(fd, F_SETFL, 0) != 0) {
+        swapped = true;
+        close(fd);
+        return nullptr;
+    }
+    std::FILE* file = fdopen(fd, "rb");
+    if (file == nullptr) close(fd);
+    return file;
+}
+
 std::FILE* open_append_no_link(const char* path) {
     // Without blocking, so a FIFO under the name cannot hold the run; only
     // a regular file is written to.

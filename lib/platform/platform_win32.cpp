@@ -250,6 +250,22 @@ NewName rename_to_new(const char* from, const char* to) {
     return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ? NewName::taken : NewName::failed;
 }
 
+std::FILE* open_input_as_walked(const char* path, std::uint64_t device, std::uint64_t identity, bool& swapped) {
+    swapped = false;
+    HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return nullptr;
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(h, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+        info.dwVolumeSerialNumber != device ||
+        ((static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow) != identity) {
+        swapped = true;
+        CloseHandle(h);
+        return nullptr;
+    }
+    return stream_of(h, _O_RDONLY | _O_BINARY, "rb");
+}
+
 std::FILE* open_append_no_link(const char* path) {
     HANDLE h = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);

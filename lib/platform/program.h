@@ -1,6 +1,7 @@
 // What the program asks the system for its many-file form: wildcards in
-// arguments, folders walked without following links, the environment, and
-// worker processes for -j. Compiled into the program only; the library
+// arguments, folders walked without following links, which file or folder a
+// path is and how a folder compares names, the environment, and worker
+// processes for -j with the stop signals passed on to them. Compiled into the program only; the library
 // neither uses nor exports any of it.
 #pragma once
 #include <cstdint>
@@ -21,6 +22,24 @@ std::vector<std::string> expand_wildcards(const std::string& argument);
 // What a name itself is; a link is never followed.
 enum class NodeKind { missing, link, folder, file, other };
 NodeKind node_kind(const std::string& path);
+// True when path is a folder, or a link to one.
+bool leads_to_folder(const std::string& path);
+
+// Which file or folder a path is: the device and inode (POSIX), or the
+// volume serial and file index (Windows). A link is followed only when
+// follow is set. False when the path cannot be looked at.
+struct NodeId {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    bool operator==(const NodeId& o) const { return device == o.device && inode == o.inode; }
+    bool operator<(const NodeId& o) const { return device != o.device ? device < o.device : inode < o.inode; }
+};
+bool node_id(const std::string& path, bool follow, NodeId& id);
+
+// True when the folder compares the names in it blind to case: always on
+// Windows; elsewhere a case-folding folder (ext4 and f2fs casefold) or a
+// file system that folds case (FAT, exFAT, NTFS, SMB).
+bool folder_folds_case(const std::string& folder);
 
 // The names in a folder, sorted, without "." and "..". False when the
 // folder cannot be read.
@@ -70,5 +89,21 @@ bool read_worker(Worker& worker, std::string& text);
 // its output and waits for it: its exit status (128 + the signal after a
 // signal), or -1 when it could not be had.
 int finish_worker(Worker& worker);
+
+// From now on SIGINT and SIGTERM (Windows: Ctrl-C and Ctrl-Break) no longer
+// end the program: each is passed on to every worker that is running and
+// remembered, so that the program can stop handing out files, wait for its
+// workers and say what was done.
+void pass_stop_signals_to_workers();
+// The stop signal received since, or 0.
+int stop_signal();
+// Ends the program as the signal would have (status 128 + sig on Windows).
+[[noreturn]] void end_by_signal(int sig);
+
+// In a worker: it is ended when the program that started it goes (Linux:
+// a parent-death signal; Windows: the program's job object does it).
+void end_with_program();
+// In a worker: false once the program that started it has gone.
+bool program_still_there();
 
 }  // namespace kestrav3::platform

@@ -6,9 +6,18 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#if defined(__linux__)
+#include <linux/fs.h>
+#include <linux/magic.h>
+#include <sys/ioctl.h>
+#include <sys/prctl.h>
+#include <sys/vfs.h>
+#endif
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 
 #include "platform/program.h"
@@ -26,6 +35,40 @@ NodeKind node_kind(const std::string& path) {
     if (S_ISDIR(st.st_mode)) return NodeKind::folder;
     if (S_ISREG(st.st_mode)) return NodeKind::file;
     return NodeKind::other;
+}
+
+bool leads_to_folder(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool node_id(const std::string& path, bool follow, NodeId& id) {
+    struct stat st {};
+    if ((follow ? stat(path.c_str(), &st) : lstat(path.c_str(), &st)) != 0) return false;
+    id = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    return true;
+}
+
+bool folder_folds_case(const std::string& folder) {
+#if defined(__linux__)
+    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    // The casefold flag of ext4 and f2fs folders (FS_CASEFOLD_FL).
+    constexpr long casefold_flag = 0x40000000;
+    long flags = 0;
+    bool folds = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & casefold_flag) != 0;
+    struct statfs fs {};
+    if (!folds && fstatfs(fd, &fs) == 0) {
+        constexpr std::array<long, 6> folding{MSDOS_SUPER_MAGIC,      0x2011BAB0 /* exFAT */, 0x5346544E /* NTFS */,
+                                              0x7366746E /* ntfs3 */, 0xFE534D42 /* SMB2 */,  0xFF534D42 /* CIFS */};
+        folds = std::find(folding.begin(), folding.end(), static_cast<long>(fs.f_type)) != folding.end();
+    }
+    close(fd);
+    return folds;
+#else
+    (void)folder;
+    return false;
+#endif
 }
 
 bool list_folder(const std::string& folder, std::vector<std::string>& names) {
@@ -57,6 +100,27 @@ std::string own_program() {
 }
 
 namespace {
+
+// The workers running, for the signal handler to pass a stop signal on to.
+constexpr std::size_t max_workers = 64;
+volatile pid_t running_workers[max_workers] = {};
+volatile sig_atomic_t received_stop = 0;
+
+void note_worker(pid_t pid, pid_t now) {
+    for (auto& slot : running_workers)
+        if (slot == pid) {
+            slot = now;
+            return;
+        }
+}
+
+extern "C" void pass_on_stop(int sig) {
+    received_stop = sig;
+    for (const auto& pid : running_workers)
+        if (pid > 0) kill(pid, sig);
+}
+
+pid_t program_pid = 0;
 
 void close_end(std::intptr_t& fd) {
     if (fd >= 0) close(static_cast<int>(fd));
@@ -91,6 +155,9 @@ bool start_worker(const std::string& program, const std::vector<std::string>& ar
         close(out[0]);
         return false;
     }
+    note_worker(0, pid);
+    // A stop signal that came while the worker was being started.
+    if (received_stop != 0) kill(pid, received_stop);
     worker.process = pid;
     worker.input = in[1];
     worker.output = out[0];
@@ -152,10 +219,40 @@ int finish_worker(Worker& worker) {
     pid_t waited = 0;
     while ((waited = waitpid(static_cast<pid_t>(worker.process), &status, 0)) < 0 && errno == EINTR) {
     }
+    note_worker(static_cast<pid_t>(worker.process), 0);
     worker.process = 0;
     if (waited < 0) return -1;
     if (WIFEXITED(status)) return WEXITSTATUS(status);
     return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
 }
+
+void pass_stop_signals_to_workers() {
+    struct sigaction action {};
+    action.sa_handler = pass_on_stop;
+    // Calls under way go on (a write to standard output is not cut short);
+    // the wait for the workers' answers returns and looks again.
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+int stop_signal() { return received_stop; }
+
+void end_by_signal(int sig) {
+    std::signal(sig, SIG_DFL);
+    std::raise(sig);
+    _exit(128 + sig);
+}
+
+void end_with_program() {
+    program_pid = getppid();
+#if defined(__linux__)
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+#endif
+}
+
+// A worker whose program has gone has been given to another parent.
+bool program_still_there() { return program_pid == 0 || getppid() == program_pid; }
 
 }  // namespace kestrav3::platform

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 
 #include "platform/program.h"
@@ -50,6 +51,28 @@ std::vector<std::string> expand_wildcards(const std::string& argument) {
     return names;
 }
 
+bool leads_to_folder(const std::string& path) {
+    NodeId id;
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+           node_id(path, true, id);
+}
+
+bool node_id(const std::string& path, bool follow, NodeId& id) {
+    const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+    HANDLE h = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, flags, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool ok = GetFileInformationByHandle(h, &info) != 0;
+    CloseHandle(h);
+    if (!ok) return false;
+    id = {info.dwVolumeSerialNumber, (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+    return true;
+}
+
+bool folder_folds_case(const std::string&) { return true; }
+
 NodeKind node_kind(const std::string& path) {
     const DWORD attributes = GetFileAttributesA(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return NodeKind::missing;
@@ -94,6 +117,31 @@ void close_end(std::intptr_t& value) {
 
 }  // namespace
 
+namespace {
+
+volatile std::sig_atomic_t received_stop = 0;
+
+extern "C" void note_stop(int sig) {
+    received_stop = sig;
+    std::signal(sig, note_stop);
+}
+
+// Every worker is put into this job, which kills them when the program's
+// last handle to it closes, that is when the program ends in any way.
+HANDLE worker_job() {
+    static HANDLE job = [] {
+        HANDLE created = CreateJobObjectA(nullptr, nullptr);
+        if (created == nullptr) return created;
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        SetInformationJobObject(created, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+        return created;
+    }();
+    return job;
+}
+
+}  // namespace
+
 bool start_worker(const std::string& program, const std::vector<std::string>& args, Worker& worker) {
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE in_read = nullptr, in_write = nullptr, out_read = nullptr, out_write = nullptr;
@@ -124,6 +172,7 @@ bool start_worker(const std::string& program, const std::vector<std::string>& ar
         CloseHandle(out_read);
         return false;
     }
+    if (worker_job() != nullptr) AssignProcessToJobObject(worker_job(), started.hProcess);
     CloseHandle(started.hThread);
     worker.process = reinterpret_cast<std::intptr_t>(started.hProcess);
     worker.input = reinterpret_cast<std::intptr_t>(in_write);
@@ -186,5 +235,22 @@ int finish_worker(Worker& worker) {
     worker.process = 0;
     return ended ? static_cast<int>(status) : -1;
 }
+
+// A console's Ctrl-C reaches every process attached to it, the workers
+// too: the program only remembers it.
+void pass_stop_signals_to_workers() {
+    std::signal(SIGINT, note_stop);
+    std::signal(SIGTERM, note_stop);
+    std::signal(SIGBREAK, note_stop);
+}
+
+int stop_signal() { return received_stop; }
+
+void end_by_signal(int sig) { std::_Exit(128 + sig); }
+
+// The job object of the program ends the worker with it.
+void end_with_program() {}
+
+bool program_still_there() { return true; }
 
 }  // namespace kestrav3::platform

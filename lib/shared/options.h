@@ -36,6 +36,22 @@ extern int force_replace;
 // kestrav3run for its run, empty otherwise.
 extern std::string output_folder;
 
+// 1: a restore refuses any existing file under the restored name
+// (ERR_NAME_TAKEN), -f or not. Only kestrav3run sets 1, when asked.
+extern int refuse_existing;
+// 1: an empty input is coded into a coded file of its headers alone.
+// Only kestrav3run sets 1; the design's forms refuse an empty file.
+extern int code_empty;
+
+// The input a folder walk saw: when inode is not 0, the input at path is
+// opened without following a link and must be this file.
+struct WalkedInput {
+    std::string path;
+    unsigned long long device = 0;
+    unsigned long long inode = 0;
+};
+extern WalkedInput walked_input;
+
 // The path the last coding or restore wrote (or was about to write when it
 // failed); empty when it got not that far.
 extern std::string written_path;
