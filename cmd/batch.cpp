@@ -398,6 +398,7 @@ std::string shown_metadata(const char* text, bool terminal) {
 std::string test_findings(const kestrav3_result& result) {
     std::string text;
     const auto add = [&](const std::string& part) { text += (text.empty() ? "" : "; ") + part; };
+    if (result.header[0] != '\0') add(result.header);
     if (result.damaged_count > 0) add(result.damaged);
     if (result.missing_count > 0) add(std::string("missing ") + result.missing);
     if (result.trailing_bytes > 0)
@@ -443,11 +444,15 @@ Report report_of(const Operation& operation, const BatchOptions& options, const 
             who + (result.code > 0 ? "damaged: " + test_findings(result) + repairable(result) : "intact") + "\n";
         break;
     case KESTRAV3_DESCRIBE:
-        report.text = who + "metadata:\n" + shown_metadata(result.metadata, options.terminal) + "\n";
+        report.text = who + "metadata" +
+                      (result.header[0] != '\0' ? std::string(" (") + result.header + " damaged)" : "") + ":\n" +
+                      shown_metadata(result.metadata, options.terminal) + "\n";
         break;
     default:
         report.text = who + "written " + shown(result.written);
         if (result.code > 0) report.text += ", damaged: " + test_findings(result) + repairable(result);
+        // Header copies that differ leave the restored file right: named, not counted.
+        if (result.code == 0 && result.header[0] != '\0') report.text += std::string(", ") + result.header + " damaged";
         if (options.recovery > 0) report.text += ", recovery set " + shown(std::string(result.written) + ".par2");
         if (result.old_set_removed == 1) report.text += ", old recovery set removed";
         if (result.removed == 1) report.text += ", input removed";

@@ -1,9 +1,10 @@
 // kestrav3: codes, restores, tests and describes files through kestrav3lib.
 // Exit status: 0 success, 1 the operation failed, 2 the command line was not
 // understood (the help text was printed), 3 the test found a coded file not
-// intact (damaged or missing blocks, or bytes after the last group), or the
-// restore wrote the file with blocks that failed their check, or --repair
-// found damage beyond the recovery set.
+// intact (damaged or missing blocks, bytes after the last group, or header
+// copies that differ), or the restore wrote the file with blocks that failed
+// their check or are missing, or -m found header copies whose metadata
+// differ, or --repair found damage beyond the recovery set.
 #include <cerrno>
 #include <clocale>
 #include <cstdio>
@@ -37,7 +38,8 @@ int test(const char* file, const char* key) { return status_of_check(kestrav3tes
 
 int describe(const char* file, const char* key) {
     char text[3000];
-    if (kestrav3desc(file, key, text, 1) < 0) {
+    const int result = kestrav3desc(file, key, text, 1);
+    if (result < 0) {
         std::puts("\n End.");
         return exit_failed;
     }
@@ -48,7 +50,8 @@ int describe(const char* file, const char* key) {
         std::puts(kestrav3::visible_text(text).c_str());
     else
         std::puts(text);
-    return exit_ok;
+    // The header copies give different metadata: the text may be wrong.
+    return result > 0 ? exit_not_intact : exit_ok;
 }
 
 int finish_output(int status) {
@@ -147,8 +150,11 @@ constexpr const char* help_additions =
     "Status:    0 - done (-t: every block checks out)\n"
     "           1 - the operation failed\n"
     "           2 - the command line was not understood\n"
-    "           3 - -t found damaged or missing blocks, or bytes after the end;\n"
-    "               -d restored the file, but blocks failed their check\n"
+    "           3 - -t found damaged or missing blocks, bytes after the end,\n"
+    "               or header copies that differ;\n"
+    "               -d restored the file, but blocks failed their check or\n"
+    "               are missing (a file of its name is never replaced then);\n"
+    "               -m found header copies whose metadata differ\n"
     "               --repair found damage beyond the recovery set\n"
     "\n"
     "Read more: man kestrav3\n"

@@ -1,5 +1,8 @@
 #include "fuzz_support.h"
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -18,6 +21,13 @@ namespace {
 struct Sandbox {
     fs::path root;
     Sandbox() {
+        // A restore of a cut file grows to the size its header claims, up to
+        // terabytes: the runs' files are capped, as a full disk would cap
+        // them, and a write past the cap fails instead of ending the process.
+        constexpr rlim_t most = rlim_t{256} << 20;
+        const rlimit limit{most, most};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        std::signal(SIGXFSZ, SIG_IGN);
         std::string pattern = (fs::temp_directory_path() / "kestrav3-fuzz-XXXXXX").string();
         if (mkdtemp(pattern.data()) == nullptr) std::abort();
         root = fs::path(pattern) / "in";

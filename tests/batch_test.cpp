@@ -827,9 +827,10 @@ TEST_F(Batch, DamagedLinesListTheBlocksAndASetThatCanRepairThem) {
     ASSERT_EQ(run_cli({"-p", "bad.bin.archi"}, dir.path()).status, 0);
     r = run_cli({"-t", "-k", "key", "bad.bin.archi"}, dir.path());
     EXPECT_EQ(lines_of(r.out).front(), "bad.bin.archi: damaged: 1, repairable with kestrav3 --repair");
+    // With -f too, a damaged restore goes beside the file of its name, never over it.
     r = run_cli({"-d", "-f", "-k", "key", "--output-dir", "out", "bad.bin.archi"}, dir.path());
     EXPECT_EQ(lines_of(r.out).front(),
-              "bad.bin.archi: written out/bad.bin, damaged: 1, repairable with kestrav3 --repair");
+              "bad.bin.archi: written out/bad.bin.damaged, damaged: 1, repairable with kestrav3 --repair");
 }
 
 #if !defined(_WIN32)

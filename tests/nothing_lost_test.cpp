@@ -196,16 +196,17 @@ TEST_F(RestoreDamage, ALogThatCannotBeWrittenIsSaidAndTheStatusStaysThree) {
     EXPECT_EQ(listing(dir.path()), (std::set<std::string>{"d.bin", "d.bin.archi", "d.bin.err"}));
 }
 
+#if !defined(_WIN32)
+// POSIX only: the failed write comes from a file-size limit.
 TEST_F(RestoreDamage, AFailedRestoreLeavesNoLog) {
-    // Block 0 damaged, and the file ends inside block 2.
-    damage({0}, header_end + 2 * group + 1000);
-    const RunResult r = run_cli({"-d", "d.bin.archi", "damage key"}, dir.path());
+    // Block 0 damaged, and the restore cannot be written past block 1.
+    damage({0});
+    const RunResult r = run_cli({"-d", "d.bin.archi", "damage key"}, dir.path(), 6000);
     EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(
-        ends_with(r.out, framed(" Read or write on HDD is stopped [4]") + " d.bin.archi: ends before its last block\n"))
-        << r.out;
+    EXPECT_NE(r.out.find(framed(" Read or write on HDD is stopped [4]")), std::string::npos) << r.out;
     EXPECT_EQ(listing(dir.path()), std::set<std::string>{"d.bin.archi"});
 }
+#endif
 
 TEST_F(RestoreDamage, TheExportsReturnTheCountOfDamagedBlocks) {
     damage({0, 2, 3});

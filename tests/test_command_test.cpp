@@ -102,12 +102,14 @@ TEST_F(TestCommand, DamagedBlocksAreNamedInTheLogsNumbering) {
     EXPECT_EQ(line_of(r.out, "Damaged:"), " Damaged:   2-5 7");
 }
 
-TEST_F(TestCommand, AFieldFromTheSecondHeaderCopyIsNoted) {
+TEST_F(TestCommand, ACopyWithABrokenRecordGivesWayToTheWholeOne) {
     code(2 * 4096 + 5);
     // Stored byte 1 of copy 1 holds the plain 'F' of "FN=" (pairs are swapped).
     RunResult r = test(flipped({4096 + 1}));
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(line_of(r.out, "Note:"), " Note:      FN taken from header copy 2 (copy 1 lacks it)");
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(line_of(r.out, "Note:"),
+              " Note:      header copies differ in the record; copy 2 used (copy 1's record "
+              "is broken, copy 2's is whole)");
     EXPECT_EQ(line_of(r.out, "Name:"), " Name:      t.bin");
     EXPECT_EQ(line_of(r.out, "Damaged:"), " Damaged:   none");
 
@@ -174,22 +176,36 @@ TEST_F(TestCommand, UnreadableFilesFailWithTheRestoresMessages) {
               " \n Cannot read data from file [1]\n \n none.archi: " + std::string(std::strerror(ENOENT)) + "\n");
 }
 
-// A coded file whose two header copies hold record, followed by one coded
-// chunk of zeros.
-std::string crafted(const std::string& record, const char* key) {
+// A coded file whose header copies hold record1 and record2, followed by
+// one coded chunk of zeros.
+std::string crafted_pair(const std::string& record1, const std::string& record2, const char* key) {
     TempDir scratch;
     const fs::path path = scratch / "c.archi";
     gen_kmatrix(key);
-    HeaderBlock header{};
-    std::memcpy(header.data(), record.c_str(), record.size() + 1);
     std::FILE* f = std::fopen(path.string().c_str(), "wb");
     for (int chunk = 0; chunk < 3; ++chunk) {
-        HeaderBlock bytes = chunk < 2 ? header : HeaderBlock{};
+        HeaderBlock bytes{};
+        if (chunk < 2) {
+            const std::string& record = chunk == 0 ? record1 : record2;
+            std::memcpy(bytes.data(), record.c_str(), record.size() + 1);
+        }
         code_chunk(bytes.data(), BLOCK_SIZE, false);
         write_chunk(f, bytes.data(), BLOCK_SIZE);
     }
     std::fclose(f);
     return read_file(path);
+}
+
+std::string crafted(const std::string& record, const char* key) { return crafted_pair(record, record, key); }
+
+TEST_F(TestCommand, FieldsOfCopiesNeitherWholeAreTakenOneByOne) {
+    // Neither record has the coder's shape (an empty field after REST): copy
+    // 1 lacks its REST field, which copy 2 gives.
+    const std::string second = "FN=x.bin&BLOCKSIZE=4096&NBLOCKS=0&REST=5&LENMET=&";
+    RunResult r = test(crafted_pair("FN=x.bin&BLOCKSIZE=4096&NBLOCKS=0&REXT=5&LENMET=&", second, "test key"));
+    EXPECT_EQ(line_of(r.out, "Note:"), " Note:      header copies differ in the record; copy 1 used");
+    EXPECT_NE(r.out.find(" Note:      REST taken from header copy 2 (copy 1 lacks it)\n"), std::string::npos) << r.out;
+    EXPECT_EQ(line_of(r.out, "Blocks:"), " Blocks:    1 (rest block 1 of 5 bytes)");
 }
 
 TEST_F(TestCommand, RefusedHeadersAreRefusedAsTheRestoreRefusesThem) {

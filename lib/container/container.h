@@ -12,7 +12,9 @@ int combine_streams(const char* path, const char* key);
 // Restores the plain file from the coded file at path, into its folder:
 // the count of damaged blocks (0 when intact), or a negative error code.
 int decode_streams(const char* path, const char* key);
-// Fills text (at least 3000 bytes) with the coded file's metadata.
+// Fills text (at least 3000 bytes) with the coded file's metadata: 0, 1
+// when the header copies give different metadata (the text is still
+// filled), or a negative error code.
 int decode_met(const char* path, const char* key, char* text);
 
 // Value of field name ("FN", "REST", ...) in a header record: 0 and the

@@ -26,14 +26,23 @@ namespace kestrav3 {
 
 namespace {
 
+// Zeros in place of the blocks a coded file that ends early lacks: the
+// file grows to the stored size, and the file system need not store them.
+int write_missing(PartialOutput& out, const HeaderRecord& record) {
+    const long long size = record.nblocks * record.blocksize + record.rest;
+    return platform::extend_with_zeros(out.get(), size) ? 0 : ERR_IO_STOPPED;
+}
+
 // Writes every block in order, each batch in one call; a block whose digest
 // differs from its record is listed and still written. A file that ends
-// early stops the restore.
-int restore_blocks(std::FILE* in, PartialOutput& out, const HeaderRecord& record, BlockList& damaged) {
+// early gives back its whole groups, and zeros for the rest; what follows
+// the last group is counted.
+int restore_blocks(std::FILE* in, PartialOutput& out, const HeaderRecord& record, RestoreOutcome& outcome) {
     const int result = walk_groups(in, record, [&](const GroupBatch& batch, int count, int n, long long first) {
         std::array<platform::WritePiece, batch_size> pieces{};
+        outcome.complete += count;
         for (int k = 0; k < count; ++k) {
-            if (!batch.intact(k)) damaged.add(first + k);
+            if (!batch.intact(k)) outcome.damaged.add(first + k);
             pieces[k] = {batch.blocks[k], static_cast<std::size_t>(n)};
         }
         if (!platform::write_gathered(out.get(), pieces.data(), static_cast<std::size_t>(count)))
@@ -42,7 +51,10 @@ int restore_blocks(std::FILE* in, PartialOutput& out, const HeaderRecord& record
         out.wrote();
         return 0;
     });
-    return result == groups_ended ? ERR_IO_STOPPED : result;
+    if (result == 0) return count_trailing(in, outcome.trailing);
+    if (result != groups_ended) return result;
+    outcome.missing = missing_blocks(record, outcome.complete);
+    return write_missing(out, record);
 }
 
 // The restored name may replace a file only when the coded file carries the
@@ -53,6 +65,8 @@ int check_restored_name(const char* path, const std::string& out_path, const Hea
     if (refuse_existing != 0 && platform::entry_kind(out_path.c_str()) != platform::EntryKind::missing)
         return fail(ERR_NAME_TAKEN, out_path,
                     std::string(base_name(out_path)) + " already exists; not replaced (-f replaces it)");
+    // Both header copies lost: the restore is damaged and so replaces nothing.
+    if (record.header.lost) return 0;
     const std::string coded = safe_ascii_name(record.name + ".archi");
     if (force_replace != 0 || platform::same_entry_name(base_name(path), coded)) return 0;
     if (platform::entry_kind(out_path.c_str()) == platform::EntryKind::missing) return 0;
@@ -95,15 +109,41 @@ bool write_damage_log(const std::string& log, const BlockList& damaged, std::str
     return ok;
 }
 
+namespace {
+
+// Renames the finished restore into place. A whole one replaces a file of
+// its name, which passes on its mode, owner and attributes; a new one takes
+// the coded file's mode and times. A damaged one never replaces anything.
+int keep_restore(PartialOutput& out, const char* path, RestoreOutcome& outcome) {
+    const std::string out_path = out.path();
+    const bool taken = platform::entry_kind(out_path.c_str()) != platform::EntryKind::missing;
+    if (outcome.damaged_restore()) {
+        const int result = out.keep_new(".damaged", path, platform::restored_from_coded);
+        if (result == 0 && out.path() != out_path) outcome.kept = outcome.name;
+        outcome.name += out.path().substr(out_path.size());
+        return result;
+    }
+    const bool replaces_file = taken && platform::entry_kind(out_path.c_str()) == platform::EntryKind::file &&
+                               platform::path_info(out_path.c_str()).kind == platform::PathKind::regular;
+    return replaces_file ? out.keep(out_path, platform::restored_over_file)
+                         : out.keep(path, platform::restored_from_coded);
+}
+
+}  // namespace
+
 int decode_streams(const char* path, const char* key, RestoreOutcome& outcome) {
     outcome = RestoreOutcome{};
+    outcome.path = path;
     Stream in;
     HeaderRecord record;
     int result = open_coded_file(path, key, RecordUse::blocks, ERR_IO_STOPPED, in, record);
     if (result != 0) return result;
+    outcome.header = record.header;
     const std::string out_path = output_folder_for(directory_part(path)) + record.name;
     written_path = out_path;
-    if (platform::same_file(path, out_path.c_str()))
+    // Named after the coded file itself, a restore without a header is
+    // damaged and so goes to a new name.
+    if (!record.header.lost && platform::same_file(path, out_path.c_str()))
         return fail(ERR_HEADER, path, "its header names the coded file itself");
     // A folder under the name could never be replaced: say so before decoding.
     if (platform::entry_kind(out_path.c_str()) == platform::EntryKind::directory)
@@ -113,25 +153,20 @@ int decode_streams(const char* path, const char* key, RestoreOutcome& outcome) {
     platform::clear_last_error();
     PartialOutput out(out_path);
     if (!out) return fail(ERR_IO_STOPPED, out_path, "cannot be created: " + platform::last_error_text());
-    BlockList damaged;
-    if ((result = restore_blocks(in.get(), out, record, damaged)) != 0)
+    if ((result = restore_blocks(in.get(), out, record, outcome)) != 0)
         return restore_failed(result, out_path, path, in.get());
     in.close();
     platform::clear_last_error();
-    // A file that had the name passes on its mode, owner and attributes; a
-    // new one takes the coded file's mode and times.
-    const bool replaces_file = platform::entry_kind(out_path.c_str()) == platform::EntryKind::file &&
-                               platform::path_info(out_path.c_str()).kind == platform::PathKind::regular;
-    result = replaces_file ? out.keep(out_path, platform::restored_over_file)
-                           : out.keep(path, platform::restored_from_coded);
-    if (result != 0) return fail(result, out_path, platform::last_error_text());
-
-    // Only a restore that is complete logs its damaged blocks, all at once.
     outcome.name = record.name;
-    outcome.log = out_path + ".err";
-    outcome.damaged = damaged;
-    if (damaged.count() > 0) outcome.logged = write_damage_log(outcome.log, damaged, outcome.log_failure);
-    return damaged.count() > INT_MAX ? INT_MAX : static_cast<int>(damaged.count());
+    if ((result = keep_restore(out, path, outcome)) != 0) return fail(result, out.path(), platform::last_error_text());
+    written_path = out.path();
+
+    // Only a restore that is complete logs its damaged and missing blocks,
+    // all at once, beside the file written.
+    outcome.log = out.path() + ".err";
+    const BlockList listed = outcome.listed();
+    if (listed.count() > 0) outcome.logged = write_damage_log(outcome.log, listed, outcome.log_failure);
+    return outcome.result();
 }
 
 int decode_streams(const char* path, const char* key) {
@@ -139,19 +174,44 @@ int decode_streams(const char* path, const char* key) {
     return decode_streams(path, key, outcome);
 }
 
+namespace {
+
+const char* plural(long long n) { return n == 1 ? "" : "s"; }
+
+// "2 blocks failed their check, 3 blocks missing (...)": what the log lists.
+std::string damage_text(const RestoreOutcome& outcome) {
+    const long long failed = outcome.damaged.count(), missing = outcome.missing.count();
+    std::string text;
+    if (failed > 0)
+        text = std::to_string(failed) + (failed == 1 ? " block failed its check" : " blocks failed their check");
+    if (missing > 0)
+        text += (text.empty() ? "" : ", ") + std::to_string(missing) + " block" + plural(missing) +
+                " missing (the coded file ends after " + std::to_string(outcome.complete) + " complete block" +
+                plural(outcome.complete) + ", zeros written in their place)";
+    return text;
+}
+
+}  // namespace
+
 void print_restore_report(const RestoreOutcome& outcome) {
     progress_line_end();
     const bool terminal = platform::output_is_terminal();
     const auto shown = [&](const std::string& text) { return terminal ? visible_text(text) : text; };
+    print_lost_headers(outcome.path, outcome.header);
     std::printf(" Restored:  %s\n", shown(outcome.name).c_str());
-    const long long n = outcome.damaged.count();
-    if (n == 0) return;
-    const char* failed = n == 1 ? "block failed its check" : "blocks failed their check";
-    if (outcome.logged)
-        std::printf(" Damaged:   %lld %s, listed in %s\n", n, failed, shown(outcome.log).c_str());
-    else
-        std::printf(" Damaged:   %lld %s (%s), not listed: %s cannot be written: %s\n", n, failed,
-                    outcome.damaged.text().c_str(), shown(outcome.log).c_str(), outcome.log_failure.c_str());
+    if (outcome.header.any()) std::printf(" Note:      %s\n", outcome.header.note().c_str());
+    if (!outcome.kept.empty())
+        std::printf(" Note:      %s exists and stays untouched: a damaged restore replaces no file\n",
+                    shown(outcome.kept).c_str());
+    if (outcome.trailing > 0)
+        std::printf(" Trailing:  %lld byte%s after the last group\n", outcome.trailing, plural(outcome.trailing));
+    if (outcome.damaged.count() + outcome.missing.count() == 0) return;
+    if (outcome.logged) {
+        std::printf(" Damaged:   %s, listed in %s\n", damage_text(outcome).c_str(), shown(outcome.log).c_str());
+        return;
+    }
+    std::printf(" Damaged:   %s (%s), not listed: %s cannot be written: %s\n", damage_text(outcome).c_str(),
+                outcome.listed().text().c_str(), shown(outcome.log).c_str(), outcome.log_failure.c_str());
 }
 
 }  // namespace kestrav3

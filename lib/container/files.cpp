@@ -153,4 +153,19 @@ int PartialOutput::name() {
     return platform::flush_folder_of(path_.c_str()) ? 0 : ERR_IO_STOPPED;
 }
 
+int PartialOutput::keep_new(std::string_view suffix, const std::string& from, platform::Takeover what) {
+    if (seal_output(stream_.get(), from.c_str(), what) != 0 || !stream_.close()) return ERR_IO_STOPPED;
+    constexpr int names_tried = 1000;
+    const std::string base = path_;
+    platform::NewName renamed = platform::NewName::taken;
+    for (int n = 0; n < names_tried && renamed == platform::NewName::taken; ++n) {
+        path_ = n == 0 ? base : base + std::string(suffix) + (n == 1 ? "" : "." + std::to_string(n - 1));
+        renamed = platform::rename_to_new(temporary_.c_str(), path_.c_str());
+    }
+    if (renamed != platform::NewName::renamed) return ERR_READ;
+    platform::keep_on_interrupt();
+    kept_ = true;
+    return platform::flush_folder_of(path_.c_str()) ? 0 : ERR_IO_STOPPED;
+}
+
 }  // namespace kestrav3

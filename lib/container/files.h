@@ -89,6 +89,10 @@ public:
     // over its name and flushes the folder, as keep does.
     int seal(const std::string& from, platform::Takeover what);
     int name();
+    // Like keep, but never replaces anything: under its name when that is
+    // free, else under the first free one of its name + suffix, + suffix +
+    // ".1", ".2" and on; path() then gives the name used.
+    int keep_new(std::string_view suffix, const std::string& from, platform::Takeover what);
 
 private:
     std::string path_;

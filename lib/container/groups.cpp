@@ -42,4 +42,11 @@ int read_groups(std::FILE* in, GroupBatch& batch, int want, int n) {
     return count;
 }
 
+int count_trailing(std::FILE* in, long long& trailing) {
+    auto& buffer = group_batch().raw;
+    std::size_t got = 0;
+    while ((got = std::fread(buffer.data(), 1, buffer.size(), in)) > 0) trailing += static_cast<long long>(got);
+    return std::ferror(in) ? ERR_IO_STOPPED : 0;
+}
+
 }  // namespace kestrav3

@@ -40,6 +40,10 @@ int read_groups(std::FILE* in, GroupBatch& batch, int want, int n);
 // The batch the walk reads into (one per process, like the other buffers).
 GroupBatch& group_batch();
 
+// Counts what follows the last group, reading it through to the end: 0, or
+// ERR_IO_STOPPED on a read error.
+int count_trailing(std::FILE* in, long long& trailing);
+
 // walk_groups' result when the file ended before its last group was whole.
 constexpr int groups_ended = 1;
 

@@ -1,5 +1,6 @@
 #include "container/header.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +12,7 @@
 #include "container/container.h"
 #include "container/files.h"
 #include "container/names.h"
+#include "container/recovery_sets.h"
 #include "container/run_buffers.h"
 #include "platform/platform.h"
 #include "shared/failure.h"
@@ -108,22 +110,121 @@ std::optional<std::string> lookup_field(const HeaderBlock& copy1, const HeaderBl
     return value;
 }
 
+std::string HeaderCheck::fault() const {
+    if (lost) return "header copies 1 and 2";
+    if (differs == 0) return "";
+    return damaged == 0 ? "a header copy" : "header copy " + std::to_string(damaged);
+}
+
+std::string HeaderCheck::note() const {
+    if (lost)
+        return "both header copies are damaged: the layout follows from the file's size, the name from the "
+               "coded file's";
+    if (differs == 0) return "";
+    std::vector<const char*> areas;
+    if ((differs & area_record) != 0) areas.push_back("record");
+    if ((differs & area_metadata) != 0) areas.push_back("metadata");
+    if ((differs & area_filler) != 0) areas.push_back("filler");
+    std::string text = "header copies differ in the ";
+    for (std::size_t i = 0; i < areas.size(); ++i)
+        text += std::string(i == 0 ? "" : i + 1 == areas.size() ? " and " : ", ") + areas[i];
+    text += "; copy " + std::to_string(used) + " used";
+    if (*why != '\0') text += std::string(" (") + why + ")";
+    if (name_from_copy1) text += ", the name from copy 1";
+    return text;
+}
+
 namespace {
 
 // The two header copies of the coded file being read, per run.
 std::array<HeaderBlock, 2> header_copies;
 
-// Looks up the named fields in order; false when one is missing from both copies.
+// Where a copy's record area ends: after its record text and NUL, and never
+// past the metadata.
+std::size_t record_end(const HeaderBlock& copy) {
+    return std::min<std::size_t>(record_text(copy).size() + 1, metadata_offset);
+}
+
+// A copy's LENMET when it gives one in range, else -1.
+long long metadata_length(const HeaderBlock& copy) {
+    const auto value = copy_field(copy, "LENMET");
+    const long long n = value ? parse_number(*value) : -1;
+    return n >= 0 && n <= max_metadata ? n : -1;
+}
+
+bool bytes_differ(const HeaderBlock& a, const HeaderBlock& b, std::size_t from, std::size_t to) {
+    return from < to && std::memcmp(a.data() + from, b.data() + from, to - from) != 0;
+}
+
+unsigned differing_areas(const HeaderBlock& a, const HeaderBlock& b) {
+    if (a == b) return 0;
+    const std::size_t record = std::max(record_end(a), record_end(b));
+    const long long longest = std::max(metadata_length(a), metadata_length(b));
+    const std::size_t metadata = metadata_offset + (longest > 0 ? static_cast<std::size_t>(longest) + 1 : 0);
+    unsigned areas = 0;
+    if (bytes_differ(a, b, 0, record)) areas |= area_record;
+    if (bytes_differ(a, b, metadata_offset, metadata)) areas |= area_metadata;
+    if (bytes_differ(a, b, record, metadata_offset) || bytes_differ(a, b, metadata, BLOCK_SIZE)) areas |= area_filler;
+    return areas;
+}
+
+// The metadata reader would print different texts from the two copies: each
+// copy's text is its LENMET bytes and the NUL after them.
+bool metadata_texts_differ(const HeaderBlock& a, const HeaderBlock& b) {
+    long long na = metadata_length(a), nb = metadata_length(b);
+    if (na < 0) na = nb;
+    if (nb < 0) nb = na;
+    return na != nb || (na > 0 && bytes_differ(a, b, metadata_offset, metadata_offset + na + 1));
+}
+
+// The record's sizes are the ones the coded file's size has.
+bool agrees_with_size(const RecordFields& fields, std::int64_t size) {
+    const long long nblocks = parse_number(fields.nblocks), rest = parse_number(fields.rest);
+    if (parse_number(fields.blocksize) != BLOCK_SIZE || nblocks > max_blocks || rest >= BLOCK_SIZE) return false;
+    return coded_size_of(nblocks, rest) == static_cast<std::uint64_t>(size);
+}
+
+// Which copy a reader takes its fields from, and what the copies' difference says.
+HeaderCheck compare_copies(const HeaderBlock& copy1, const HeaderBlock& copy2, std::int64_t size, RecordUse use) {
+    HeaderCheck check;
+    check.differs = differing_areas(copy1, copy2);
+    if (check.differs == 0) return check;
+    check.metadata_differs = metadata_texts_differ(copy1, copy2);
+    const auto whole1 = record_fields(record_text(copy1));
+    const auto whole2 = record_fields(record_text(copy2));
+    if (!whole1 && whole2) {
+        check.used = 2;
+        check.damaged = 1;
+        check.why = "copy 1's record is broken, copy 2's is whole";
+    } else if (whole1 && !whole2) {
+        check.damaged = 2;
+        check.why = "copy 2's record is broken";
+    } else if (whole1 && whole2) {
+        const bool agrees1 = agrees_with_size(*whole1, size), agrees2 = agrees_with_size(*whole2, size);
+        if (agrees1 != agrees2) check.damaged = agrees1 ? 2 : 1;
+        // The sizes decide for the readers of blocks; the metadata reader
+        // prints copy 1's text whenever copy 1's record is whole.
+        if (agrees1 != agrees2 && use == RecordUse::blocks) {
+            check.used = agrees1 ? 1 : 2;
+            check.why = "its NBLOCKS and REST agree with the file's size";
+            check.name_from_copy1 = check.used == 2 && whole1->name != whole2->name;
+        }
+    }
+    return check;
+}
+
+// Looks up the named fields in order, from the copy used first; false when
+// one is missing from both copies.
 class FieldReader {
 public:
     FieldReader(const HeaderBlock& copy1, const HeaderBlock& copy2, HeaderRecord& record)
-        : copy1_(copy1), copy2_(copy2), record_(record) {}
+        : first_(record.header.used == 2 ? copy2 : copy1), second_(copy2), record_(record) {}
 
     bool text(std::string_view name, std::string& value) {
         bool from_copy2 = false;
-        auto found = lookup_field(copy1_, copy2_, name, &from_copy2);
+        auto found = lookup_field(first_, second_, name, &from_copy2);
         if (!found) return false;
-        if (from_copy2) record_.from_copy2.push_back(name);
+        if (from_copy2 && record_.header.used == 1) record_.from_copy2.push_back(name);
         value = std::move(*found);
         return true;
     }
@@ -135,17 +236,29 @@ public:
     }
 
 private:
-    const HeaderBlock& copy1_;
-    const HeaderBlock& copy2_;
+    const HeaderBlock& first_;   // the copy used
+    const HeaderBlock& second_;  // copy 2, for what copy 1 lacks
     HeaderRecord& record_;
 };
 
-int read_geometry(FieldReader& fields, HeaderRecord& record) {
+std::string native_name(const std::string& name) {
+    return code_utf8 == 1 ? utf8_to_native(name.c_str(), static_cast<int>(name.size())) : name;
+}
+
+int read_geometry(FieldReader& fields, const HeaderBlock& copy1, HeaderRecord& record) {
     std::string name;
     if (!fields.text("FN", name) || !fields.number("BLOCKSIZE", record.blocksize) ||
         !fields.number("NBLOCKS", record.nblocks) || !fields.number("REST", record.rest))
         return ERR_EMPTY;
-    record.name = code_utf8 == 1 ? utf8_to_native(name.c_str(), static_cast<int>(name.size())) : name;
+    record.name = native_name(name);
+    // Copy 2 gave the sizes; the name is copy 1's, unless copy 1's cannot be restored.
+    if (record.header.name_from_copy1) {
+        const std::string first = native_name(std::string(record_fields(record_text(copy1))->name));
+        if (restorable_name(first))
+            record.name = first;
+        else
+            record.header.name_from_copy1 = false;
+    }
     if (record.blocksize > BLOCK_SIZE) return ERR_NOMEM;
     if (record.blocksize <= 0 || record.nblocks < 0 || record.nblocks > max_blocks || record.rest < 0 ||
         record.rest > BLOCK_SIZE)
@@ -153,14 +266,47 @@ int read_geometry(FieldReader& fields, HeaderRecord& record) {
     return restorable_name(record.name) ? 0 : ERR_NAME_REFUSED;
 }
 
-int read_metadata_length(FieldReader& fields, const HeaderBlock& copy1, HeaderRecord& record) {
+int read_metadata_length(FieldReader& fields, const HeaderBlock& copy1, const HeaderBlock& copy2,
+                         HeaderRecord& record) {
     // The name's value is not used: finding it proves that the header decoded.
     if (!fields.text("FN", record.name) || !fields.number("LENMET", record.lenmet)) return ERR_EMPTY;
     if (record.lenmet < 0 || record.lenmet > max_metadata) return ERR_HEADER;
-    // The text always comes from copy 1, whichever copy gave its length.
-    record.metadata.assign(reinterpret_cast<const char*>(copy1.data()) + metadata_offset,
+    // The text comes from copy 1, whichever copy gave its length, unless
+    // copy 1's record is broken and copy 2 was read whole.
+    const HeaderBlock& source = record.header.used == 2 ? copy2 : copy1;
+    record.metadata.assign(reinterpret_cast<const char*>(source.data()) + metadata_offset,
                            static_cast<std::size_t>(record.lenmet) + 1);
     return 0;
+}
+
+// With the right key, a group's record decodes to 32 lower-case hexadecimal
+// digits and a NUL; with a wrong one, almost never. Reads the first group's
+// record and goes back to the first group.
+bool first_record_has_its_shape(std::FILE* in) {
+    std::array<std::uint8_t, record_size> digest{};
+    const bool read = read_chunk(in, digest.data(), record_size, ERR_READ, ERR_READ) == 0;
+    platform::seek_to(in, 4 * BLOCK_SIZE);
+    const auto hex = [](std::uint8_t c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); };
+    return read && digest[32] == 0 && std::all_of(digest.begin(), digest.begin() + 32, hex);
+}
+
+// Both copies lost: the layout that the file's size gives (whole groups, and
+// a rest group when what is left has a rest group's size), under the coded
+// file's name without ".archi".
+int layout_from_size(const char* path, std::int64_t size, HeaderRecord& record) {
+    constexpr std::int64_t group = 2 * record_size + 2 * BLOCK_SIZE;
+    const std::int64_t tail = (size - 4 * BLOCK_SIZE) % group;
+    record.blocksize = BLOCK_SIZE;
+    record.nblocks = (size - 4 * BLOCK_SIZE) / group;
+    record.rest = tail > 2 * record_size && tail % 2 == 0 ? (tail - 2 * record_size) / 2 : 0;
+    std::string_view name = base_name(path);
+    constexpr std::string_view coded_suffix = ".archi";
+    if (name.size() > coded_suffix.size() && name.substr(name.size() - coded_suffix.size()) == coded_suffix)
+        name.remove_suffix(coded_suffix.size());
+    record.name = std::string(name);
+    record.header = HeaderCheck{};
+    record.header.lost = true;
+    return restorable_name(record.name) ? 0 : ERR_NAME_REFUSED;
 }
 
 // The detail of a header that decoded into no usable record.
@@ -205,8 +351,9 @@ bool holds_first_header(const char* path) {
 namespace {
 
 // ERR_READ with its cause for a name that holds no first header copy.
-int check_coded_size(const char* path) {
+int check_coded_size(const char* path, std::int64_t& size) {
     const platform::PathInfo info = platform::path_info(path);
+    size = info.size;
     if (info.kind != platform::PathKind::regular)
         return fail(ERR_READ, path, not_a_file_cause(path, info.kind == platform::PathKind::missing));
     if (info.size < 2 * BLOCK_SIZE)
@@ -222,7 +369,8 @@ int open_coded_file(const char* path, const char* key, RecordUse use, int short_
                     HeaderRecord& record) {
     int result = check_key(key);
     if (result != 0) return result;
-    if ((result = check_coded_size(path)) != 0) return result;
+    std::int64_t size = 0;
+    if ((result = check_coded_size(path, size)) != 0) return result;
 
     gen_kmatrix(key);
     // No buffer: each batch of groups is read straight into the batch, in
@@ -236,8 +384,15 @@ int open_coded_file(const char* path, const char* key, RecordUse use, int short_
         return fail(result, path, std::ferror(in.get()) ? platform::last_error_text() : "ends inside its header");
 
     record = HeaderRecord{};
+    record.header = compare_copies(copy1, copy2, size, use);
     FieldReader fields(copy1, copy2, record);
-    result = use == RecordUse::blocks ? read_geometry(fields, record) : read_metadata_length(fields, copy1, record);
+    result = use == RecordUse::blocks ? read_geometry(fields, copy1, record)
+                                      : read_metadata_length(fields, copy1, copy2, record);
+    if (result == ERR_EMPTY && first_record_has_its_shape(in.get())) {
+        if (use == RecordUse::metadata) return fail(ERR_HEADER, path, lost_headers);
+        record = HeaderRecord{};
+        result = layout_from_size(path, size, record);
+    }
     return refuse_record(result, path, key);
 }
 

@@ -59,6 +59,36 @@ std::optional<std::string> lookup_field(const HeaderBlock& copy1, const HeaderBl
 // first other character, none gives 0), saturated to the range of long long.
 long long parse_number(std::string_view text);
 
+// The areas of a header block: the record text with its NUL, the metadata
+// text with its NUL (at offset 800), and the filler around them.
+enum HeaderArea : unsigned { area_record = 1, area_metadata = 2, area_filler = 4 };
+
+// How the two decoded header copies compare, which the reader used and why.
+// The copies hold the same plain 4096 bytes, so any difference is damage.
+struct HeaderCheck {
+    unsigned differs = 0;           // the areas in which the copies differ
+    int used = 1;                   // the copy whose fields were read (the other only for what it lacks)
+    int damaged = 0;                // the copy found damaged (1 or 2); 0 when it cannot be told
+    const char* why = "";           // why that copy was used, when it is not simply copy 1
+    bool name_from_copy1 = false;   // copy 2 used, its name differing from copy 1's, which was kept
+    bool metadata_differs = false;  // the copies give different metadata texts
+    // Both copies lost, the key proven right by the first group's record: the
+    // layout follows from the file's size, the name from the coded file's.
+    bool lost = false;
+
+    bool any() const { return differs != 0 || lost; }
+    // "" when the copies agree; else the copy at fault, as the many-file lines
+    // name it: "header copy 1", "header copy 2", "header copies 1 and 2", or
+    // "a header copy" when the copies differ and neither can be blamed.
+    std::string fault() const;
+    // The note of the reports: the areas that differ and the copy used.
+    std::string note() const;
+};
+
+// What a reader says of a coded file whose header copies are both lost
+// while its first group's record shows the key is right.
+inline constexpr std::string_view lost_headers = "the key is right, but both header copies are damaged";
+
 // The header record of a coded file: what the coder writes, and what a
 // reader takes from it.
 struct HeaderRecord {
@@ -73,6 +103,8 @@ struct HeaderRecord {
     std::string metadata;
     // Fields copy 1 lacked and copy 2 gave, in the order they were looked up.
     std::vector<std::string_view> from_copy2;
+    // How the copies compared.
+    HeaderCheck header;
 };
 
 // The fields a reader needs: restoring and testing need the name and the
@@ -82,13 +114,23 @@ enum class RecordUse { blocks, metadata };
 // The start that every reader of a coded file shares: the key checked, the
 // file at least as long as one header copy, the key matrix derived, the file
 // opened into in, both header copies read and decoded, the needed fields
-// looked up (copy 1 first, copy 2 for what copy 1 lacks) and refused when
-// missing (ERR_EMPTY, as a wrong key gives), unsafe or impossible
-// (ERR_HEADER, or ERR_NOMEM for a block longer than 4096 bytes). in is left
-// at the first group. short_read_result: the result for a file that ends
-// inside the header copies.
+// looked up and refused when missing (ERR_EMPTY, as a wrong key gives),
+// unsafe or impossible (ERR_HEADER, or ERR_NOMEM for a block longer than
+// 4096 bytes). The copies are compared (record.header): a copy whose record
+// has the coder's shape beats one whose record has not; of two whole copies
+// that differ, the one whose NBLOCKS and REST agree with the file's size
+// wins, the name still taken from copy 1; otherwise copy 1 is read, copy 2
+// asked for what it lacks. When neither copy gives the fields but the first
+// group's record has its shape (so the key is right), the blocks' reader
+// gets the layout from the file's size and the name from the coded file's
+// (record.header.lost); the metadata reader fails with ERR_HEADER. in is
+// left at the first group. short_read_result: the result for a file that
+// ends inside the header copies.
 int open_coded_file(const char* path, const char* key, RecordUse use, int short_read_result, Stream& in,
                     HeaderRecord& record);
+
+// decode_met, which also says how the header copies compared.
+int decode_met(const char* path, const char* key, char* text, HeaderCheck& header);
 
 // Random filler, then the record's text (FN, BLOCKSIZE, NBLOCKS, REST and
 // LENMET) at offset 0 and its metadata (if any) with a NUL at offset 800.

@@ -34,28 +34,25 @@ std::string BlockList::text() const {
     return out;
 }
 
-BlockList TestOutcome::missing() const {
+BlockList missing_blocks(const HeaderRecord& record, long long complete) {
     BlockList list;
-    if (!ended_early) return list;
     if (complete < record.nblocks) list.add_run(complete, record.nblocks - 1);
     if (record.rest > 0) list.add(record.nblocks + 1);
     return list;
 }
 
-int TestOutcome::result() const {
-    const long long bad = damaged.count() + missing().count() + (trailing > 0 ? 1 : 0);
+int damage_count(long long blocks, long long trailing, bool header_damaged) {
+    const long long bad = blocks + (trailing > 0 ? 1 : 0) + (header_damaged ? 1 : 0);
     return bad > INT_MAX ? INT_MAX : static_cast<int>(bad);
 }
 
-namespace {
+BlockList TestOutcome::missing() const { return ended_early ? missing_blocks(record, complete) : BlockList{}; }
 
-// Counts what follows the last group, reading it through to the end.
-int count_trailing(std::FILE* in, long long& trailing) {
-    auto& buffer = group_batch().raw;
-    std::size_t got = 0;
-    while ((got = std::fread(buffer.data(), 1, buffer.size(), in)) > 0) trailing += static_cast<long long>(got);
-    return std::ferror(in) ? ERR_IO_STOPPED : 0;
+int TestOutcome::result() const {
+    return damage_count(damaged.count() + missing().count(), trailing, record.header.any());
 }
+
+namespace {
 
 const char* plural(long long n) { return n == 1 ? "" : "s"; }
 
@@ -87,6 +84,7 @@ std::string copy2_note(const HeaderRecord& record) {
 
 int test_streams(const char* path, const char* key, TestOutcome& outcome) {
     outcome = TestOutcome{};
+    outcome.path = path;
     Stream in;
     int result = open_coded_file(path, key, RecordUse::blocks, ERR_IO_STOPPED, in, outcome.record);
     if (result != 0) return result;
@@ -108,10 +106,13 @@ int test_streams(const char* path, const char* key, TestOutcome& outcome) {
 void print_test_report(const TestOutcome& outcome) {
     const HeaderRecord& record = outcome.record;
     progress_line_end();
-    const std::string name = platform::output_is_terminal() ? visible_text(record.name) : record.name;
-    std::printf(" Name:      %s\n", name.c_str());
+    const bool terminal = platform::output_is_terminal();
+    const auto shown = [&](const std::string& text) { return terminal ? visible_text(text) : text; };
+    print_lost_headers(outcome.path, record.header);
+    std::printf(" Name:      %s\n", shown(record.name).c_str());
     std::printf(" Size:      %lld bytes\n", record.nblocks * record.blocksize + record.rest);
     std::printf(" Blocks:    %s\n", blocks_line(record).c_str());
+    if (record.header.any()) std::printf(" Note:      %s\n", record.header.note().c_str());
     if (!record.from_copy2.empty()) std::printf(" Note:      %s\n", copy2_note(record).c_str());
     std::printf(" Damaged:   %s\n", outcome.damaged.text().c_str());
     if (outcome.ended_early)
@@ -120,6 +121,12 @@ void print_test_report(const TestOutcome& outcome) {
     if (outcome.trailing > 0)
         std::printf(" Trailing:  %lld byte%s after the last group\n", outcome.trailing, plural(outcome.trailing));
     std::printf(" Result:    %s\n", outcome.result() == 0 ? "intact" : "not intact");
+}
+
+void print_lost_headers(const std::string& path, const HeaderCheck& header) {
+    if (!header.lost) return;
+    const std::string shown = platform::output_is_terminal() ? visible_text(path) : path;
+    std::printf(" %s: %s\n", shown.c_str(), std::string(lost_headers).c_str());
 }
 
 }  // namespace kestrav3

@@ -33,7 +33,20 @@ private:
     long long count_ = 0;
 };
 
+// The blocks a coded file that ends after complete whole groups lacks, in
+// the log's numbering.
+BlockList missing_blocks(const HeaderRecord& record, long long complete);
+
+// What a test or a restore returns: the count of damaged and missing blocks,
+// one more for bytes after the last group and one more for damaged header
+// copies (at most INT_MAX).
+int damage_count(long long blocks, long long trailing, bool header_damaged);
+
+// The line that says the key is right though both header copies are lost.
+void print_lost_headers(const std::string& path, const HeaderCheck& header);
+
 struct TestOutcome {
+    std::string path;  // the coded file, as the caller named it
     HeaderRecord record;
     BlockList damaged;         // blocks whose digest differs from their record
     long long complete = 0;    // groups read whole
@@ -42,8 +55,7 @@ struct TestOutcome {
 
     // The blocks the file ends before, in the log's numbering.
     BlockList missing() const;
-    // 0 when intact; otherwise the count of damaged and missing blocks, and
-    // one more for bytes after the last group (at most INT_MAX).
+    // 0 when intact; otherwise damage_count.
     int result() const;
 };
 

@@ -29,19 +29,29 @@ KESTRAV3_API int kestrav3code(const char* file, const char* key, int report);
 KESTRAV3_API int kestrav3code_g(const char* file, const char* key, int report);
 
 /* Restores the plain file from a coded file into the coded file's folder.
- * Returns 0 when every block checks out, the positive count of blocks that
- * failed their check (written and logged in <name>.err), or a negative
- * error code. With report 1 it prints the restored name, and the damage. */
+ * Returns 0 when every block checks out, or a negative error code, or a
+ * positive count: the blocks that failed their check and those the coded
+ * file ends before (written as zeros; both logged in <name>.err), one more
+ * for bytes after the last group, and one more when both header copies are
+ * lost (the layout then follows from the file's size). A restore with such
+ * damage never replaces a file: under a taken name it is written to
+ * <name>.damaged (or .damaged.1 and on). With report 1 it prints the
+ * restored name, and the damage. */
 KESTRAV3_API int kestrav3decode(const char* file, const char* key, int report);
 KESTRAV3_API int kestrav3decode_g(const char* file, const char* key, int report);
 
-/* Fills text (at least 3000 bytes) with the metadata of a coded file. */
+/* Fills text (at least 3000 bytes) with the metadata of a coded file.
+ * Returns 0, 1 when the two header copies give different metadata (text is
+ * still filled, from copy 1 unless its record is broken), or a negative
+ * error code. With report 1, header copies that differ are noted on
+ * standard error. */
 KESTRAV3_API int kestrav3desc(const char* file, const char* key, char* text, int report);
 
 /* Checks every block of a coded file against its digest without restoring
  * it; writes no file. Returns 0 when the file is intact, a negative error
  * code when it cannot be read, or a positive count: the damaged and missing
- * blocks, plus one when bytes follow the last group. With report 1 it shows
+ * blocks, plus one when bytes follow the last group, plus one when the two
+ * header copies differ. With report 1 it shows
  * the progress line and prints a report (or the framed message of a failure). */
 KESTRAV3_API int kestrav3test(const char* file, const char* key, int report);
 
@@ -92,6 +102,10 @@ struct kestrav3_result {
                                  file it replaced was removed, as it described the old bytes */
     int repairable;           /* -t, -d with damage: 1 when the recovery set beside the coded
                                  file can rebuild it (kestrav3repair) */
+    char header[64];          /* -t, -d, -m: "" when the two header copies agree; else the
+                                 damaged one: "header copy 1", "header copy 2", "header
+                                 copies 1 and 2" (both lost), "a header copy" (they differ,
+                                 and neither can be blamed) */
 };
 
 /* Runs one operation on one file, printing nothing but the progress line

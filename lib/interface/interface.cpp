@@ -182,6 +182,7 @@ int run_test(const char* file, const char* key, kestrav3_result& result) {
     result.trailing_bytes = outcome.trailing;
     if (outcome.damaged.count() > 0) copy_text(result.damaged, outcome.damaged.text());
     if (missing.count() > 0) copy_text(result.missing, missing.text());
+    copy_text(result.header, outcome.record.header.fault());
     return code;
 }
 
@@ -191,9 +192,20 @@ int run_restore(const char* file, const char* key, kestrav3_result& result) {
     static RestoreOutcome outcome;
     outcome = RestoreOutcome{};
     const int code = decode_streams(file, key, outcome);
-    if (code <= 0) return code;
+    if (code < 0) return code;
     result.damaged_count = outcome.damaged.count();
-    copy_text(result.damaged, outcome.damaged.text());
+    result.missing_count = outcome.missing.count();
+    result.trailing_bytes = outcome.trailing;
+    if (outcome.damaged.count() > 0) copy_text(result.damaged, outcome.damaged.text());
+    if (outcome.missing.count() > 0) copy_text(result.missing, outcome.missing.text());
+    copy_text(result.header, outcome.header.fault());
+    return code;
+}
+
+int run_describe(const char* file, const char* key, kestrav3_result& result) {
+    HeaderCheck header;
+    const int code = decode_met(file, key, result.metadata, header);
+    copy_text(result.header, header.fault());
     return code;
 }
 
@@ -214,7 +226,7 @@ int run_batch_pipeline(int operation, const char* file, const char* key, const k
     }
     case KESTRAV3_DECODE: return run_restore(file, key, result);
     case KESTRAV3_TEST: return run_test(file, key, result);
-    case KESTRAV3_DESCRIBE: return decode_met(file, key, result.metadata);
+    case KESTRAV3_DESCRIBE: return run_describe(file, key, result);
     default: return ERR_READ;
     }
 }
@@ -255,9 +267,10 @@ int restore(const char* file, const char* key, int report, int window) {
     const int result = run(report, window, [&] { return decode_streams(file, key, outcome); });
     if (result >= 0 && report == 1) {
         print_restore_report(outcome);
-        // Damaged blocks: whether the recovery set beside the coded file
-        // can repair them.
-        if (outcome.damaged.count() > 0) print_set_notice(file, outcome.damaged.count(), false);
+        // Damage: whether the recovery set beside the coded file can repair it.
+        const long long blocks = outcome.damaged.count() + outcome.missing.count();
+        const bool other = outcome.trailing > 0 || outcome.header.any();
+        if (blocks > 0 || other) print_set_notice(file, blocks, other);
     }
     return result;
 }
@@ -283,7 +296,12 @@ int kestrav3decode(const char* file, const char* key, int report) { return resto
 int kestrav3decode_g(const char* file, const char* key, int report) { return restore(file, key, report, 1); }
 
 int kestrav3desc(const char* file, const char* key, char* text, int report) {
-    return run(report, keep_window_setting, [&] { return decode_met(file, key, text); });
+    HeaderCheck header;
+    const int result = run(report, keep_window_setting, [&] { return decode_met(file, key, text, header); });
+    // Standard output carries the metadata alone: the copies' difference
+    // goes to standard error.
+    if (result >= 0 && report == 1 && header.any()) std::fprintf(stderr, " Note:      %s\n", header.note().c_str());
+    return result;
 }
 
 int kestrav3test(const char* file, const char* key, int report) {
@@ -292,7 +310,7 @@ int kestrav3test(const char* file, const char* key, int report) {
     if (result >= 0 && report == 1) {
         print_test_report(outcome);
         print_set_notice(file, outcome.damaged.count() + outcome.missing().count(),
-                         outcome.trailing > 0 || !outcome.record.from_copy2.empty());
+                         outcome.trailing > 0 || !outcome.record.from_copy2.empty() || outcome.record.header.any());
     }
     return result;
 }

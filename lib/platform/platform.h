@@ -141,6 +141,10 @@ struct WritebackPace {
 // final flush writes everything).
 void pace_writeback(std::FILE* out, WritebackPace& pace);
 
+// Makes the file size bytes long, the bytes past what was written zeros
+// (which the file system need not store); false when it refuses.
+bool extend_with_zeros(std::FILE* file, std::int64_t size);
+
 // Waits until everything written to file, and its metadata, is on the
 // device; false when the device reports an error.
 bool flush_file(std::FILE* file);
@@ -153,6 +157,11 @@ bool flush_folder_of(const char* path);
 // Renames from to to in one step, replacing whatever to names (a link
 // itself, not its target); a reader of to sees the old file or the new one.
 bool replace_name(const char* from, const char* to);
+
+// Renames from to to, never replacing anything: taken when to already
+// names an entry (a link included), failed for any other refusal.
+enum class NewName { renamed, taken, failed };
+NewName rename_to_new(const char* from, const char* to);
 
 // Opens path for reading without following a link at the name, and only
 // when it is the file of this device and identity (inode on POSIX, volume

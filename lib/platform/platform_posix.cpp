@@ -260,6 +260,10 @@ void pace_writeback(std::FILE* out, WritebackPace& pace) {
 #endif
 }
 
+bool extend_with_zeros(std::FILE* file, std::int64_t size) {
+    return std::fflush(file) == 0 && ftruncate(fileno(file), static_cast<off_t>(size)) == 0;
+}
+
 bool flush_file(std::FILE* file) {
     if (std::fflush(file) != 0) return false;
     int result = 0;
@@ -285,6 +289,19 @@ bool flush_folder_of(const char* path) {
 }
 
 bool replace_name(const char* from, const char* to) { return std::rename(from, to) == 0; }
+
+NewName rename_to_new(const char* from, const char* to) {
+#if defined(__linux__) && defined(RENAME_NOREPLACE)
+    if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return NewName::renamed;
+    if (errno == EEXIST) return NewName::taken;
+    // File systems without the flag: a second name for the file, which
+    // fails on a taken name, then the hidden one removed.
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return NewName::failed;
+#endif
+    if (link(from, to) != 0) return errno == EEXIST ? NewName::taken : NewName::failed;
+    unlink(from);
+    return NewName::renamed;
+}
 
 bool seek_to(std::FILE* file, std::int64_t offset) { return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0; }
 

@@ -207,6 +207,10 @@ void pace_writeback(std::FILE*, WritebackPace&) {
     // The system writes back on its own; the final flush waits for the rest.
 }
 
+bool extend_with_zeros(std::FILE* file, std::int64_t size) {
+    return std::fflush(file) == 0 && _chsize_s(_fileno(file), size) == 0;
+}
+
 bool flush_file(std::FILE* file) { return std::fflush(file) == 0 && FlushFileBuffers(handle_of(file)) != 0; }
 
 bool flush_folder_of(const char*) {
@@ -236,6 +240,14 @@ bool replace_name(const char* from, const char* to) {
     // The temporary file was hidden; the restored one is not.
     SetFileAttributesA(from, FILE_ATTRIBUTE_NORMAL);
     return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+NewName rename_to_new(const char* from, const char* to) {
+    SetFileAttributesA(from, FILE_ATTRIBUTE_NORMAL);
+    // Without MOVEFILE_REPLACE_EXISTING the move fails on a taken name.
+    if (MoveFileExA(from, to, 0) != 0) return NewName::renamed;
+    const DWORD error = GetLastError();
+    return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ? NewName::taken : NewName::failed;
 }
 
 std::FILE* open_input_as_walked(const char* path, std::uint64_t device, std::uint64_t identity, bool& swapped) {
