@@ -771,8 +771,7 @@ bool set_can_repair(const char* path) {
     static recovery::SetReader set;
     if (!read_set_beside(path, set) || !set.choose(base_name(path))) return false;
     std::uint64_t bad = 0;
-    return count_bad_slices(path, set, bad) && !made_for_another_file(path, set, bad) &&
-           bad <= set.recovery_count();
+    return count_bad_slices(path, set, bad) && !made_for_another_file(path, set, bad) && bad <= set.recovery_count();
 }
 
 void print_set_notice(const char* path, long long damaged_blocks, bool other_damage) {
