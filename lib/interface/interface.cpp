@@ -1,4 +1,4 @@
-// The twelve exported operations, the option globals they set, and the
+// The exports of kestrav3lib.h (every one of them), the option globals they set, and the
 // texts of errors, help and version.
 #include <array>
 #include <cstdio>
