@@ -1,4 +1,4 @@
-// The twelve exported operations, the option globals they set, and the
+// Every export of kestrav3lib.h, the option globals they set, and the
 // texts of errors, help and version.
 #include <array>
 #include <cstdio>
