@@ -16,8 +16,8 @@
 #include "kestrav3lib.h"
 #include "keys.h"
 #include "operations.h"
-#include "platform/program.h"
-#include "platform/terminal.h"
+#include "system/program.h"
+#include "system/terminal.h"
 #include "recovery_commands.h"
 #include "textconv/visible_text.h"
 
@@ -203,7 +203,7 @@ bool batch_key(const Operation& operation, const BatchOptions& options, std::str
                                                         : nullptr;
         if (why == nullptr) return true;
         const bool from_input = options.key_source == KeySource::ask
-                                    ? !platform::input_is_terminal()
+                                    ? !system::input_is_terminal()
                                     : options.key_source == KeySource::file && options.key_argument == "-";
         if (key.empty() && from_input)
             std::fputs("kestrav3: no key on standard input\n", stderr);
@@ -244,7 +244,7 @@ struct Entry {
     std::string problem;  // why it is not run ("" when it is)
     // A file a folder walk found: which file it was then (inode 0 for a
     // file named on the command line), so that no other is opened.
-    platform::NodeId walked{};
+    system::NodeId walked{};
     bool skipped = false;  // problem says why it is passed over, not failed
 };
 
@@ -264,22 +264,22 @@ bool walk_takes(const Operation& operation, std::string_view name) {
 
 void walk(const Operation& operation, const std::string& folder, std::vector<Entry>& entries) {
     std::vector<std::string> names;
-    if (!platform::list_folder(folder, names)) {
+    if (!system::list_folder(folder, names)) {
         entries.push_back({folder, "folder cannot be read"});
         return;
     }
-    const bool separated = !folder.empty() && (folder.back() == '/' || folder.back() == platform::path_separator());
-    const std::string prefix = separated ? folder : folder + platform::path_separator();
+    const bool separated = !folder.empty() && (folder.back() == '/' || folder.back() == system::path_separator());
+    const std::string prefix = separated ? folder : folder + system::path_separator();
     for (const auto& name : names) {
         const std::string path = prefix + name;
         // Links, to folders and to files alike, are never followed.
-        platform::NodeId id;
-        switch (platform::node_kind(path)) {
-        case platform::NodeKind::folder: walk(operation, path, entries); break;
-        case platform::NodeKind::file:
-            if (walk_takes(operation, name) && platform::node_id(path, false, id)) entries.push_back({path, "", id});
+        system::NodeId id;
+        switch (system::node_kind(path)) {
+        case system::NodeKind::folder: walk(operation, path, entries); break;
+        case system::NodeKind::file:
+            if (walk_takes(operation, name) && system::node_id(path, false, id)) entries.push_back({path, "", id});
             break;
-        case platform::NodeKind::link: entries.push_back({path, "a symbolic link", {}, true}); break;
+        case system::NodeKind::link: entries.push_back({path, "a symbolic link", {}, true}); break;
         default: break;
         }
     }
@@ -290,8 +290,8 @@ void walk(const Operation& operation, const std::string& folder, std::vector<Ent
 std::vector<Entry> collect(const Operation& operation, const BatchOptions& options, std::vector<std::string>& notes) {
     std::vector<Entry> found;
     for (const auto& argument : options.arguments) {
-        for (const auto& path : platform::expand_wildcards(argument)) {
-            if (platform::node_kind(path) != platform::NodeKind::folder)
+        for (const auto& path : system::expand_wildcards(argument)) {
+            if (system::node_kind(path) != system::NodeKind::folder)
                 found.push_back({path, ""});
             else if (options.recurse)
                 walk(operation, path, found);
@@ -300,10 +300,10 @@ std::vector<Entry> collect(const Operation& operation, const BatchOptions& optio
         }
     }
     std::vector<Entry> entries;
-    std::map<platform::NodeId, std::string> seen;
+    std::map<system::NodeId, std::string> seen;
     for (auto& entry : found) {
-        platform::NodeId id;
-        if (entry.problem.empty() && platform::node_id(entry.path, true, id)) {
+        system::NodeId id;
+        if (entry.problem.empty() && system::node_id(entry.path, true, id)) {
             const auto [first, added] = seen.emplace(id, entry.path);
             if (!added) {
                 notes.push_back("kestrav3: " + shown(entry.path) + " is " + shown(first->second) +
@@ -316,7 +316,7 @@ std::vector<Entry> collect(const Operation& operation, const BatchOptions& optio
     return entries;
 }
 
-const char* separators() { return platform::path_separator() == '/' ? "/" : "/\\"; }
+const char* separators() { return system::path_separator() == '/' ? "/" : "/\\"; }
 
 // The folder part of a path ("." for none).
 std::string folder_of(const std::string& path) {
@@ -329,17 +329,17 @@ std::string folder_of(const std::string& path) {
 // and inode, however the path spells it) and the name as that folder
 // compares names (ASCII letters of one case where it folds case).
 struct Place {
-    platform::NodeId folder;
+    system::NodeId folder;
     std::string name;
     bool operator<(const Place& o) const { return folder == o.folder ? name < o.name : folder < o.folder; }
 };
 
 bool place_of(const std::string& target, Place& place) {
     const std::string folder = folder_of(target);
-    if (!platform::node_id(folder, true, place.folder)) return false;
+    if (!system::node_id(folder, true, place.folder)) return false;
     const std::size_t cut = target.find_last_of(separators());
     place.name = target.substr(cut == std::string::npos ? 0 : cut + 1);
-    if (platform::folder_folds_case(folder))
+    if (system::folder_folds_case(folder))
         for (char& c : place.name)
             if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     return true;
@@ -508,9 +508,9 @@ Entry entry_of_record(const std::string& record) {
 // system ends it in the middle of one, which leaves a coded file complete
 // or not written, and the input in place).
 int run_as_worker(const Operation& operation, const BatchOptions& options, const std::string& key) {
-    platform::end_with_program();
+    system::end_with_program();
     std::string record;
-    while (read_record(record) && platform::program_still_there()) {
+    while (read_record(record) && system::program_still_there()) {
         const Report report = run_file(operation, options, entry_of_record(record), key);
         std::printf("%c\n%s%c", outcome_letters[static_cast<std::size_t>(report.outcome)], report.text.c_str(),
                     record_end);
@@ -580,7 +580,7 @@ Report worker_report(const std::string& file, const std::string& raw) {
 // One worker of -j: the process, the files sent to it in order (the one at
 // hand first), and what it has answered so far.
 struct Slot {
-    platform::Worker worker;
+    system::Worker worker;
     bool unstartable = false;
     std::deque<std::size_t> files;
     std::string answer;
@@ -632,10 +632,10 @@ void drop_waiting(Crew& crew) {
 
 bool start_slot(Crew& crew, Slot& slot) {
     slot = Slot{};
-    slot.unstartable = !platform::start_worker(crew.program, crew.args, slot.worker);
+    slot.unstartable = !system::start_worker(crew.program, crew.args, slot.worker);
     if (slot.unstartable) return false;
-    if (platform::feed_worker(slot.worker, crew.key + record_end)) return true;
-    platform::finish_worker(slot.worker);
+    if (system::feed_worker(slot.worker, crew.key + record_end)) return true;
+    system::finish_worker(slot.worker);
     slot = Slot{};
     slot.unstartable = true;
     return false;
@@ -646,10 +646,10 @@ bool start_slot(Crew& crew, Slot& slot) {
 // --rm, an input that is gone was removed only once its coded file was
 // complete and on the device, and the line says so.
 Report lost_file(const Crew& crew, const Entry& entry) {
-    if (platform::stop_signal() == 0) return failure(entry.path, "its worker process ended without a result");
+    if (system::stop_signal() == 0) return failure(entry.path, "its worker process ended without a result");
     static char target[4096];
     const char* dir = crew.options.output_dir.empty() ? nullptr : crew.options.output_dir.c_str();
-    if (crew.options.remove_input && platform::node_kind(entry.path) == platform::NodeKind::missing &&
+    if (crew.options.remove_input && system::node_kind(entry.path) == system::NodeKind::missing &&
         kestrav3target(KESTRAV3_CODE, entry.path.c_str(), crew.key.c_str(), dir, target, sizeof target) == 0)
         return {Outcome::done, shown(entry.path) + ": written " + shown(target) + ", input removed\n"};
     return failure(entry.path, "stopped with the run, by a signal");
@@ -664,14 +664,14 @@ void lose_worker(Crew& crew, Slot& slot) {
         crew.reports.add(lost, lost_file(crew, crew.entries[lost]));
         crew.waiting.insert(crew.waiting.begin(), slot.files.begin(), slot.files.end());
     }
-    platform::finish_worker(slot.worker);
+    system::finish_worker(slot.worker);
     slot = Slot{};
 }
 
 // Reads what the slot's worker has sent; each whole answer is its oldest
 // file's report.
 void take_answers(Crew& crew, Slot& slot) {
-    const bool open = platform::read_worker(slot.worker, slot.answer);
+    const bool open = system::read_worker(slot.worker, slot.answer);
     for (std::size_t end = slot.answer.find(record_end); end != std::string::npos && !slot.files.empty();
          end = slot.answer.find(record_end)) {
         const std::size_t file = slot.files.front();
@@ -685,14 +685,14 @@ void take_answers(Crew& crew, Slot& slot) {
 // Takes the answers that have come; waits for one when told to.
 void take_ready_answers(Crew& crew, bool wait) {
     for (;;) {
-        std::vector<platform::Worker*> busy;
+        std::vector<system::Worker*> busy;
         std::vector<Slot*> owners;
         for (auto& slot : crew.slots) {
             if (slot.files.empty()) continue;
             busy.push_back(&slot.worker);
             owners.push_back(&slot);
         }
-        const int ready = platform::wait_for_workers(busy, wait);
+        const int ready = system::wait_for_workers(busy, wait);
         if (ready < 0) return;
         take_answers(crew, *owners[static_cast<std::size_t>(ready)]);
         wait = false;
@@ -710,7 +710,7 @@ void feed_slots(Crew& crew, std::size_t depth) {
             slot.files.push_back(file);
             // A worker that cannot be fed has gone: what it answered before
             // still counts.
-            if (!platform::feed_worker(slot.worker, file_record(crew.entries[file])))
+            if (!system::feed_worker(slot.worker, file_record(crew.entries[file])))
                 while (slot.alive()) take_answers(crew, slot);
         }
     }
@@ -726,7 +726,7 @@ void run_in_workers(const Operation& operation, const BatchOptions& options, con
               options,
               entries,
               key,
-              platform::own_program(),
+              system::own_program(),
               worker_arguments(operation, options),
               {},
               {},
@@ -734,7 +734,7 @@ void run_in_workers(const Operation& operation, const BatchOptions& options, con
     crew.slots.resize(static_cast<std::size_t>(options.jobs - 1));
     // A stop signal goes to the workers too, and the program waits for
     // them, so that what it prints is what was done.
-    platform::pass_stop_signals_to_workers();
+    system::pass_stop_signals_to_workers();
     for (std::size_t i = 0; i < entries.size(); ++i) {
         if (entries[i].problem.empty())
             crew.waiting.push_back(i);
@@ -742,7 +742,7 @@ void run_in_workers(const Operation& operation, const BatchOptions& options, con
             crew.reports.add(i, run_file(operation, options, entries[i], key));
     }
     for (;;) {
-        if (platform::stop_signal() != 0) drop_waiting(crew);
+        if (system::stop_signal() != 0) drop_waiting(crew);
         feed_slots(crew, 1);
         if (crew.waiting.empty()) {
             if (std::none_of(crew.slots.begin(), crew.slots.end(), [](const Slot& s) { return !s.files.empty(); }))
@@ -757,8 +757,8 @@ void run_in_workers(const Operation& operation, const BatchOptions& options, con
         take_ready_answers(crew, false);
     }
     for (auto& slot : crew.slots)
-        if (slot.alive()) platform::finish_worker(slot.worker);
-    if (platform::stop_signal() != 0)
+        if (slot.alive()) system::finish_worker(slot.worker);
+    if (system::stop_signal() != 0)
         std::fprintf(stderr, "kestrav3: stopped by a signal; %zu file%s not run\n", crew.not_run,
                      crew.not_run == 1 ? "" : "s");
 }
@@ -793,11 +793,11 @@ int run_batch(const Operation& operation, int argc, char** argv) {
     BatchOptions options;
     std::string error;
     if (!parse(operation, argc, argv, options, error)) return usage_error(error);
-    if (!options.output_dir.empty() && !platform::leads_to_folder(options.output_dir)) {
+    if (!options.output_dir.empty() && !system::leads_to_folder(options.output_dir)) {
         std::fprintf(stderr, "kestrav3: --output-dir %s: not a folder\n", options.output_dir.c_str());
         return exit_failed;
     }
-    if (!options.worker) options.terminal = platform::output_is_terminal();
+    if (!options.worker) options.terminal = system::output_is_terminal();
     std::string key;
     if (!batch_key(operation, options, key)) return exit_failed;
     if (options.worker) return run_as_worker(operation, options, key);
@@ -809,7 +809,7 @@ int run_batch(const Operation& operation, int argc, char** argv) {
     if (operation.batch_operation == KESTRAV3_DESCRIBE) std::setlocale(LC_ALL, "");
     Tally tally;
     // Without its own path the program cannot start workers: it runs the files itself.
-    if (options.jobs > 1 && entries.size() > 1 && !platform::own_program().empty()) {
+    if (options.jobs > 1 && entries.size() > 1 && !system::own_program().empty()) {
         run_in_workers(operation, options, entries, key, tally);
     } else {
         for (const auto& entry : entries) show(run_file(operation, options, entry, key), options, tally);
@@ -818,7 +818,7 @@ int run_batch(const Operation& operation, int argc, char** argv) {
     const int status = finish_output(status_of(tally));
     // Stopped by a signal: what was done is said; the run ends as the
     // signal ends a program, so that the caller sees it.
-    if (platform::stop_signal() != 0) platform::end_by_signal(platform::stop_signal());
+    if (system::stop_signal() != 0) system::end_by_signal(system::stop_signal());
     return status;
 }
 

@@ -4,9 +4,9 @@
 #include <csignal>
 #include <cstdlib>
 
-#include "platform/program.h"
+#include "system/program.h"
 
-namespace kestrav3::platform {
+namespace kestrav3::cmd::system {
 
 namespace {
 
@@ -253,4 +253,4 @@ void end_with_program() {}
 
 bool program_still_there() { return true; }
 
-}  // namespace kestrav3::platform
+}  // namespace kestrav3::cmd::system
