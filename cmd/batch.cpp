@@ -16,10 +16,10 @@
 #include "kestrav3lib.h"
 #include "keys.h"
 #include "operations.h"
+#include "recovery_commands.h"
 #include "system/program.h"
 #include "system/terminal.h"
-#include "recovery_commands.h"
-#include "textconv/visible_text.h"
+#include "visible.h"
 
 namespace kestrav3::cmd {
 
