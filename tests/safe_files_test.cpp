@@ -27,7 +27,7 @@ std::set<std::string> listing(const fs::path& dir) {
     return names;
 }
 
-bool ends_with(const std::string& text, const std::string& tail) {
+[[maybe_unused]] bool ends_with(const std::string& text, const std::string& tail) {
     return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
