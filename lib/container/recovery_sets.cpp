@@ -8,6 +8,7 @@
 #include <new>
 #include <string_view>
 
+#include "container/container.h"
 #include "container/files.h"
 #include "container/names.h"
 #include "md5/md5.h"
@@ -22,8 +23,6 @@ namespace kestrav3 {
 
 namespace {
 
-constexpr std::int64_t headers_size = 4 * BLOCK_SIZE;
-constexpr std::int64_t group_size = 2 * record_size + 2 * BLOCK_SIZE;
 constexpr std::size_t read_buffer = 1 << 20;
 
 const char* plural(std::uint64_t n) { return n == 1 ? "" : "s"; }
@@ -101,19 +100,6 @@ bool slice_checks_out(const std::uint8_t* data, std::size_t size, const recovery
 
 }  // namespace
 
-bool coded_file_size(std::int64_t size) {
-    // The headers alone are the coded file of an empty file.
-    if (size < headers_size) return false;
-    // A rest group is 80 bytes and twice the rest (1 to 4095 bytes).
-    const std::int64_t tail = (size - headers_size) % group_size;
-    return tail == 0 || (tail > 2 * record_size && tail % 2 == 0);
-}
-
-std::uint64_t coded_size_of(long long nblocks, long long rest) {
-    return static_cast<std::uint64_t>(headers_size) + static_cast<std::uint64_t>(nblocks) * group_size +
-           (rest > 0 ? static_cast<std::uint64_t>(2 * record_size + 2 * rest) : 0);
-}
-
 int write_set_files(const std::string& coded_path, const recovery::SetWriter& writer,
                     std::vector<std::string>& written) {
     const std::string folder(directory_part(coded_path));
@@ -148,6 +134,53 @@ int write_set_files(const std::string& coded_path, const recovery::SetWriter& wr
     // bytes; the new set replaces them.
     if (remove_volumes(folder, base, written) > 0) platform::flush_folder_of(coded_path.c_str());
     return 0;
+}
+
+namespace {
+
+// The set the coder computed, written beside its coded file, now in place:
+// a set that fails is the file's failure, with the coded file kept.
+int write_coders_set(const std::string& coded_path, recovery::SetWriter& writer, const RunSettings& settings,
+                     RunResult& run) {
+    run.recovery_set_failed = true;
+    if (!writer.finish(base_name(coded_path)))
+        return fail(ERR_IO_STOPPED, coded_path, "the coded file changed while its set was computed");
+    std::vector<std::string> written;
+    const int result = write_set_files(coded_path, writer, written);
+    if (result != 0) return result;
+    run.recovery_set_failed = false;
+    const std::uint32_t slices = writer.plan().recovery_slices;
+    if (settings.console_lines)
+        std::printf("\nRecovery: %s and %zu recovery file%s, %u recovery slice%s\n",
+                    std::string(base_name(written.front())).c_str(), written.size() - 1, written.size() == 2 ? "" : "s",
+                    slices, slices == 1 ? "" : "s");
+    return 0;
+}
+
+}  // namespace
+
+int code_streams(const char* path, const char* key, const RunSettings& settings, RunResult& run) {
+    const int percent = settings.recovery_percent;
+    static recovery::SetWriter writer;
+    CodingHooks hooks;
+    // A set beside the coded file this one replaces describes bytes that
+    // are about to go (par2 would rebuild them over the new ones): it goes
+    // first, durably, so no crash leaves it beside the new coded file.
+    hooks.before_naming = [&](const std::string& coded_path) {
+        if (remove_old_set(coded_path) > 0 && percent <= 0) run.removed_old_set = true;
+    };
+    if (percent > 0) {
+        hooks.begin = [&](std::uint64_t coded_size) -> int {
+            recovery::SetPlan plan;
+            if (!recovery::plan_set(coded_size, percent, 0, plan)) return ERR_READ;
+            return writer.start(plan) ? 0 : ERR_NOMEM;
+        };
+        hooks.observe = [&](const std::uint8_t* data, std::size_t size) { writer.add(data, size); };
+    }
+    run.recovery_set_failed = false;
+    const int result = combine_streams(path, key, settings, run, hooks);
+    if (result != 0 || percent <= 0) return result;
+    return write_coders_set(run.written_path, writer, settings, run);
 }
 
 std::size_t remove_old_set(const std::string& coded_path) {
@@ -219,7 +252,7 @@ constexpr std::size_t slice_piece = std::size_t{1} << 20;
 
 // A repair trusts a set to cut at most one group of bytes after the end:
 // a set made over the first groups of a file only would cut the rest.
-constexpr std::uint64_t max_cut = static_cast<std::uint64_t>(group_size);
+constexpr std::uint64_t max_cut = static_cast<std::uint64_t>(coded_group_size);
 
 std::size_t check_batch(std::uint64_t slice_size, std::size_t slices) {
     const std::uint64_t fit = check_batch_bytes / std::max<std::uint64_t>(1, slice_size);
@@ -311,11 +344,12 @@ std::uint32_t slices_present(const recovery::SetReader& set, std::int64_t file_s
 // Pass 1: every slice the file has against its MD5, a batch of slices side
 // by side in the MD5 lanes (large slices one at a time, piece by piece).
 // outcome.file_size is the file's size.
-int check_slices(const char* path, const recovery::SetReader& set, RepairOutcome& outcome) {
+int check_slices(const char* path, const recovery::SetReader& set, RepairOutcome& outcome,
+                 const WalkedInput& walked = {}) {
     const std::size_t size = static_cast<std::size_t>(set.slice_size());
     const auto& checks = set.checks();
     const std::uint32_t present = slices_present(set, outcome.file_size, outcome);
-    Stream in = Stream::reader(path, read_buffer);
+    Stream in = Stream::reader(path, read_buffer, walked);
     if (!in) return ERR_READ;
     if (large_slices(set)) {
         std::vector<std::uint8_t> buffer(slice_piece);
@@ -347,8 +381,8 @@ int check_slices(const char* path, const recovery::SetReader& set, RepairOutcome
 }
 
 // Whether the first count bytes of the file at path have the MD5 md5.
-bool leading_md5_is(const char* path, std::uint64_t count, const Md5Digest& md5) {
-    Stream in = Stream::reader(path, read_buffer);
+bool leading_md5_is(const char* path, std::uint64_t count, const Md5Digest& md5, const WalkedInput& walked = {}) {
+    Stream in = Stream::reader(path, read_buffer, walked);
     if (!in) return false;
     Md5Stream hash;
     std::vector<std::uint8_t> buffer(read_buffer);
@@ -363,9 +397,9 @@ bool leading_md5_is(const char* path, std::uint64_t count, const Md5Digest& md5)
 
 // The MD5 of the file's first 16 KiB (the two header copies, fresh noise
 // for every coding) as the set's File Description gives it.
-bool headers_match(const char* path, const recovery::FileDescription& file) {
+bool headers_match(const char* path, const recovery::FileDescription& file, const WalkedInput& walked = {}) {
     constexpr std::uint64_t first_16k = 16384;
-    return leading_md5_is(path, std::min(first_16k, file.length), file.md5_16k);
+    return leading_md5_is(path, std::min(first_16k, file.length), file.md5_16k, walked);
 }
 
 std::vector<std::uint32_t> bad_slices(std::uint32_t count, const std::vector<bool>& bad_flags) {
@@ -747,31 +781,33 @@ bool read_set_beside(const char* path, recovery::SetReader& set) {
 // Counts the slices of the coded file at path that fail the chosen set's
 // checksums; false when the set cannot tell (packets that disagree, which
 // --repair decides by the data, or a slice size no such file has).
-bool count_bad_slices(const char* path, const recovery::SetReader& set, std::uint64_t& bad) {
+bool count_bad_slices(const char* path, const recovery::SetReader& set, std::uint64_t& bad,
+                      const WalkedInput& walked = {}) {
     const platform::PathInfo info = platform::path_info(path);
     if (set.versions().size() != 1 || info.kind != platform::PathKind::regular ||
         set.slice_size() > static_cast<std::uint64_t>(info.size) + set_bytes(set))
         return false;
     RepairOutcome slices;
     slices.file_size = info.size;
-    if (check_slices(path, set, slices) != 0) return false;
+    if (check_slices(path, set, slices, walked) != 0) return false;
     bad = slices.bad();
     return true;
 }
 
 // True when no slice checks out and the headers do not match either: the
 // set was made for another file, and --repair refuses it.
-bool made_for_another_file(const char* path, const recovery::SetReader& set, std::uint64_t bad) {
-    return bad == set.checks().size() && !headers_match(path, set.file());
+bool made_for_another_file(const char* path, const recovery::SetReader& set, std::uint64_t bad,
+                           const WalkedInput& walked = {}) {
+    return bad == set.checks().size() && !headers_match(path, set.file(), walked);
 }
 
 }  // namespace
 
-bool set_can_repair(const char* path) {
+bool set_can_repair(const char* path, const WalkedInput& walked) {
     static recovery::SetReader set;
     if (!read_set_beside(path, set) || !set.choose(base_name(path))) return false;
     std::uint64_t bad = 0;
-    return count_bad_slices(path, set, bad) && !made_for_another_file(path, set, bad) &&
+    return count_bad_slices(path, set, bad, walked) && !made_for_another_file(path, set, bad, walked) &&
            bad <= set.recovery_count();
 }
 

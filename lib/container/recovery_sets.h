@@ -11,19 +11,9 @@
 
 #include "container/tester.h"
 #include "recovery/par2_writer.h"
+#include "shared/run_settings.h"
 
 namespace kestrav3 {
-
-// The default share of recovery slices, in percent of the input slices.
-constexpr int default_recovery_percent = 5;
-
-// Whether size is the size of some coded file: the two header copies, then
-// whole groups, then perhaps a rest group.
-bool coded_file_size(std::int64_t size);
-
-// The size of the coded file of a plain file with nblocks full blocks and a
-// rest of rest bytes.
-std::uint64_t coded_size_of(long long nblocks, long long rest);
 
 // Writes the finished set beside the coded file at coded_path: every file
 // under a hidden name, sealed, and only then all renamed into place; then it
@@ -33,6 +23,14 @@ std::uint64_t coded_size_of(long long nblocks, long long rest);
 // ERR_IO_STOPPED or ERR_READ.
 int write_set_files(const std::string& coded_path, const recovery::SetWriter& writer,
                     std::vector<std::string>& written);
+
+// Codes the file at path as combine_streams does, and keeps the recovery
+// set beside its coded file true to it: the set of the coded file it
+// replaces is removed before the new one takes its name, and with a
+// settings.recovery_percent above 0 a new set is computed from the coded
+// bytes as they are written and written only once the coded file is
+// complete: a failed coding leaves no set.
+int code_streams(const char* path, const char* key, const RunSettings& settings, RunResult& run);
 
 // Removes the set beside the coded file at coded_path (NAME.par2 and its
 // recovery files, never through a link): called once a coding that writes
@@ -95,7 +93,8 @@ void print_repair_report(const RepairOutcome& outcome);
 void print_set_notice(const char* path, long long damaged_blocks, bool other_damage);
 
 // True when the set beside the coded file at path holds enough recovery
-// slices to rebuild every damaged slice of it; prints nothing.
-bool set_can_repair(const char* path);
+// slices to rebuild every damaged slice of it; prints nothing. A path that
+// is the walked input is read as the file the walk saw.
+bool set_can_repair(const char* path, const WalkedInput& walked);
 
 }  // namespace kestrav3

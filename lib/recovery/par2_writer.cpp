@@ -6,6 +6,7 @@
 
 #include "recovery/crc32.h"
 #include "recovery/gf16.h"
+#include "shared/run_settings.h"
 
 namespace kestrav3::recovery {
 
@@ -33,7 +34,7 @@ std::uint64_t default_slice_size(std::uint64_t file_length) {
 }
 
 bool plan_set(std::uint64_t file_length, int percent, std::uint64_t slice_size, SetPlan& plan) {
-    if (file_length == 0 || percent < 1 || percent > 100) return false;
+    if (file_length == 0 || !recovery_percent_fits(percent)) return false;
     if (slice_size == 0) slice_size = default_slice_size(file_length);
     if (slice_size % 4 != 0) return false;
     const std::uint64_t slices = (file_length + slice_size - 1) / slice_size;
