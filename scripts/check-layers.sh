@@ -16,6 +16,7 @@ layers=(
   "random recovery"
   "transform"
   "container"
+  "sets"
   "interface"
 )
 
