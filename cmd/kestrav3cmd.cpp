@@ -14,9 +14,9 @@
 #include "kestrav3lib.h"
 #include "keys.h"
 #include "operations.h"
-#include "platform/program.h"
-#include "platform/terminal.h"
-#include "textconv/visible_text.h"
+#include "system/program.h"
+#include "system/terminal.h"
+#include "visible.h"
 
 namespace kestrav3::cmd {
 
@@ -46,8 +46,8 @@ int describe(const char* file, const char* key) {
     std::setlocale(LC_ALL, "");
     // On a terminal, control sequences hidden in the metadata are shown
     // escaped, not obeyed; a pipe or a file gets the bytes as stored.
-    if (kestrav3::platform::output_is_terminal())
-        std::puts(kestrav3::visible_text(text).c_str());
+    if (system::output_is_terminal())
+        std::puts(visible_text(text).c_str());
     else
         std::puts(text);
     // The header copies give different metadata: the text may be wrong.
@@ -82,10 +82,9 @@ bool read_dash_key(const Operation& operation, std::string& key) {
 // shell's glob of two names): it is refused before anything is written,
 // with the ways to say what was meant. The key "-" is the prompt.
 bool key_names_a_file(const Operation& operation, const char* key_argument) {
-    if (std::strcmp(key_argument, "-") == 0 ||
-        kestrav3::platform::node_kind(key_argument) == kestrav3::platform::NodeKind::missing)
+    if (std::strcmp(key_argument, "-") == 0 || system::node_kind(key_argument) == system::NodeKind::missing)
         return false;
-    const std::string shown = kestrav3::visible_text(key_argument);
+    const std::string shown = visible_text(key_argument);
     std::fprintf(stderr,
                  "kestrav3: the key '%s' names an existing file or folder; nothing done\n"
                  "kestrav3: to run %s on both, give the key with -k FILE or -E VAR, or end the options with --:"
@@ -176,7 +175,7 @@ int print_version_line() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    kestrav3::platform::ignore_output_signals();
+    system::ignore_output_signals();
     switch_utf_converting(1);
     const Operation* operation = argc >= 2 ? find_operation(argv[1]) : nullptr;
     if (operation != nullptr && operation->run_files != nullptr) return operation->run_files(argc - 2, argv + 2);

@@ -3,8 +3,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/program.h"
-#include "platform/terminal.h"
+#include "system/program.h"
+#include "system/terminal.h"
 
 namespace kestrav3::cmd {
 
@@ -40,12 +40,12 @@ KeyStatus read_key_file(const char* path, std::string& key, std::string& why) {
 }
 
 KeyStatus read_key_variable(const char* name, std::string& key) {
-    if (!platform::environment_value(name, key)) return KeyStatus::unreadable;
+    if (!system::environment_value(name, key)) return KeyStatus::unreadable;
     return checked_key(key);
 }
 
 KeyStatus ask_key(bool confirm, std::string& key) {
-    using namespace kestrav3::platform;
+    using namespace system;
     if (!input_is_terminal()) return read_key_line(stdin, key);
     key.clear();
     if (!read_hidden_line(" Key: ", key)) return KeyStatus::ok;

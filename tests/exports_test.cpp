@@ -14,10 +14,9 @@ using Names = std::set<std::string>;
 
 // The operations, one per line.
 const Names operations = {
-    "kestrav3code",     "kestrav3code_g",        "kestrav3code_recovery", "kestrav3decode",
-    "kestrav3decode_g", "kestrav3desc",          "kestrav3protect",       "kestrav3repair",
-    "kestrav3run",      "kestrav3target",        "kestrav3test",          "kestrav3ver",
-    "print_help",       "switch_utf_converting",
+    "kestrav3code", "kestrav3code_g",  "kestrav3code_recovery", "kestrav3decode", "kestrav3decode_g",
+    "kestrav3desc", "kestrav3protect", "kestrav3repair",        "kestrav3run",    "kestrav3target",
+    "kestrav3test", "kestrav3ver",     "kestrav3visible",       "print_help",     "switch_utf_converting",
 };
 
 std::string source(const char* name) { return std::string(KESTRAV3_LIB_SOURCE) + "/" + name; }

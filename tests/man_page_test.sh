@@ -1,8 +1,14 @@
 #!/usr/bin/env bash
 # The man page renders without a single warning, through groff with every
 # warning on and through man as lintian runs it, and covers what it must.
+# Given the library's source folder as well, it checks the page against the
+# program's own table of messages: every message is in DIAGNOSTICS, an
+# entry says "no run returns it" exactly when no code of the library returns
+# it, and every "[N]" of the page names message N as the program prints it;
+# and every export of the library is named in THE LIBRARY.
 set -euo pipefail
 page=$1
+library_source=${2:-}
 case $page in
     *.gz) source_text=$(gzip -dc "$page") ;;
     *) source_text=$(cat "$page") ;;
@@ -24,5 +30,30 @@ statuses=$(sed -n '/^EXIT STATUS/,/^DIAGNOSTICS/p' <<<"$text")
 for status in 0 1 2 3; do
     grep -qE "^ +$status +[A-Za-z-]" <<<"$statuses" || { echo "exit status $status is not described"; missing=1; }
 done
+
+if [ -n "$library_source" ]; then
+    source "$(dirname "$0")/message_table.sh"
+    table=$(message_table "$library_source")
+    [ "$(wc -l <<<"$table")" -ge 18 ] || { echo "the message table was not found in $library_source"; exit 1; }
+    diagnostics=$(sed -n '/^\.SH DIAGNOSTICS/,/^\.SH [^D]/p' <<<"$source_text")
+    while IFS=$'\t' read -r constant message; do
+        grep -qxF ".B \"$message\"" <<<"$diagnostics" ||
+            { echo "DIAGNOSTICS lacks the message \"$message\""; missing=1; continue; }
+        entry=$(awk -v tag=".B \"$message\"" '$0 == tag { on = 1; next } on && /^\.(TP|TQ|PP|SH)/ { exit }
+            on { printf "%s ", $0 }' <<<"$diagnostics")
+        if code_is_returned "$library_source" "$constant"; then
+            ! grep -qF 'no run returns it' <<<"$entry" ||
+                { echo "DIAGNOSTICS says no run returns \"$message\", but the library returns $constant"; missing=1; }
+        else
+            grep -qF 'no run returns it' <<<"$entry" ||
+                { echo "DIAGNOSTICS does not say that no run returns \"$message\" ($constant)"; missing=1; }
+        fi
+    done <<<"$table"
+    check_numbers_in "the man page" "$table" "$source_text" || missing=1
+    library=$(sed -n '/^THE LIBRARY/,/^[A-Z]/p' <<<"$text")
+    for export in $(grep -oE '^ +[a-z_0-9]+;' "$library_source/kestrav3lib.map" | tr -d ' ;'); do
+        grep -qw -- "$export" <<<"$library" || { echo "THE LIBRARY does not name the export $export"; missing=1; }
+    done
+fi
 [ $missing -eq 0 ] && echo "man page renders cleanly"
 exit $missing

@@ -47,7 +47,7 @@ cmp plain.bin original.bin
 echo "round trip: coded, tested and restored from the unpacked package"
 
 echo "== man page"
-bash "$source_dir/tests/man_page_test.sh" "$work/root/usr/share/man/man1/kestrav3.1.gz"
+bash "$source_dir/tests/man_page_test.sh" "$work/root/usr/share/man/man1/kestrav3.1.gz" "$source_dir/lib"
 
 echo "== dpkg -i and dpkg -r in an empty root"
 root=$work/fresh

@@ -5,6 +5,7 @@
 // sets that par2 made.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <set>
@@ -455,6 +456,35 @@ TEST_F(RecoveryCli, CodingAgainWithoutASetRemovesTheOldSet) {
     EXPECT_EQ(set_files_in(dir.path()).size(), 2u);
     EXPECT_EQ(run_cli({"-t", "r.bin.archi", "recovery key"}, dir.path()).status, 0);
 }
+
+#if !defined(_WIN32)
+// A stop at any moment of coding over a coded file with a set leaves the old
+// coded file (with or without its set) or the new one without a set, never
+// the new bytes beside the old set, which par2 would revert them from. The
+// tracer kills the coder at the n-th call of each kind that changes or
+// flushes a name, for every n until a run gets past them all.
+TEST_F(RecoveryCli, AStopAtAnyMomentLeavesNoOldSetBesideNewCodedBytes) {
+    if (std::system("strace -V > /dev/null 2>&1") != 0) GTEST_SKIP() << "strace is not installed";
+    const std::string calls = "rename,renameat,renameat2,unlink,unlinkat,fsync,fdatasync";
+    for (int stop = 1; stop < 100; ++stop) {
+        for (const auto& name : names_in(dir.path())) fs::remove_all(dir / name);
+        code(100000, 5);
+        const std::set<std::string> old_set = set_files_in(dir.path());
+        const std::string line = "cd '" + dir.path().string() +
+                                 "' && ASAN_OPTIONS=detect_leaks=0 strace -f -o /dev/null -e trace=" + calls +
+                                 " -e inject=" + calls + ":signal=KILL:when=" + std::to_string(stop) + " '" +
+                                 KESTRAV3_CLI + "' -c r.bin 'recovery key' > /dev/null 2>&1";
+        const int status = std::system(line.c_str());
+        const std::set<std::string> left = set_files_in(dir.path());
+        if (read_file(dir / "r.bin.archi") != coded)
+            EXPECT_TRUE(left.empty()) << "killed at call " << stop << ": the new coded file beside the old set";
+        else
+            EXPECT_TRUE(std::includes(old_set.begin(), old_set.end(), left.begin(), left.end())) << stop;
+        if (status == 0) return;  // this run got past every call
+    }
+    FAIL() << "the coder was killed at every call up to 100";
+}
+#endif
 
 TEST_F(RecoveryCli, TestAndRestoreSayWhetherTheSetCanRepair) {
     code(100000);

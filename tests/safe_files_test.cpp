@@ -9,6 +9,7 @@
 #include <set>
 
 #include "cli_support.h"
+#include "kestrav3lib.h"
 #include "textconv/visible_text.h"
 
 namespace kestrav3::testing {
@@ -26,7 +27,7 @@ std::set<std::string> listing(const fs::path& dir) {
     return names;
 }
 
-bool ends_with(const std::string& text, const std::string& tail) {
+[[maybe_unused]] bool ends_with(const std::string& text, const std::string& tail) {
     return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
@@ -282,6 +283,20 @@ TEST(VisibleText, ControlsAreEscapedAndTextIsKept) {
     EXPECT_EQ(visible_text("\xc2\x80x\xc2\x9b\xc2\x9f"), "\\u0080x\\u009B\\u009F");
     EXPECT_EQ(visible_text("\xc2\xa0\xc2\xa9 \xc4\x8d\\x \xc2"), "\xc2\xa0\xc2\xa9 \xc4\x8d\\x \xc2");
     EXPECT_EQ(visible_text(std::string_view("nul\0!", 5)), "nul\\x00!");
+}
+
+// The export the program shows names with: the whole escaped text when it
+// fits with its NUL, else nothing; the length either way.
+TEST(VisibleText, TheExportFillsTheBufferOnlyWhenTheTextFits) {
+    const struct {
+        int size;
+        const char* shown;
+    } cases[] = {{0, "untouched"}, {1, ""}, {9, ""}, {10, "a\\x1B[2Jb"}, {64, "a\\x1B[2Jb"}};
+    for (const auto& c : cases) {
+        char shown[64] = "untouched";
+        EXPECT_EQ(kestrav3visible("a\x1b[2Jb", shown, c.size), 9) << c.size;
+        EXPECT_STREQ(shown, c.shown) << c.size;
+    }
 }
 
 }  // namespace

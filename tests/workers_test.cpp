@@ -7,17 +7,17 @@
 #include <vector>
 
 #include "cli_support.h"
-#include "platform/program.h"
+#include "system/program.h"
 
 namespace kestrav3::testing {
 namespace {
 
 // Reads from the worker until a whole answer has come.
-std::string next_answer(platform::Worker& worker) {
-    std::vector<platform::Worker*> all{&worker};
+std::string next_answer(cmd::system::Worker& worker) {
+    std::vector<cmd::system::Worker*> all{&worker};
     std::string answer;
     while (answer.find('\0') == std::string::npos) {
-        if (platform::wait_for_workers(all, true) != 0 || !platform::read_worker(worker, answer)) break;
+        if (cmd::system::wait_for_workers(all, true) != 0 || !cmd::system::read_worker(worker, answer)) break;
     }
     return answer;
 }
@@ -28,43 +28,43 @@ TEST(Workers, AWorkerAnswersEachFileAsItIsFedAndEndsWithItsInput) {
     write_file(dir / "key", "abcd-key\n");
     ASSERT_EQ(run_cli({"-c", "-q", "-k", "key", "a.bin"}, dir.path()).status, 0);
 
-    platform::Worker worker;
-    ASSERT_TRUE(platform::start_worker(KESTRAV3_CLI, {"kestrav3", "-t", "--worker"}, worker));
-    std::vector<platform::Worker*> all{&worker};
-    ASSERT_TRUE(platform::feed_worker(worker, std::string("abcd-key\0", 9)));
+    cmd::system::Worker worker;
+    ASSERT_TRUE(cmd::system::start_worker(KESTRAV3_CLI, {"kestrav3", "-t", "--worker"}, worker));
+    std::vector<cmd::system::Worker*> all{&worker};
+    ASSERT_TRUE(cmd::system::feed_worker(worker, std::string("abcd-key\0", 9)));
     // Given only the key, it has nothing to say, and waiting is not forced.
-    EXPECT_EQ(platform::wait_for_workers(all, false), -1);
+    EXPECT_EQ(cmd::system::wait_for_workers(all, false), -1);
 
-    ASSERT_TRUE(platform::feed_worker(worker, "0 0 " + (dir / "a.bin.archi").string() + '\0'));
+    ASSERT_TRUE(cmd::system::feed_worker(worker, "0 0 " + (dir / "a.bin.archi").string() + '\0'));
     std::string answer = next_answer(worker);
     ASSERT_FALSE(answer.empty());
     EXPECT_EQ(answer[0], 'd') << answer;
     EXPECT_NE(answer.find("intact"), std::string::npos) << answer;
     EXPECT_EQ(answer.back(), '\0');
 
-    ASSERT_TRUE(platform::feed_worker(worker, "0 0 " + (dir / "missing.archi").string() + '\0'));
+    ASSERT_TRUE(cmd::system::feed_worker(worker, "0 0 " + (dir / "missing.archi").string() + '\0'));
     answer = next_answer(worker);
     ASSERT_FALSE(answer.empty());
     EXPECT_EQ(answer[0], 'F') << answer;
     EXPECT_NE(answer.find("failed"), std::string::npos) << answer;
 
     // Its input closed, it ends well.
-    EXPECT_EQ(platform::finish_worker(worker), 0);
+    EXPECT_EQ(cmd::system::finish_worker(worker), 0);
     EXPECT_EQ(worker.process, 0);
 }
 
 TEST(Workers, AWorkerThatEndsIsReadyAndReadsAsTheEnd) {
     // A worker given a file on its command line refuses it and ends at once.
-    platform::Worker worker;
-    ASSERT_TRUE(platform::start_worker(KESTRAV3_CLI, {"kestrav3", "-t", "--worker", "some.archi"}, worker));
-    std::vector<platform::Worker*> all{&worker};
-    ASSERT_EQ(platform::wait_for_workers(all, true), 0);
+    cmd::system::Worker worker;
+    ASSERT_TRUE(cmd::system::start_worker(KESTRAV3_CLI, {"kestrav3", "-t", "--worker", "some.archi"}, worker));
+    std::vector<cmd::system::Worker*> all{&worker};
+    ASSERT_EQ(cmd::system::wait_for_workers(all, true), 0);
     std::string text;
-    EXPECT_FALSE(platform::read_worker(worker, text));
+    EXPECT_FALSE(cmd::system::read_worker(worker, text));
     EXPECT_TRUE(text.empty());
     // With its output closed there is nothing left to wait for.
-    EXPECT_EQ(platform::wait_for_workers(all, true), -1);
-    EXPECT_EQ(platform::finish_worker(worker), 2);
+    EXPECT_EQ(cmd::system::wait_for_workers(all, true), -1);
+    EXPECT_EQ(cmd::system::finish_worker(worker), 2);
 }
 
 }  // namespace

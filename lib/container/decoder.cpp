@@ -13,7 +13,6 @@
 #include "container/names.h"
 #include "md5/md5.h"
 #include "platform/platform.h"
-#include "platform/terminal.h"
 #include "progress/progress.h"
 #include "shared/failure.h"
 #include "shared/options.h"

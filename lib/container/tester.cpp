@@ -5,7 +5,7 @@
 
 #include "container/files.h"
 #include "container/groups.h"
-#include "platform/terminal.h"
+#include "platform/platform.h"
 #include "progress/progress.h"
 #include "shared/options.h"
 #include "shared/results.h"

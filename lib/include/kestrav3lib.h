@@ -158,6 +158,15 @@ KESTRAV3_API void kestrav3ver(const char* option);
 /* Prints the command-line help. */
 KESTRAV3_API void print_help(void);
 
+/* Writes into shown (size bytes) text with every control character but line
+ * feed, tab and carriage return, with DEL and with the UTF-8 C1 controls
+ * (U+0080 to U+009F) in a visible escaped form, "\x1B" for the byte 1B and
+ * "\u009B" for U+009B, as the library shows stored names and metadata on a
+ * terminal; everything else, a backslash included, is kept. Returns the
+ * length of the escaped text (-1 when an int cannot hold it); shown holds the
+ * text only when size is greater than that, else "" (when size is above 0). */
+KESTRAV3_API int kestrav3visible(const char* text, char* shown, int size);
+
 /* 1 turns conversion of names and metadata to and from UTF-8 on; anything else off. */
 KESTRAV3_API void switch_utf_converting(int value);
 

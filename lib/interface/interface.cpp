@@ -1,4 +1,4 @@
-// The exports of kestrav3lib.h, the settings they hand to the pipelines,
+// Every export of kestrav3lib.h, the settings they hand to the pipelines,
 // and the texts of errors, help and version.
 #include <array>
 #include <cstdio>

@@ -195,6 +195,12 @@ bool seek_to(std::FILE* file, std::int64_t offset);
 // "..", in no particular order; none when it cannot be read.
 std::vector<std::string> folder_names(const std::string& folder);
 
+// Terminal --------------------------------------------------------------------
+
+// True when standard output is a terminal (a console on Windows): what the
+// library prints there shows stored names and metadata escaped.
+bool output_is_terminal();
+
 // Text ------------------------------------------------------------------------
 
 // The Unicode code point of a Windows-1250 byte, by the system's own mapping

@@ -55,6 +55,8 @@ bool same_entry_name(std::string_view a, std::string_view b) { return a == b; }
 
 bool is_separator(char c) { return c == '/'; }
 
+bool output_is_terminal() { return isatty(STDOUT_FILENO) == 1; }
+
 bool holdable_name(std::string_view name) { return name.find('/') == std::string_view::npos; }
 
 std::uint32_t cp1250_code_point(unsigned char byte) {

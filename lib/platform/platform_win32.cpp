@@ -25,6 +25,8 @@ PathInfo path_info(const char* path) {
 
 bool is_separator(char c) { return c == '\\' || c == '/'; }
 
+bool output_is_terminal() { return _isatty(1) != 0; }
+
 namespace {
 bool file_identity(const char* path, BY_HANDLE_FILE_INFORMATION* info);
 }  // namespace

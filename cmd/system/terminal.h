@@ -1,10 +1,10 @@
 // The terminal: the program's key prompt, and what the console output goes
-// to. Compiled into the program and into the library alike (each keeps its
-// own copy; the library exports none of it).
+// to. Part of the program's seam for the system (terminal_posix.cpp,
+// terminal_win32.cpp).
 #pragma once
 #include <string>
 
-namespace kestrav3::platform {
+namespace kestrav3::cmd::system {
 
 // True when standard output is a terminal (a console on Windows).
 bool output_is_terminal();
@@ -21,4 +21,4 @@ bool input_is_terminal();
 // line feed removed). False when there is no terminal to read from.
 bool read_hidden_line(const char* prompt, std::string& line);
 
-}  // namespace kestrav3::platform
+}  // namespace kestrav3::cmd::system

@@ -1,8 +1,8 @@
 // What the program asks the system for its many-file form: wildcards in
 // arguments, folders walked without following links, which file or folder a
 // path is and how a folder compares names, the environment, and worker
-// processes for -j with the stop signals passed on to them. Compiled into the program only; the library
-// neither uses nor exports any of it.
+// processes for -j with the stop signals passed on to them. Part of the
+// program's seam for the system (program_posix.cpp, program_win32.cpp).
 #pragma once
 #include <cstdint>
 #include <cstdlib>
@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-namespace kestrav3::platform {
+namespace kestrav3::cmd::system {
 
 // The names an argument stands for. On Windows, whose shells leave
 // wildcards to the program, an argument with * or ? in its last part gives
@@ -106,4 +106,4 @@ void end_with_program();
 // In a worker: false once the program that started it has gone.
 bool program_still_there();
 
-}  // namespace kestrav3::platform
+}  // namespace kestrav3::cmd::system

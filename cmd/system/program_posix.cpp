@@ -20,11 +20,11 @@
 #include <csignal>
 #include <cstdlib>
 
-#include "platform/program.h"
+#include "system/program.h"
 
 extern char** environ;
 
-namespace kestrav3::platform {
+namespace kestrav3::cmd::system {
 
 std::vector<std::string> expand_wildcards(const std::string& argument) { return {argument}; }
 
@@ -255,4 +255,4 @@ void end_with_program() {
 // A worker whose program has gone has been given to another parent.
 bool program_still_there() { return program_pid == 0 || getppid() == program_pid; }
 
-}  // namespace kestrav3::platform
+}  // namespace kestrav3::cmd::system

@@ -1,5 +1,5 @@
 // Windows console: the key prompt without echo, and what output goes to.
-#include "platform/terminal.h"
+#include "system/terminal.h"
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
@@ -8,7 +8,7 @@
 
 #include <cstring>
 
-namespace kestrav3::platform {
+namespace kestrav3::cmd::system {
 
 namespace {
 
@@ -72,4 +72,4 @@ bool read_hidden_line(const char* prompt, std::string& line) {
     return got_line;
 }
 
-}  // namespace kestrav3::platform
+}  // namespace kestrav3::cmd::system

@@ -4,9 +4,9 @@
 #include <csignal>
 #include <cstdlib>
 
-#include "platform/program.h"
+#include "system/program.h"
 
-namespace kestrav3::platform {
+namespace kestrav3::cmd::system {
 
 namespace {
 
@@ -31,6 +31,22 @@ std::string quoted(const std::string& arg) {
     return out + "\"";
 }
 
+// The names that pattern (a folder's path and a wildcard) matches, sorted,
+// without "." and "..": the one folder listing of the program. False when
+// the search cannot start.
+bool find_names(const std::string& pattern, std::vector<std::string>& names) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return false;
+    do {
+        const std::string name = found.cFileName;
+        if (name != "." && name != "..") names.push_back(name);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    std::sort(names.begin(), names.end());
+    return true;
+}
+
 }  // namespace
 
 std::vector<std::string> expand_wildcards(const std::string& argument) {
@@ -38,16 +54,8 @@ std::vector<std::string> expand_wildcards(const std::string& argument) {
     const std::string folder = cut == std::string::npos ? "" : argument.substr(0, cut + 1);
     if (!has_wildcard(argument.substr(folder.size()))) return {argument};
     std::vector<std::string> names;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(argument.c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return {argument};
-    do {
-        const std::string name = found.cFileName;
-        if (name != "." && name != "..") names.push_back(folder + name);
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-    if (names.empty()) return {argument};
-    std::sort(names.begin(), names.end());
+    if (!find_names(argument, names) || names.empty()) return {argument};
+    for (auto& name : names) name.insert(0, folder);
     return names;
 }
 
@@ -85,16 +93,7 @@ NodeKind node_kind(const std::string& path) {
 bool list_folder(const std::string& folder, std::vector<std::string>& names) {
     names.clear();
     if (node_kind(folder) != NodeKind::folder) return false;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
-    do {
-        const std::string name = found.cFileName;
-        if (name != "." && name != "..") names.push_back(name);
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-    std::sort(names.begin(), names.end());
-    return true;
+    return find_names(folder + "\\*", names) || GetLastError() == ERROR_FILE_NOT_FOUND;
 }
 
 char path_separator() { return '\\'; }
@@ -253,4 +252,4 @@ void end_with_program() {}
 
 bool program_still_there() { return true; }
 
-}  // namespace kestrav3::platform
+}  // namespace kestrav3::cmd::system

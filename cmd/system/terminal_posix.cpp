@@ -1,5 +1,5 @@
 // POSIX terminal: the key prompt without echo, and what output goes to.
-#include "platform/terminal.h"
+#include "system/terminal.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -9,7 +9,7 @@
 
 #include <cstring>
 
-namespace kestrav3::platform {
+namespace kestrav3::cmd::system {
 
 namespace {
 
@@ -114,4 +114,4 @@ bool read_hidden_line(const char* prompt, std::string& line) {
     return got_line || !line.empty();
 }
 
-}  // namespace kestrav3::platform
+}  // namespace kestrav3::cmd::system
