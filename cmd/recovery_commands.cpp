@@ -19,7 +19,6 @@ namespace {
 constexpr int exit_beyond = exit_not_intact;
 
 constexpr std::string_view recovery_option = "--recovery=";
-constexpr int default_percent = 5;
 
 // "--recovery=P" with P a whole number from 1 to 100; -1 otherwise.
 int percent_of(std::string_view arg) {
@@ -48,11 +47,11 @@ int recovery_percent_value(std::string_view digits) {
         if (c < '0' || c > '9') return -1;
         value = value * 10 + (c - '0');
     }
-    return value >= 1 && value <= 100 ? value : -1;
+    return value >= 1 && value <= KESTRAV3_RECOVERY_MAX ? value : -1;
 }
 
 int protect(int count, char** args) {
-    int percent = default_percent;
+    int percent = KESTRAV3_RECOVERY_DEFAULT;
     int first = 0;
     if (count > 0 && is_recovery_option(args[0])) {
         percent = percent_of(args[0]);

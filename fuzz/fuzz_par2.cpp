@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "container/recovery_sets.h"
 #include "fuzz_support.h"
 #include "recovery/par2_reader.h"
+#include "sets/repair.h"
 
 namespace {
 

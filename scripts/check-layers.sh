@@ -19,6 +19,7 @@ layers=(
   "random recovery"
   "transform"
   "container"
+  "sets"
   "interface"
 )
 

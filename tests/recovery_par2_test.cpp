@@ -18,6 +18,7 @@
 #include "recovery/par2_reader.h"
 #include "recovery/par2_solver.h"
 #include "recovery/par2_writer.h"
+#include "sets/set_files.h"
 
 namespace kestrav3::recovery {
 namespace {

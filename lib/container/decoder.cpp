@@ -17,6 +17,7 @@
 #include "shared/failure.h"
 #include "shared/options.h"
 #include "shared/results.h"
+#include "shared/run_settings.h"
 #include "textconv/native_text.h"
 #include "textconv/visible_text.h"
 #include "transform/transform.h"
@@ -59,15 +60,16 @@ int restore_blocks(std::FILE* in, PartialOutput& out, const HeaderRecord& record
 // The restored name may replace a file only when the coded file carries the
 // name the coder gives that stored name; a renamed coded file, or one made
 // elsewhere, never replaces a file of the folder.
-int check_restored_name(const char* path, const std::string& out_path, const HeaderRecord& record) {
+int check_restored_name(const char* path, const std::string& out_path, const HeaderRecord& record,
+                        const RunSettings& settings) {
     // Asked for by the many-file form without -f: no file is replaced at all.
-    if (refuse_existing != 0 && platform::entry_kind(out_path.c_str()) != platform::EntryKind::missing)
+    if (settings.refuse_existing && platform::entry_kind(out_path.c_str()) != platform::EntryKind::missing)
         return fail(ERR_NAME_TAKEN, out_path,
                     std::string(base_name(out_path)) + " already exists; not replaced (-f replaces it)");
     // Both header copies lost: the restore is damaged and so replaces nothing.
     if (record.header.lost) return 0;
     const std::string coded = safe_ascii_name(record.name + ".archi");
-    if (force_replace != 0 || platform::same_entry_name(base_name(path), coded)) return 0;
+    if (settings.force_replace || platform::same_entry_name(base_name(path), coded)) return 0;
     if (platform::entry_kind(out_path.c_str()) == platform::EntryKind::missing) return 0;
     return fail(ERR_NAME_TAKEN, out_path,
                 "exists, and the coded file " + std::string(base_name(path)) + " is not named after it (" + coded +
@@ -130,16 +132,17 @@ int keep_restore(PartialOutput& out, const char* path, RestoreOutcome& outcome) 
 
 }  // namespace
 
-int decode_streams(const char* path, const char* key, RestoreOutcome& outcome) {
+int decode_streams(const char* path, const char* key, const RunSettings& settings, RestoreOutcome& outcome,
+                   RunResult& run) {
     outcome = RestoreOutcome{};
     outcome.path = path;
     Stream in;
     HeaderRecord record;
-    int result = open_coded_file(path, key, RecordUse::blocks, ERR_IO_STOPPED, in, record);
+    int result = open_coded_file(path, key, RecordUse::blocks, ERR_IO_STOPPED, in, record, settings.walked_input);
     if (result != 0) return result;
     outcome.header = record.header;
-    const std::string out_path = output_folder_for(directory_part(path)) + record.name;
-    written_path = out_path;
+    const std::string out_path = settings.output_folder_for(directory_part(path)) + record.name;
+    run.written_path = out_path;
     // Named after the coded file itself, a restore without a header is
     // damaged and so goes to a new name.
     if (!record.header.lost && platform::same_file(path, out_path.c_str()))
@@ -147,7 +150,7 @@ int decode_streams(const char* path, const char* key, RestoreOutcome& outcome) {
     // A folder under the name could never be replaced: say so before decoding.
     if (platform::entry_kind(out_path.c_str()) == platform::EntryKind::directory)
         return fail(ERR_READ, out_path, "is a folder");
-    if ((result = check_restored_name(path, out_path, record)) != 0) return result;
+    if ((result = check_restored_name(path, out_path, record, settings)) != 0) return result;
 
     platform::clear_last_error();
     PartialOutput out(out_path);
@@ -158,7 +161,7 @@ int decode_streams(const char* path, const char* key, RestoreOutcome& outcome) {
     platform::clear_last_error();
     outcome.name = record.name;
     if ((result = keep_restore(out, path, outcome)) != 0) return fail(result, out.path(), platform::last_error_text());
-    written_path = out.path();
+    run.written_path = out.path();
 
     // Only a restore that is complete logs its damaged and missing blocks,
     // all at once, beside the file written.
@@ -170,7 +173,8 @@ int decode_streams(const char* path, const char* key, RestoreOutcome& outcome) {
 
 int decode_streams(const char* path, const char* key) {
     static RestoreOutcome outcome;
-    return decode_streams(path, key, outcome);
+    RunResult run;
+    return decode_streams(path, key, RunSettings{}, outcome, run);
 }
 
 namespace {

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "container/tester.h"
+#include "shared/run_settings.h"
 
 namespace kestrav3 {
 
@@ -36,9 +37,11 @@ struct RestoreOutcome {
 // Restores as decode_streams does and fills outcome. A coded file that ends
 // early is restored to its full size, the missing blocks as zeros. A damaged
 // restore never replaces a file: under a taken name it is written to NAME +
-// ".damaged" (or ".damaged.1" and on). Returns outcome.result(), or a
+// ".damaged" (or ".damaged.1" and on). run.written_path receives the path
+// written (or about to be when it failed). Returns outcome.result(), or a
 // negative error code.
-int decode_streams(const char* path, const char* key, RestoreOutcome& outcome);
+int decode_streams(const char* path, const char* key, const RunSettings& settings, RestoreOutcome& outcome,
+                   RunResult& run);
 
 // Appends the numbers, one a line, to the log (created when missing; a link
 // there is not followed), checking every write and the close. False, with

@@ -4,6 +4,7 @@
 #include <clocale>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <type_traits>
 
@@ -14,15 +15,14 @@
 #include "container/header.h"
 #include "container/names.h"
 #include "container/progress_steps.h"
-#include "container/recovery_sets.h"
 #include "container/run_buffers.h"
 #include "md5/md5.h"
 #include "platform/platform.h"
 #include "random/fast_noise.h"
-#include "recovery/par2_writer.h"
 #include "shared/failure.h"
 #include "shared/options.h"
 #include "shared/results.h"
+#include "shared/run_settings.h"
 #include "textconv/native_text.h"
 #include "transform/transform.h"
 
@@ -40,11 +40,11 @@ struct Plan {
     platform::FileStamp before;  // the input as it was when its size was taken
 };
 
-int plan_file(const char* path, Plan& plan) {
+int plan_file(const char* path, const RunSettings& settings, Plan& plan) {
     const platform::PathInfo info = platform::path_info(path);
     if (info.kind != platform::PathKind::regular)
         return fail(ERR_READ, path, not_a_file_cause(path, info.kind == platform::PathKind::missing));
-    if (info.size <= 0 && code_empty == 0) return fail(ERR_EMPTY, path, "is empty");
+    if (info.size <= 0 && !settings.code_empty) return fail(ERR_EMPTY, path, "is empty");
     if (info.size / BLOCK_SIZE > max_blocks) return fail(ERR_READ, path, "is too large to be coded");
     plan = {info.size, info.size / BLOCK_SIZE, static_cast<int>(info.size % BLOCK_SIZE), info.size <= dense_limit,
             platform::file_stamp(path)};
@@ -52,7 +52,6 @@ int plan_file(const char* path, Plan& plan) {
 }
 
 void print_summary(const Plan& plan) {
-    if (console_lines == 0) return;
     std::printf("Size:    %lld B\n", plan.size);
     std::printf("Sblock:  %d B\n", BLOCK_SIZE);
     std::printf("Nblocks: %lld\n", plan.nblocks);
@@ -103,26 +102,30 @@ int coded_names(const char* path, std::string& stored, std::string& coded) {
     return 0;
 }
 
-// With a recovery set asked for, its writer sees every coded byte as it
-// reaches the file, so the set needs no second read.
-recovery::SetWriter* recovery_tap = nullptr;
+// The coded file as the coder writes it: every piece goes to the file, then
+// to the hooks' observer when there is one (a recovery set's writer, which
+// so needs no second read).
+struct CodedSink {
+    std::FILE* file;
+    const std::function<void(const std::uint8_t*, std::size_t)>& observe;
+};
 
-int write_pieces(std::FILE* out, const platform::WritePiece* pieces, std::size_t count) {
-    if (!platform::write_gathered(out, pieces, count)) return ERR_IO_STOPPED;
-    if (recovery_tap != nullptr)
+int write_pieces(const CodedSink& out, const platform::WritePiece* pieces, std::size_t count) {
+    if (!platform::write_gathered(out.file, pieces, count)) return ERR_IO_STOPPED;
+    if (out.observe)
         for (std::size_t k = 0; k < count; ++k)
-            recovery_tap->add(static_cast<const std::uint8_t*>(pieces[k].data), pieces[k].size);
+            out.observe(static_cast<const std::uint8_t*>(pieces[k].data), pieces[k].size);
     return 0;
 }
 
 // The masked noise in vizard, then the coded chunk.
-int write_coded_chunk(std::FILE* out, const std::uint8_t* data, int n) {
+int write_coded_chunk(const CodedSink& out, const std::uint8_t* data, int n) {
     const auto size = static_cast<std::size_t>(n);
     const platform::WritePiece pieces[] = {{vizard.data(), size}, {data, size}};
     return write_pieces(out, pieces, 2);
 }
 
-int code_and_write(std::FILE* out, std::uint8_t* data, int n, bool dense) {
+int code_and_write(const CodedSink& out, std::uint8_t* data, int n, bool dense) {
     const int result = code_chunk(data, n, dense);
     return result != 0 ? result : write_coded_chunk(out, data, n);
 }
@@ -133,14 +136,14 @@ bool read_plain(std::FILE* in, std::uint8_t* data, int n) {
 }
 
 // Digest record of n plain bytes, coded and written before the block.
-int write_record(std::FILE* out, const std::uint8_t* data, int n, bool dense) {
+int write_record(const CodedSink& out, const std::uint8_t* data, int n, bool dense) {
     std::uint8_t record[record_size] = {};
     int seed = 0;
     md5cnt(data, n, reinterpret_cast<char*>(record), &seed);
     return code_and_write(out, record, record_size, dense);
 }
 
-int write_headers(std::FILE* out, const HeaderBlock& header, bool dense) {
+int write_headers(const CodedSink& out, const HeaderBlock& header, bool dense) {
     HeaderBlock copy = header;
     int result = code_and_write(out, copy.data(), BLOCK_SIZE, dense);
     if (result != 0) return result;
@@ -227,7 +230,7 @@ int code_batch(Batch& batch, int count, bool dense, int& coded) {
 
 // The first count coded groups in one call, each as the file stores it:
 // record noise, record, block noise, block.
-int write_batch(std::FILE* out, const Batch& batch, int count) {
+int write_batch(const CodedSink& out, const Batch& batch, int count) {
     std::array<platform::WritePiece, 4 * batch_size> pieces{};
     for (int k = 0; k < count; ++k) {
         pieces[4 * k] = {batch.record_noise[k], record_size};
@@ -245,7 +248,7 @@ int read_ended(const char* path, std::FILE* in) {
     return fail(ERR_INPUT_CHANGED, path, "ended before the size it had when coding began");
 }
 
-int write_blocks(const char* path, std::FILE* in, PartialOutput& out, const Plan& plan) {
+int write_blocks(const char* path, std::FILE* in, PartialOutput& out, const CodedSink& sink, const Plan& plan) {
     Batch& batch = coder_batch;
     ProgressSteps progress(plan.nblocks);
     progress.open_window(win_progress_onoff != 0);
@@ -256,7 +259,7 @@ int write_blocks(const char* path, std::FILE* in, PartialOutput& out, const Plan
         int coded = 0;
         const int result = code_batch(batch, count, plan.dense, coded);
         // The groups coded before a failure still reach the file.
-        if (write_batch(out.get(), batch, coded) != 0) return ERR_IO_STOPPED;
+        if (write_batch(sink, batch, coded) != 0) return ERR_IO_STOPPED;
         // The device writes what came before while the next batches are
         // coded, so the final flush waits only for the tail.
         out.wrote();
@@ -268,7 +271,7 @@ int write_blocks(const char* path, std::FILE* in, PartialOutput& out, const Plan
     return 0;
 }
 
-int write_rest(const char* path, std::FILE* in, std::FILE* out, const Plan& plan) {
+int write_rest(const char* path, std::FILE* in, const CodedSink& out, const Plan& plan) {
     Block& block = coder_rest;
     if (plan.rest == 0) return 0;
     if (!read_plain(in, block.data(), plan.rest)) return read_ended(path, in);
@@ -307,8 +310,8 @@ HeldBy holder_of(const char* out_path, const char* key, const std::string& store
 // The refusal of a file under the coded name that is not this input's own.
 // The design's forms keep their one text; the many-file form (-f, no
 // console lines) says whose the file is, or that it cannot be told.
-int refuse_coded_name(const std::string& out_path, const HeldBy& held) {
-    if (console_lines != 0 && force_replace == 0)
+int refuse_coded_name(const std::string& out_path, const HeldBy& held, const RunSettings& settings) {
+    if (settings.console_lines && !settings.force_replace)
         return fail(ERR_OTHER_ARCHIVE, out_path,
                     "is not this file's coded file with this key; to go on, remove or rename it");
     const std::string name(base_name(out_path));
@@ -330,7 +333,8 @@ int refuse_coded_name(const std::string& out_path, const HeldBy& held) {
 // -f of the many-file form replaces what cannot be told to be another
 // input's, never a coded file that opens with this key and holds another
 // name: that may be the only copy of that input.
-int check_coded_name(const char* path, const std::string& out_path, const char* key, const std::string& stored) {
+int check_coded_name(const char* path, const std::string& out_path, const char* key, const std::string& stored,
+                     const RunSettings& settings) {
     switch (platform::entry_kind(out_path.c_str())) {
     case platform::EntryKind::missing: return 0;
     case platform::EntryKind::directory: return fail(ERR_READ, out_path, "is a folder");
@@ -340,8 +344,8 @@ int check_coded_name(const char* path, const std::string& out_path, const char* 
         return fail(ERR_NAME_REFUSED, out_path, "is the file to be coded");
     const HeldBy held = holder_of(out_path.c_str(), key, stored);
     if (held.holder == Holder::own) return 0;
-    if (force_replace != 0 && held.holder == Holder::unknown) return 0;
-    return refuse_coded_name(out_path, held);
+    if (settings.force_replace && held.holder == Holder::unknown) return 0;
+    return refuse_coded_name(out_path, held, settings);
 }
 
 // The input's bytes are all read and it is still the file it was.
@@ -351,69 +355,42 @@ int check_unchanged(const char* path, std::FILE* in, const Plan& plan) {
     return 0;
 }
 
+// One coding's inputs beyond the file and its key.
+struct Coding {
+    const RunSettings& settings;
+    const CodingHooks& hooks;
+};
+
 // Writes the coded file into a hidden file beside its name, renamed over it
 // only when complete and the input unchanged; on failure the hidden file is
 // removed and whatever had the name stays.
 int code_file(const char* path, const std::string& out_path, const char* key, const Plan& plan,
-              const HeaderBlock& header) {
+              const HeaderBlock& header, const Coding& coding) {
     platform::clear_last_error();
-    Stream in = Stream::reader(path, batch_bytes);
+    Stream in = Stream::reader(path, batch_bytes, coding.settings.walked_input);
     if (!in) return reader_failed(path);
     PartialOutput out(out_path);
     if (!out) return fail(ERR_IO_STOPPED, out_path, "cannot be created: " + platform::last_error_text());
+    const CodedSink sink{out.get(), coding.hooks.observe};
 
     // A failure that names no file yet is the coded file's: a write refused.
     const auto failed = [&](int code) {
         return failure_detail.file.empty() ? fail(code, out_path, platform::last_error_text()) : code;
     };
     gen_kmatrix(key);
-    int result = write_headers(out.get(), header, plan.dense);
+    int result = write_headers(sink, header, plan.dense);
     if (result != 0) return failed(result);
-    if (console_lines != 0) std::puts("\nStart coder:");
-    if (plan.nblocks > 0 && (result = write_blocks(path, in.get(), out, plan)) != 0) return failed(result);
-    if ((result = write_rest(path, in.get(), out.get(), plan)) != 0) return failed(result);
+    if (coding.settings.console_lines) std::puts("\nStart coder:");
+    if (plan.nblocks > 0 && (result = write_blocks(path, in.get(), out, sink, plan)) != 0) return failed(result);
+    if ((result = write_rest(path, in.get(), sink, plan)) != 0) return failed(result);
     if ((result = check_unchanged(path, in.get(), plan)) != 0) return result;
     in.close();
     platform::clear_last_error();
-    // A set beside the coded file this one replaces describes bytes that
-    // are about to go (par2 would rebuild them over the new ones): it goes
-    // first, durably, so no crash leaves it beside the new coded file.
-    if (remove_old_set(out_path) > 0 && recovery_percent <= 0) removed_old_set = 1;
+    if (coding.hooks.before_naming) coding.hooks.before_naming(out_path);
     // The input's mode and times, and everything on the device, before the
     // run reports success: a user may delete the plain file next.
     if ((result = out.keep(path, platform::coded_from_input)) != 0)
         return fail(result, out_path, platform::last_error_text());
-    return 0;
-}
-
-// Codes the file as code_file does and, when a recovery set is asked for,
-// computes it from the coded bytes as they are written and writes it only
-// once the coded file is complete: a failed coding leaves no set.
-int code_file_and_set(const char* path, const std::string& out_path, const char* key, const Plan& plan,
-                      const HeaderBlock& header) {
-    recovery_set_failed = 0;
-    if (recovery_percent <= 0) return code_file(path, out_path, key, plan, header);
-    recovery::SetPlan set_plan;
-    if (!recovery::plan_set(coded_size_of(plan.nblocks, plan.rest), recovery_percent, 0, set_plan)) return ERR_READ;
-    static recovery::SetWriter writer;
-    if (!writer.start(set_plan)) return ERR_NOMEM;
-    recovery_tap = &writer;
-    int result = code_file(path, out_path, key, plan, header);
-    recovery_tap = nullptr;
-    if (result != 0) return result;
-    // From here the coded file is in place: a set that fails is the file's
-    // failure, with the coded file kept.
-    recovery_set_failed = 1;
-    if (!writer.finish(base_name(out_path)))
-        return fail(ERR_IO_STOPPED, out_path, "the coded file changed while its set was computed");
-    std::vector<std::string> written;
-    if ((result = write_set_files(out_path, writer, written)) != 0) return result;
-    recovery_set_failed = 0;
-    const std::uint32_t slices = set_plan.recovery_slices;
-    if (console_lines != 0)
-        std::printf("\nRecovery: %s and %zu recovery file%s, %u recovery slice%s\n",
-                    std::string(base_name(written.front())).c_str(), written.size() - 1, written.size() == 2 ? "" : "s",
-                    slices, slices == 1 ? "" : "s");
     return 0;
 }
 
@@ -425,23 +402,24 @@ void clear_coder_buffers() {
     coder_header.fill(0);
 }
 
-int combine_streams(const char* path, const char* key) {
+int combine_streams(const char* path, const char* key, const RunSettings& settings, RunResult& run,
+                    const CodingHooks& hooks) {
     Plan plan{};
     std::string name, out_name;
     int result = check_key(key);
     if (result == 0) result = check_coding_key(key);
-    if (result == 0) result = plan_file(path, plan);
+    if (result == 0) result = plan_file(path, settings, plan);
     // A name the decoder would not restore is refused before anything shows.
     if (result == 0 && !restorable_name(base_name(path)))
         result = fail(ERR_NAME_REFUSED, path, "its name holds a character that cannot be restored");
     if (result == 0) result = coded_names(path, name, out_name);
-    const std::string out_path = output_folder_for(directory_part(path)) + out_name;
-    if (result == 0) result = check_coded_name(path, out_path, key, name);
+    const std::string out_path = settings.output_folder_for(directory_part(path)) + out_name;
+    if (result == 0) result = check_coded_name(path, out_path, key, name, settings);
     if (result != 0) return result;
-    print_summary(plan);
+    if (settings.console_lines) print_summary(plan);
 
     const std::string metadata = read_metadata(path);
-    if (console_lines != 0) std::printf("Meta:    %d chars\n", static_cast<int>(metadata.size()));
+    if (settings.console_lines) std::printf("Meta:    %d chars\n", static_cast<int>(metadata.size()));
 
     HeaderBlock& header = coder_header;
     HeaderRecord record;
@@ -454,9 +432,15 @@ int combine_streams(const char* path, const char* key) {
     build_header_block(header, record);
 
     std::setlocale(LC_ALL, "");
-    if (console_lines != 0) std::printf("\nSave: %s\n", out_name.c_str());
-    written_path = out_path;
-    return code_file_and_set(path, out_path, key, plan, header);
+    if (settings.console_lines) std::printf("\nSave: %s\n", out_name.c_str());
+    run.written_path = out_path;
+    if (hooks.begin && (result = hooks.begin(coded_size_of(plan.nblocks, plan.rest))) != 0) return result;
+    return code_file(path, out_path, key, plan, header, Coding{settings, hooks});
+}
+
+int combine_streams(const char* path, const char* key) {
+    RunResult run;
+    return combine_streams(path, key, RunSettings{}, run, CodingHooks{});
 }
 
 }  // namespace kestrav3

@@ -8,7 +8,6 @@
 #include "container/names.h"
 #include "platform/platform.h"
 #include "shared/failure.h"
-#include "shared/options.h"
 #include "shared/results.h"
 
 namespace kestrav3 {
@@ -16,12 +15,10 @@ namespace kestrav3 {
 Stream::Stream(const char* path, const char* mode)
     : file_(std::fopen(path, (std::string(mode) + platform::private_stream_mode).c_str())) {}
 
-Stream Stream::reader(const char* path, std::size_t input_buffer) {
-    // The input a folder walk saw is opened as that very file, never
-    // through a link put under its name since.
+Stream Stream::reader(const char* path, std::size_t input_buffer, const WalkedInput& walked) {
     bool swapped = false;
-    Stream in = walked_input.inode != 0 && walked_input.path == path
-                    ? Stream(platform::open_input_as_walked(path, walked_input.device, walked_input.inode, swapped))
+    Stream in = walked.inode != 0 && walked.path == path
+                    ? Stream(platform::open_input_as_walked(path, walked.device, walked.inode, swapped))
                     : Stream(path, "rb");
     if (swapped) fail(ERR_READ, path, "was replaced (by a link or another file) since the folder was walked");
     if (!in) return in;

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "platform/platform.h"
+#include "shared/run_settings.h"
 
 namespace kestrav3 {
 
@@ -18,8 +19,10 @@ public:
     // An input read front to back with a buffer of the given size. Reads of
     // at least the buffer's size go straight into the caller's memory,
     // without a copy through the buffer; with a size of 0 every read does,
-    // in one call of the size asked for.
-    static Stream reader(const char* path, std::size_t buffer_size);
+    // in one call of the size asked for. The input a folder walk saw
+    // (walked) is opened as that very file, never through a link put under
+    // its name since.
+    static Stream reader(const char* path, std::size_t buffer_size, const WalkedInput& walked = {});
     // Owns a stream opened elsewhere (by the platform layer); null is allowed.
     explicit Stream(std::FILE* file) : file_(file) {}
     Stream() : file_(nullptr) {}

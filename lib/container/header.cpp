@@ -12,7 +12,6 @@
 #include "container/container.h"
 #include "container/files.h"
 #include "container/names.h"
-#include "container/recovery_sets.h"
 #include "container/run_buffers.h"
 #include "platform/platform.h"
 #include "shared/failure.h"
@@ -285,7 +284,7 @@ int read_metadata_length(FieldReader& fields, const HeaderBlock& copy1, const He
 bool first_record_has_its_shape(std::FILE* in) {
     std::array<std::uint8_t, record_size> digest{};
     const bool read = read_chunk(in, digest.data(), record_size, ERR_READ, ERR_READ) == 0;
-    platform::seek_to(in, 4 * BLOCK_SIZE);
+    platform::seek_to(in, coded_headers_size);
     const auto hex = [](std::uint8_t c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); };
     return read && digest[32] == 0 && std::all_of(digest.begin(), digest.begin() + 32, hex);
 }
@@ -294,10 +293,9 @@ bool first_record_has_its_shape(std::FILE* in) {
 // a rest group when what is left has a rest group's size), under the coded
 // file's name without ".archi".
 int layout_from_size(const char* path, std::int64_t size, HeaderRecord& record) {
-    constexpr std::int64_t group = 2 * record_size + 2 * BLOCK_SIZE;
-    const std::int64_t tail = (size - 4 * BLOCK_SIZE) % group;
+    const std::int64_t tail = (size - coded_headers_size) % coded_group_size;
     record.blocksize = BLOCK_SIZE;
-    record.nblocks = (size - 4 * BLOCK_SIZE) / group;
+    record.nblocks = (size - coded_headers_size) / coded_group_size;
     record.rest = tail > 2 * record_size && tail % 2 == 0 ? (tail - 2 * record_size) / 2 : 0;
     std::string_view name = base_name(path);
     constexpr std::string_view coded_suffix = ".archi";
@@ -366,7 +364,7 @@ int check_coded_size(const char* path, std::int64_t& size) {
 }  // namespace
 
 int open_coded_file(const char* path, const char* key, RecordUse use, int short_read_result, Stream& in,
-                    HeaderRecord& record) {
+                    HeaderRecord& record, const WalkedInput& walked) {
     int result = check_key(key);
     if (result != 0) return result;
     std::int64_t size = 0;
@@ -376,7 +374,7 @@ int open_coded_file(const char* path, const char* key, RecordUse use, int short_
     // No buffer: each batch of groups is read straight into the batch, in
     // one call of its own size.
     platform::clear_last_error();
-    in = Stream::reader(path, 0);
+    in = Stream::reader(path, 0, walked);
     if (!in) return reader_failed(path);
     HeaderBlock& copy1 = header_copies[0];
     HeaderBlock& copy2 = header_copies[1];

@@ -11,6 +11,7 @@
 
 #include "container/files.h"
 #include "shared/buffers.h"
+#include "shared/run_settings.h"
 #include "shared/sizes.h"
 #include "transform/transform.h"
 
@@ -125,12 +126,13 @@ enum class RecordUse { blocks, metadata };
 // gets the layout from the file's size and the name from the coded file's
 // (record.header.lost); the metadata reader fails with ERR_HEADER. in is
 // left at the first group. short_read_result: the result for a file that
-// ends inside the header copies.
+// ends inside the header copies. A path that is the walked input is opened
+// as the file the walk saw.
 int open_coded_file(const char* path, const char* key, RecordUse use, int short_read_result, Stream& in,
-                    HeaderRecord& record);
+                    HeaderRecord& record, const WalkedInput& walked = {});
 
 // decode_met, which also says how the header copies compared.
-int decode_met(const char* path, const char* key, char* text, HeaderCheck& header);
+int decode_met(const char* path, const char* key, char* text, HeaderCheck& header, const RunSettings& settings = {});
 
 // Random filler, then the record's text (FN, BLOCKSIZE, NBLOCKS, REST and
 // LENMET) at offset 0 and its metadata (if any) with a NUL at offset 800.

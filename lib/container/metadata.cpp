@@ -19,13 +19,13 @@ constexpr char no_metadata[] = "no added file description";
 
 }  // namespace
 
-int decode_met(const char* path, const char* key, char* text, HeaderCheck& header) {
+int decode_met(const char* path, const char* key, char* text, HeaderCheck& header, const RunSettings& settings) {
     HeaderRecord record;
     header = HeaderCheck{};
     {
         // Only the header copies are read; a file that ends inside them is unreadable.
         Stream in;
-        const int result = open_coded_file(path, key, RecordUse::metadata, ERR_READ, in, record);
+        const int result = open_coded_file(path, key, RecordUse::metadata, ERR_READ, in, record, settings.walked_input);
         if (result != 0) return result;
     }
     header = record.header;

@@ -82,11 +82,12 @@ std::string copy2_note(const HeaderRecord& record) {
 
 }  // namespace
 
-int test_streams(const char* path, const char* key, TestOutcome& outcome) {
+int test_streams(const char* path, const char* key, TestOutcome& outcome, const RunSettings& settings) {
     outcome = TestOutcome{};
     outcome.path = path;
     Stream in;
-    int result = open_coded_file(path, key, RecordUse::blocks, ERR_IO_STOPPED, in, outcome.record);
+    int result =
+        open_coded_file(path, key, RecordUse::blocks, ERR_IO_STOPPED, in, outcome.record, settings.walked_input);
     if (result != 0) return result;
 
     result = walk_groups(in.get(), outcome.record, [&](const GroupBatch& batch, int count, int, long long first) {

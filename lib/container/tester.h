@@ -62,7 +62,7 @@ struct TestOutcome {
 // Reads the coded file at path as the restore does and checks every block;
 // writes nothing. Returns outcome.result(), or a negative error code when the
 // file cannot be read (the restore's codes for the same failures).
-int test_streams(const char* path, const char* key, TestOutcome& outcome);
+int test_streams(const char* path, const char* key, TestOutcome& outcome, const RunSettings& settings = {});
 
 // The report lines of a finished test (see the README for their form).
 void print_test_report(const TestOutcome& outcome);

@@ -24,6 +24,12 @@
 extern "C" {
 #endif
 
+/* The share of a recovery set, in percent of the coded file's slices: from
+ * 1 to KESTRAV3_RECOVERY_MAX; a set added without a share asked for takes
+ * KESTRAV3_RECOVERY_DEFAULT. */
+#define KESTRAV3_RECOVERY_DEFAULT 5
+#define KESTRAV3_RECOVERY_MAX 100
+
 /* Codes file into <name>.archi beside it; the _g form also feeds the progress window. */
 KESTRAV3_API int kestrav3code(const char* file, const char* key, int report);
 KESTRAV3_API int kestrav3code_g(const char* file, const char* key, int report);

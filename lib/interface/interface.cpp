@@ -1,5 +1,5 @@
-// Every export of kestrav3lib.h, the option globals they set, and the
-// texts of errors, help and version.
+// Every export of kestrav3lib.h, the settings they hand to the pipelines,
+// and the texts of errors, help and version.
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -11,7 +11,6 @@
 #include "container/files.h"
 #include "container/header.h"
 #include "container/names.h"
-#include "container/recovery_sets.h"
 #include "container/run_buffers.h"
 #include "container/tester.h"
 #include "kestrav3lib.h"
@@ -20,10 +19,14 @@
 #include "progress/progress.h"
 #include "random/dense_noise.h"
 #include "random/run_state.h"
+#include "sets/protect.h"
+#include "sets/repair.h"
+#include "sets/reports.h"
 #include "shared/buffers.h"
 #include "shared/failure.h"
 #include "shared/options.h"
 #include "shared/results.h"
+#include "shared/run_settings.h"
 #include "textconv/native_text.h"
 #include "textconv/visible_text.h"
 
@@ -135,46 +138,37 @@ void copy_text(char (&buffer)[N], std::string_view text) {
     buffer[kept.size() + more.size()] = '\0';
 }
 
-// The options of a batch run, in place for one pipeline and put back after
-// it, so the design's exports keep running as they always have.
-class BatchSettings {
-public:
-    explicit BatchSettings(const kestrav3_options& options) {
-        runlevel = options.progress == 1 ? 3 : -1;
-        runlevel3 = 1;  // every file of a batch gets its own progress line
-        win_progress_onoff = options.window == 1 ? 1 : 0;
-        console_lines = 0;
-        force_replace = options.force == 1 ? 1 : 0;
-        output_folder = folder_with_separator(options.output_dir);
-        written_path.clear();
-        removed_old_set = 0;
-        recovery_set_failed = 0;
-        recovery_percent = options.recovery;
-        refuse_existing = options.refuse_existing == 1 ? 1 : 0;
-        code_empty = 1;
-    }
-    ~BatchSettings() {
-        walked_input = WalkedInput{};
-        code_empty = 0;
-        refuse_existing = 0;
-        recovery_percent = 0;
-        console_lines = 1;
-        force_replace = 0;
-        output_folder.clear();
-    }
-    BatchSettings(const BatchSettings&) = delete;
-    BatchSettings& operator=(const BatchSettings&) = delete;
+// The folder of --output-dir with a separator at its end; "" for none.
+std::string folder_with_separator(const char* dir) {
+    std::string folder = dir != nullptr ? dir : "";
+    if (!folder.empty() && !platform::is_separator(folder.back())) folder += '/';
+    return folder;
+}
 
-    static std::string folder_with_separator(const char* dir) {
-        std::string folder = dir != nullptr ? dir : "";
-        if (!folder.empty() && !platform::is_separator(folder.back())) folder += '/';
-        return folder;
-    }
-};
+// The settings of a run of kestrav3run. The progress globals are set for
+// it too: every file of a batch gets its own progress line.
+RunSettings batch_settings(const kestrav3_options& options, const char* file) {
+    runlevel = options.progress == 1 ? 3 : -1;
+    runlevel3 = 1;
+    win_progress_onoff = options.window == 1 ? 1 : 0;
+    RunSettings settings;
+    settings.console_lines = false;
+    settings.force_replace = options.force == 1;
+    settings.refuse_existing = options.refuse_existing == 1;
+    settings.code_empty = true;
+    settings.output_folder = folder_with_separator(options.output_dir);
+    settings.recovery_percent = options.recovery;
+    if (options.input_inode != 0) settings.walked_input = {file, options.input_device, options.input_inode};
+    return settings;
+}
 
-int run_test(const char* file, const char* key, kestrav3_result& result) {
+// The percent of a coding's set: 0 (none) or a share that fits.
+bool coding_percent_fits(int percent) { return percent == 0 || recovery_percent_fits(percent); }
+static_assert(KESTRAV3_RECOVERY_MAX == max_recovery_percent, "the header gives the library's range");
+
+int run_test(const char* file, const char* key, const RunSettings& settings, kestrav3_result& result) {
     static TestOutcome outcome;
-    const int code = test_streams(file, key, outcome);
+    const int code = test_streams(file, key, outcome, settings);
     if (code < 0) return code;
     const BlockList missing = outcome.missing();
     result.damaged_count = outcome.damaged.count();
@@ -188,10 +182,11 @@ int run_test(const char* file, const char* key, kestrav3_result& result) {
 
 // A restore with damaged blocks still writes the file; the batch line
 // names them.
-int run_restore(const char* file, const char* key, kestrav3_result& result) {
+int run_restore(const char* file, const char* key, const RunSettings& settings, RunResult& run,
+                kestrav3_result& result) {
     static RestoreOutcome outcome;
     outcome = RestoreOutcome{};
-    const int code = decode_streams(file, key, outcome);
+    const int code = decode_streams(file, key, settings, outcome, run);
     if (code < 0) return code;
     result.damaged_count = outcome.damaged.count();
     result.missing_count = outcome.missing.count();
@@ -202,45 +197,45 @@ int run_restore(const char* file, const char* key, kestrav3_result& result) {
     return code;
 }
 
-int run_describe(const char* file, const char* key, kestrav3_result& result) {
+int run_describe(const char* file, const char* key, const RunSettings& settings, kestrav3_result& result) {
     HeaderCheck header;
-    const int code = decode_met(file, key, result.metadata, header);
+    const int code = decode_met(file, key, result.metadata, header, settings);
     copy_text(result.header, header.fault());
     return code;
 }
 
 // The input goes only once its coded file is on the device.
-int remove_coded_input(const char* file, kestrav3_result& result) {
-    if (!platform::flush_to_device(written_path.c_str())) return ERR_IO_STOPPED;
+int remove_coded_input(const char* file, const std::string& coded_path, kestrav3_result& result) {
+    if (!platform::flush_to_device(coded_path.c_str())) return ERR_IO_STOPPED;
     if (!platform::remove_entry(file)) return ERR_READ;
     result.removed = 1;
     return 0;
 }
 
 int run_batch_pipeline(int operation, const char* file, const char* key, const kestrav3_options& options,
-                       kestrav3_result& result) {
+                       const RunSettings& settings, RunResult& run, kestrav3_result& result) {
     switch (operation) {
     case KESTRAV3_CODE: {
-        const int code = combine_streams(file, key);
-        return code == 0 && options.remove_input == 1 ? remove_coded_input(file, result) : code;
+        const int code = code_streams(file, key, settings, run);
+        return code == 0 && options.remove_input == 1 ? remove_coded_input(file, run.written_path, result) : code;
     }
-    case KESTRAV3_DECODE: return run_restore(file, key, result);
-    case KESTRAV3_TEST: return run_test(file, key, result);
-    case KESTRAV3_DESCRIBE: return run_describe(file, key, result);
+    case KESTRAV3_DECODE: return run_restore(file, key, settings, run, result);
+    case KESTRAV3_TEST: return run_test(file, key, settings, result);
+    case KESTRAV3_DESCRIBE: return run_describe(file, key, settings, result);
     default: return ERR_READ;
     }
 }
 
-// The coder with a recovery set of percent, the option reset after the run.
+// The coder of the design's forms, with a recovery set of percent (0: none).
 int code_with_set(const char* file, const char* key, int percent, int report, int window) {
-    if (percent < 0 || percent > 100) {
+    if (!coding_percent_fits(percent)) {
         if (report == 1) print_error(ERR_NUMBER);
         return ERR_NUMBER;
     }
-    recovery_percent = percent;
-    const int result = run(report, window, [&] { return combine_streams(file, key); });
-    recovery_percent = 0;
-    return result;
+    RunSettings settings;
+    settings.recovery_percent = percent;
+    RunResult done;
+    return run(report, window, [&] { return code_streams(file, key, settings, done); });
 }
 
 }  // namespace
@@ -264,7 +259,8 @@ namespace {
 // A restore, and after it the restored name and its damage when reporting.
 int restore(const char* file, const char* key, int report, int window) {
     static RestoreOutcome outcome;
-    const int result = run(report, window, [&] { return decode_streams(file, key, outcome); });
+    RunResult done;
+    const int result = run(report, window, [&] { return decode_streams(file, key, RunSettings{}, outcome, done); });
     if (result >= 0 && report == 1) {
         print_restore_report(outcome);
         // Damage: whether the recovery set beside the coded file can repair it.
@@ -283,13 +279,9 @@ using namespace kestrav3;
 
 extern "C" {
 
-int kestrav3code(const char* file, const char* key, int report) {
-    return run(report, 0, [&] { return combine_streams(file, key); });
-}
+int kestrav3code(const char* file, const char* key, int report) { return code_with_set(file, key, 0, report, 0); }
 
-int kestrav3code_g(const char* file, const char* key, int report) {
-    return run(report, 1, [&] { return combine_streams(file, key); });
-}
+int kestrav3code_g(const char* file, const char* key, int report) { return code_with_set(file, key, 0, report, 1); }
 
 int kestrav3decode(const char* file, const char* key, int report) { return restore(file, key, report, 0); }
 
@@ -321,7 +313,7 @@ int kestrav3code_recovery(const char* file, const char* key, int recovery, int r
 
 int kestrav3protect(const char* file, int recovery, int report) {
     static ProtectOutcome outcome;
-    if (recovery < 1 || recovery > 100) {
+    if (!recovery_percent_fits(recovery)) {
         if (report == 1) print_error(ERR_NUMBER);
         return ERR_NUMBER;
     }
@@ -343,19 +335,19 @@ int kestrav3run(int operation, const char* file, const char* key, const kestrav3
     begin_run();
     const kestrav3_options settings = options != nullptr ? *options : kestrav3_options{};
     int code = 0;
-    if (settings.recovery < 0 || settings.recovery > 100) {
+    if (!coding_percent_fits(settings.recovery)) {
         code = ERR_NUMBER;
     } else {
-        const BatchSettings batch(settings);
-        if (settings.input_inode != 0) walked_input = {file, settings.input_device, settings.input_inode};
-        code = run_batch_pipeline(operation, file, key, settings, *result);
+        const RunSettings run_settings = batch_settings(settings, file);
+        RunResult done;
+        code = run_batch_pipeline(operation, file, key, settings, run_settings, done, *result);
         progress_line_end();
         const bool writes = operation == KESTRAV3_CODE || operation == KESTRAV3_DECODE;
         // A coded file whose set failed is written all the same.
-        if (writes && (code >= 0 || recovery_set_failed != 0)) copy_text(result->written, written_path);
-        if (operation == KESTRAV3_CODE && code >= 0) result->old_set_removed = removed_old_set;
+        if (writes && (code >= 0 || done.recovery_set_failed)) copy_text(result->written, done.written_path);
+        if (operation == KESTRAV3_CODE && code >= 0) result->old_set_removed = done.removed_old_set ? 1 : 0;
         const bool checks = operation == KESTRAV3_TEST || operation == KESTRAV3_DECODE;
-        if (checks && code > 0) result->repairable = set_can_repair(file) ? 1 : 0;
+        if (checks && code > 0) result->repairable = set_can_repair(file, run_settings.walked_input) ? 1 : 0;
     }
     if (operation != KESTRAV3_DESCRIBE || code < 0) result->metadata[0] = '\0';
     result->code = code;
@@ -367,7 +359,7 @@ int kestrav3run(int operation, const char* file, const char* key, const kestrav3
 int kestrav3target(int operation, const char* file, const char* key, const char* output_dir, char* path, int size) {
     if (size <= 0) return ERR_NOMEM;
     path[0] = '\0';
-    const std::string folder = BatchSettings::folder_with_separator(output_dir);
+    const std::string folder = folder_with_separator(output_dir);
     const std::string_view input(file);
     std::string target;
     if (operation == KESTRAV3_CODE) {

@@ -6,18 +6,13 @@
 
 #include "recovery/crc32.h"
 #include "recovery/gf16.h"
+#include "shared/run_settings.h"
 
 namespace kestrav3::recovery {
 
 namespace {
 
 constexpr std::uint64_t first_16k = 16384;
-
-std::string padded(std::uint32_t value, std::size_t width) {
-    std::string text = std::to_string(value);
-    if (text.size() < width) text.insert(0, width - text.size(), '0');
-    return text;
-}
 
 bool write_bytes(std::FILE* out, const void* data, std::size_t size) {
     return size == 0 || std::fwrite(data, 1, size, out) == size;
@@ -33,7 +28,7 @@ std::uint64_t default_slice_size(std::uint64_t file_length) {
 }
 
 bool plan_set(std::uint64_t file_length, int percent, std::uint64_t slice_size, SetPlan& plan) {
-    if (file_length == 0 || percent < 1 || percent > 100) return false;
+    if (file_length == 0 || !recovery_percent_fits(percent)) return false;
     if (slice_size == 0) slice_size = default_slice_size(file_length);
     if (slice_size % 4 != 0) return false;
     const std::uint64_t slices = (file_length + slice_size - 1) / slice_size;
@@ -54,17 +49,6 @@ std::vector<Volume> split_volumes(std::uint32_t recovery_slices) {
         first += count;
     }
     return volumes;
-}
-
-std::string index_name(std::string_view name) { return std::string(name) + ".par2"; }
-
-std::string volume_name(std::string_view name, const Volume& volume, std::uint32_t recovery_slices) {
-    std::uint32_t largest = 0;
-    for (const Volume& v : split_volumes(recovery_slices)) largest = std::max(largest, v.count);
-    const std::size_t first_width = std::to_string(recovery_slices).size();
-    const std::size_t count_width = std::to_string(largest).size();
-    return std::string(name) + ".vol" + padded(volume.first, first_width) + "+" + padded(volume.count, count_width) +
-           ".par2";
 }
 
 std::string creator_text() { return "Created by kestrav3 " KESTRAV3_VERSION; }

@@ -18,12 +18,14 @@
 
 #include "md5/md5.h"
 #include "recovery/par2_packets.h"
+#include "shared/sizes.h"
 
 namespace kestrav3::recovery {
 
 // Input slices are whole multiples of this many bytes by default: one
-// group of a coded file (record noise, record, block noise, block).
-constexpr std::uint64_t slice_unit = 8272;
+// group of a coded file (record noise, record, block noise, block), so
+// that a damaged group touches as few slices as it can.
+constexpr auto slice_unit = static_cast<std::uint64_t>(coded_group_size);
 
 // By default a set has at most this many input slices. The work of making
 // recovery data is (file size) x (recovery slices), and the recovery slices
@@ -65,11 +67,6 @@ struct Volume {
     std::uint32_t count = 0;
 };
 std::vector<Volume> split_volumes(std::uint32_t recovery_slices);
-
-// "NAME.par2" and "NAME.vol<first>+<count>.par2", with first padded to the
-// digits of the recovery count and count to the digits of the largest count.
-std::string index_name(std::string_view name);
-std::string volume_name(std::string_view name, const Volume& volume, std::uint32_t recovery_slices);
 
 class SetWriter {
 public:

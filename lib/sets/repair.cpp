@@ -1,4 +1,4 @@
-#include "container/recovery_sets.h"
+#include "sets/repair.h"
 
 #include <algorithm>
 #include <array>
@@ -14,6 +14,8 @@
 #include "platform/platform.h"
 #include "recovery/par2_reader.h"
 #include "recovery/par2_solver.h"
+#include "sets/set_files.h"
+#include "sets/texts.h"
 #include "shared/failure.h"
 #include "shared/results.h"
 #include "shared/sizes.h"
@@ -22,65 +24,7 @@ namespace kestrav3 {
 
 namespace {
 
-constexpr std::int64_t headers_size = 4 * BLOCK_SIZE;
-constexpr std::int64_t group_size = 2 * record_size + 2 * BLOCK_SIZE;
 constexpr std::size_t read_buffer = 1 << 20;
-
-const char* plural(std::uint64_t n) { return n == 1 ? "" : "s"; }
-
-// The system's text for the last failure, or fallback when it gave none.
-std::string system_cause(const char* fallback) {
-    std::string text = platform::last_error_text();
-    return text.empty() ? fallback : text;
-}
-
-// A recovery file of the set of base: NAME.vol*.par2, which takes in the
-// names par2cmdline gives (NAME.vol<first>+<count>.par2) and the first and
-// last exponent of PAR 2.0's own naming (NAME.vol<first>-<last>.par2) alike.
-bool volume_file_of(std::string_view name, std::string_view base) {
-    const std::string prefix = std::string(base) + ".vol";
-    constexpr std::string_view suffix = ".par2";
-    return name.size() >= prefix.size() + suffix.size() && name.substr(0, prefix.size()) == prefix &&
-           name.substr(name.size() - suffix.size()) == suffix;
-}
-
-// The set files beside a coded file: NAME.par2 first, then every
-// NAME.vol*.par2, in name order. Links and anything but plain files are
-// passed over: the set is never read through a link.
-std::vector<std::string> set_files_of(const std::string& coded_path) {
-    const std::string folder(directory_part(coded_path));
-    const std::string base(base_name(coded_path));
-    std::vector<std::string> volumes;
-    for (const std::string& name : platform::folder_names(folder))
-        if (volume_file_of(name, base)) volumes.push_back(name);
-    std::sort(volumes.begin(), volumes.end());
-    std::vector<std::string> files;
-    files.push_back(folder + recovery::index_name(base));
-    for (const std::string& name : volumes) files.push_back(folder + name);
-    files.erase(std::remove_if(
-                    files.begin(), files.end(),
-                    [](const std::string& f) { return platform::entry_kind(f.c_str()) != platform::EntryKind::file; }),
-                files.end());
-    return files;
-}
-
-// Removes a set file: a link as a link, never what it points at; a folder
-// of that name stays. Whether it removed one.
-bool remove_set_file(const std::string& path) {
-    return platform::entry_kind(path.c_str()) != platform::EntryKind::directory && platform::remove_entry(path.c_str());
-}
-
-// Removes the recovery files named for base in folder but those in keep:
-// how many.
-std::size_t remove_volumes(const std::string& folder, const std::string& base, const std::vector<std::string>& keep) {
-    std::size_t removed = 0;
-    for (const std::string& name : platform::folder_names(folder)) {
-        const std::string path = folder + name;
-        if (volume_file_of(name, base) && std::find(keep.begin(), keep.end(), path) == keep.end())
-            removed += remove_set_file(path) ? 1 : 0;
-    }
-    return removed;
-}
 
 // Reads up to size bytes; what the file does not have is zeros.
 std::size_t read_slice(std::FILE* in, std::uint8_t* data, std::size_t size, std::size_t want) {
@@ -99,115 +43,6 @@ bool slice_checks_out(const std::uint8_t* data, std::size_t size, const recovery
     return md5_digest(data, size) == check.md5;
 }
 
-}  // namespace
-
-bool coded_file_size(std::int64_t size) {
-    // The headers alone are the coded file of an empty file.
-    if (size < headers_size) return false;
-    // A rest group is 80 bytes and twice the rest (1 to 4095 bytes).
-    const std::int64_t tail = (size - headers_size) % group_size;
-    return tail == 0 || (tail > 2 * record_size && tail % 2 == 0);
-}
-
-std::uint64_t coded_size_of(long long nblocks, long long rest) {
-    return static_cast<std::uint64_t>(headers_size) + static_cast<std::uint64_t>(nblocks) * group_size +
-           (rest > 0 ? static_cast<std::uint64_t>(2 * record_size + 2 * rest) : 0);
-}
-
-int write_set_files(const std::string& coded_path, const recovery::SetWriter& writer,
-                    std::vector<std::string>& written) {
-    const std::string folder(directory_part(coded_path));
-    const std::string base(base_name(coded_path));
-    const std::uint32_t count = writer.plan().recovery_slices;
-    const auto volumes = recovery::split_volumes(count);
-    written.clear();
-    // Every file is written and sealed under a hidden name first; the
-    // names are taken only once all are on the device, so a failure or a
-    // signal before then leaves the earlier set as it was.
-    std::vector<std::unique_ptr<PartialOutput>> outputs;
-    for (std::size_t v = 0; v <= volumes.size(); ++v) {
-        const std::string name =
-            folder + (v == 0 ? recovery::index_name(base) : recovery::volume_name(base, volumes[v - 1], count));
-        if (platform::entry_kind(name.c_str()) == platform::EntryKind::directory)
-            return fail(ERR_READ, name, "a folder has the name");
-        platform::clear_last_error();
-        outputs.push_back(std::make_unique<PartialOutput>(name));
-        PartialOutput& out = *outputs.back();
-        if (!out) return fail(ERR_IO_STOPPED, name, "cannot be created: " + platform::last_error_text());
-        const bool ok = v == 0 ? writer.write_index(out.get()) : writer.write_volume(out.get(), volumes[v - 1]);
-        if (!ok || out.seal(coded_path, platform::set_from_coded) != 0)
-            return fail(ERR_IO_STOPPED, name, system_cause("cannot be written"));
-    }
-    for (const auto& out : outputs) {
-        platform::clear_last_error();
-        const int result = out->name();
-        if (result != 0) return fail(result, out->path(), system_cause("cannot be put in place"));
-        written.push_back(out->path());
-    }
-    // Recovery files of an earlier set under this name would describe other
-    // bytes; the new set replaces them.
-    if (remove_volumes(folder, base, written) > 0) platform::flush_folder_of(coded_path.c_str());
-    return 0;
-}
-
-std::size_t remove_old_set(const std::string& coded_path) {
-    const std::string folder(directory_part(coded_path));
-    const std::string base(base_name(coded_path));
-    const std::size_t removed =
-        remove_volumes(folder, base, {}) + (remove_set_file(folder + recovery::index_name(base)) ? 1 : 0);
-    // Durable, so that a crash cannot bring the stale set back.
-    if (removed > 0) platform::flush_folder_of(coded_path.c_str());
-    return removed;
-}
-
-namespace {
-
-// ERR_READ, naming why the name is no file to protect or repair: a link is
-// neither read nor replaced.
-int not_a_coded_file(const char* path, const platform::PathInfo& info) {
-    if (platform::entry_kind(path) == platform::EntryKind::link)
-        return fail(ERR_READ, path, "is a symbolic link, which is not followed");
-    return fail(ERR_READ, path, not_a_file_cause(path, info.kind == platform::PathKind::missing));
-}
-
-int protect_file(const char* path, int percent, ProtectOutcome& outcome) {
-    outcome = ProtectOutcome{};
-    outcome.path = path;
-    const platform::PathInfo info = platform::path_info(path);
-    if (platform::entry_kind(path) != platform::EntryKind::file || info.kind != platform::PathKind::regular)
-        return not_a_coded_file(path, info);
-    if (!coded_file_size(info.size) ||
-        !recovery::plan_set(static_cast<std::uint64_t>(info.size), percent, 0, outcome.plan))
-        return fail(ERR_NOT_CODED, path, "its size, " + std::to_string(info.size) + " bytes, is no coded file's size");
-
-    static recovery::SetWriter writer;
-    if (!writer.start(outcome.plan)) return fail(ERR_NOMEM, path, "no memory for the recovery slices");
-    {
-        Stream in = Stream::reader(path, 0);
-        if (!in) return fail(ERR_READ, path, platform::last_error_text());
-        std::vector<std::uint8_t> buffer(read_buffer);
-        std::size_t got = 0;
-        while ((got = std::fread(buffer.data(), 1, buffer.size(), in.get())) > 0) writer.add(buffer.data(), got);
-        if (std::ferror(in.get())) return fail(ERR_IO_STOPPED, path, platform::last_error_text());
-    }
-    // A file that changed while it was read gives no set.
-    if (!writer.finish(base_name(path))) return fail(ERR_IO_STOPPED, path, "changed while its set was computed");
-    return write_set_files(path, writer, outcome.written);
-}
-
-}  // namespace
-
-void print_protect_report(const ProtectOutcome& outcome) {
-    const recovery::SetPlan& plan = outcome.plan;
-    std::printf(" File:      %s (%llu bytes)\n", outcome.path.c_str(),
-                static_cast<unsigned long long>(plan.file_length));
-    std::printf(" Slices:    %u of %llu bytes\n", plan.input_slices, static_cast<unsigned long long>(plan.slice_size));
-    std::printf(" Recovery:  %u slice%s\n", plan.recovery_slices, plural(plan.recovery_slices));
-    for (const std::string& name : outcome.written) std::printf(" Wrote:     %s\n", name.c_str());
-}
-
-namespace {
-
 // The slices a repair reads at a time: as many as the MD5 lanes take, within
 // check_batch_bytes. Slices larger than whole_slice_limit are read, hashed
 // and rebuilt one at a time in pieces of slice_piece bytes, so memory stays
@@ -219,7 +54,7 @@ constexpr std::size_t slice_piece = std::size_t{1} << 20;
 
 // A repair trusts a set to cut at most one group of bytes after the end:
 // a set made over the first groups of a file only would cut the rest.
-constexpr std::uint64_t max_cut = static_cast<std::uint64_t>(group_size);
+constexpr std::uint64_t max_cut = static_cast<std::uint64_t>(coded_group_size);
 
 std::size_t check_batch(std::uint64_t slice_size, std::size_t slices) {
     const std::uint64_t fit = check_batch_bytes / std::max<std::uint64_t>(1, slice_size);
@@ -308,14 +143,16 @@ std::uint32_t slices_present(const recovery::SetReader& set, std::int64_t file_s
     return present;
 }
 
+}  // namespace
+
 // Pass 1: every slice the file has against its MD5, a batch of slices side
 // by side in the MD5 lanes (large slices one at a time, piece by piece).
 // outcome.file_size is the file's size.
-int check_slices(const char* path, const recovery::SetReader& set, RepairOutcome& outcome) {
+int check_slices(const char* path, const recovery::SetReader& set, RepairOutcome& outcome, const WalkedInput& walked) {
     const std::size_t size = static_cast<std::size_t>(set.slice_size());
     const auto& checks = set.checks();
     const std::uint32_t present = slices_present(set, outcome.file_size, outcome);
-    Stream in = Stream::reader(path, read_buffer);
+    Stream in = Stream::reader(path, read_buffer, walked);
     if (!in) return ERR_READ;
     if (large_slices(set)) {
         std::vector<std::uint8_t> buffer(slice_piece);
@@ -346,9 +183,11 @@ int check_slices(const char* path, const recovery::SetReader& set, RepairOutcome
     return std::ferror(in.get()) ? ERR_IO_STOPPED : 0;
 }
 
+namespace {
+
 // Whether the first count bytes of the file at path have the MD5 md5.
-bool leading_md5_is(const char* path, std::uint64_t count, const Md5Digest& md5) {
-    Stream in = Stream::reader(path, read_buffer);
+bool leading_md5_is(const char* path, std::uint64_t count, const Md5Digest& md5, const WalkedInput& walked = {}) {
+    Stream in = Stream::reader(path, read_buffer, walked);
     if (!in) return false;
     Md5Stream hash;
     std::vector<std::uint8_t> buffer(read_buffer);
@@ -361,12 +200,16 @@ bool leading_md5_is(const char* path, std::uint64_t count, const Md5Digest& md5)
     return hash.digest() == md5;
 }
 
+}  // namespace
+
 // The MD5 of the file's first 16 KiB (the two header copies, fresh noise
 // for every coding) as the set's File Description gives it.
-bool headers_match(const char* path, const recovery::FileDescription& file) {
+bool headers_match(const char* path, const recovery::FileDescription& file, const WalkedInput& walked) {
     constexpr std::uint64_t first_16k = 16384;
-    return leading_md5_is(path, std::min(first_16k, file.length), file.md5_16k);
+    return leading_md5_is(path, std::min(first_16k, file.length), file.md5_16k, walked);
 }
+
+namespace {
 
 std::vector<std::uint32_t> bad_slices(std::uint32_t count, const std::vector<bool>& bad_flags) {
     std::vector<std::uint32_t> bad;
@@ -497,12 +340,16 @@ int rebuild_and_replace(const char* path, const recovery::SetReader& set, const 
     return result;
 }
 
+}  // namespace
+
 // The set files' bytes together.
 std::uint64_t set_bytes(const recovery::SetReader& set) {
     std::uint64_t total = 0;
     for (const auto& file : set.files()) total += file.size;
     return total;
 }
+
+namespace {
 
 // Reads the set beside path and chooses it: 0, or ERR_NO_SET with
 // outcome.why saying why.
@@ -649,18 +496,6 @@ int repair_file(const char* path, RepairOutcome& outcome) {
 
 }  // namespace
 
-namespace {
-
-// A failure names the file and why, as every other failure does: the
-// cause the repair gave, or the system's.
-int named_failure(int code, const char* path, const std::string& cause) {
-    if (code >= 0 || !failure_detail.file.empty()) return code;
-    if (!cause.empty()) return fail(code, path, cause);
-    return fail(code, path, code == ERR_NOMEM ? "not enough memory" : platform::last_error_text());
-}
-
-}  // namespace
-
 int repair_streams(const char* path, RepairOutcome& outcome) {
     int result = ERR_NOMEM;
     try {
@@ -671,19 +506,10 @@ int repair_streams(const char* path, RepairOutcome& outcome) {
     return named_failure(result, path, !outcome.failure.empty() ? outcome.failure : outcome.why);
 }
 
-int protect_streams(const char* path, int percent, ProtectOutcome& outcome) {
-    int result = ERR_NOMEM;
-    try {
-        result = protect_file(path, percent, outcome);
-    } catch (const std::bad_alloc&) {
-    }
-    return named_failure(result, path, "");
-}
-
 void print_repair_report(const RepairOutcome& outcome) {
     std::printf(" File:      %s\n", outcome.path.c_str());
     if (outcome.set_files.empty()) {
-        std::printf(" Set:       none (no %s beside it)\n", recovery::index_name(base_name(outcome.path)).c_str());
+        std::printf(" Set:       none (no %s beside it)\n", index_name(base_name(outcome.path)).c_str());
     } else {
         std::printf(" Set:       %zu file%s read", outcome.set_files.size(), plural(outcome.set_files.size()));
         if (outcome.damaged_packets > 0)
@@ -725,79 +551,6 @@ void print_repair_report(const RepairOutcome& outcome) {
         std::printf(" Result:    cannot be repaired: %s\n", outcome.why.c_str());
     else
         std::printf(" Result:    intact\n");
-}
-
-}  // namespace kestrav3
-
-namespace kestrav3 {
-
-namespace {
-
-// Reads the set beside the coded file at path into set; false when there
-// is none (no set file beside it). The set is read once; the coded file
-// only when -t or -d found damage.
-bool read_set_beside(const char* path, recovery::SetReader& set) {
-    const std::vector<std::string> files = set_files_of(path);
-    if (files.empty()) return false;
-    set = recovery::SetReader();
-    for (const std::string& name : files) set.scan(name);
-    return true;
-}
-
-// Counts the slices of the coded file at path that fail the chosen set's
-// checksums; false when the set cannot tell (packets that disagree, which
-// --repair decides by the data, or a slice size no such file has).
-bool count_bad_slices(const char* path, const recovery::SetReader& set, std::uint64_t& bad) {
-    const platform::PathInfo info = platform::path_info(path);
-    if (set.versions().size() != 1 || info.kind != platform::PathKind::regular ||
-        set.slice_size() > static_cast<std::uint64_t>(info.size) + set_bytes(set))
-        return false;
-    RepairOutcome slices;
-    slices.file_size = info.size;
-    if (check_slices(path, set, slices) != 0) return false;
-    bad = slices.bad();
-    return true;
-}
-
-// True when no slice checks out and the headers do not match either: the
-// set was made for another file, and --repair refuses it.
-bool made_for_another_file(const char* path, const recovery::SetReader& set, std::uint64_t bad) {
-    return bad == set.checks().size() && !headers_match(path, set.file());
-}
-
-}  // namespace
-
-bool set_can_repair(const char* path) {
-    static recovery::SetReader set;
-    if (!read_set_beside(path, set) || !set.choose(base_name(path))) return false;
-    std::uint64_t bad = 0;
-    return count_bad_slices(path, set, bad) && !made_for_another_file(path, set, bad) && bad <= set.recovery_count();
-}
-
-void print_set_notice(const char* path, long long damaged_blocks, bool other_damage) {
-    static recovery::SetReader set;
-    if (!read_set_beside(path, set)) return;
-    const std::string index = recovery::index_name(base_name(path));
-    if (!set.choose(base_name(path))) {
-        std::printf(" Recovery:  %s beside it, not usable (%s)\n", index.c_str(), set.why());
-        return;
-    }
-    const std::size_t usable = set.recovery_count();
-    std::printf(" Recovery:  %s beside it, %zu recovery slice%s usable\n", index.c_str(), usable, plural(usable));
-    if (damaged_blocks == 0 && !other_damage) return;
-    // The blocks name the damage; the set's own checksums say which slices
-    // it touches, and so whether the set holds enough to rebuild them.
-    std::uint64_t bad = 0;
-    if (!count_bad_slices(path, set, bad)) return;
-    if (made_for_another_file(path, set, bad))
-        std::printf(" Repair:    beyond kestrav3 --repair: the set was made for another file\n");
-    else if (bad <= usable)
-        std::printf(" Repair:    kestrav3 --repair can repair %s (%llu damaged slice%s)\n",
-                    damaged_blocks == 1 ? "it" : "them", static_cast<unsigned long long>(bad), plural(bad));
-    else
-        std::printf(" Repair:    beyond kestrav3 --repair: %llu damaged slice%s, %llu more recovery slice%s needed\n",
-                    static_cast<unsigned long long>(bad), plural(bad), static_cast<unsigned long long>(bad - usable),
-                    plural(bad - usable));
 }
 
 }  // namespace kestrav3

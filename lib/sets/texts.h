@@ -1,0 +1,25 @@
+// What the recovery-set jobs share in what they say: plural endings, and
+// failures that name the file concerned and why.
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace kestrav3 {
+
+// "" for one, "s" for any other count.
+const char* plural(std::uint64_t n);
+
+// The system's text for the last failure, or fallback when it gave none.
+std::string system_cause(const char* fallback);
+
+// ERR_READ, naming why the name is no file to protect or repair: a link is
+// neither read nor replaced.
+int not_a_coded_file(const char* path, const platform::PathInfo& info);
+
+// A failure names the file and why, as every other failure does: the
+// cause the job gave, or the system's.
+int named_failure(int code, const char* path, const std::string& cause);
+
+}  // namespace kestrav3
