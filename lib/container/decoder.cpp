@@ -19,7 +19,6 @@
 #include "shared/results.h"
 #include "shared/run_settings.h"
 #include "textconv/native_text.h"
-#include "textconv/visible_text.h"
 #include "transform/transform.h"
 
 namespace kestrav3 {
@@ -117,14 +116,13 @@ namespace {
 // the coded file's mode and times. A damaged one never replaces anything.
 int keep_restore(PartialOutput& out, const char* path, RestoreOutcome& outcome) {
     const std::string out_path = out.path();
-    const bool taken = platform::entry_kind(out_path.c_str()) != platform::EntryKind::missing;
     if (outcome.damaged_restore()) {
         const int result = out.keep_new(".damaged", path, platform::restored_from_coded);
         if (result == 0 && out.path() != out_path) outcome.kept = outcome.name;
         outcome.name += out.path().substr(out_path.size());
         return result;
     }
-    const bool replaces_file = taken && platform::entry_kind(out_path.c_str()) == platform::EntryKind::file &&
+    const bool replaces_file = platform::entry_kind(out_path.c_str()) == platform::EntryKind::file &&
                                platform::path_info(out_path.c_str()).kind == platform::PathKind::regular;
     return replaces_file ? out.keep(out_path, platform::restored_over_file)
                          : out.keep(path, platform::restored_from_coded);
@@ -179,8 +177,6 @@ int decode_streams(const char* path, const char* key) {
 
 namespace {
 
-const char* plural(long long n) { return n == 1 ? "" : "s"; }
-
 // "2 blocks failed their check, 3 blocks missing (...)": what the log lists.
 std::string damage_text(const RestoreOutcome& outcome) {
     const long long failed = outcome.damaged.count(), missing = outcome.missing.count();
@@ -198,23 +194,22 @@ std::string damage_text(const RestoreOutcome& outcome) {
 
 void print_restore_report(const RestoreOutcome& outcome) {
     progress_line_end();
-    const bool terminal = platform::output_is_terminal();
-    const auto shown = [&](const std::string& text) { return terminal ? visible_text(text) : text; };
     print_lost_headers(outcome.path, outcome.header);
-    std::printf(" Restored:  %s\n", shown(outcome.name).c_str());
+    std::printf(" Restored:  %s\n", shown_in_report(outcome.name).c_str());
     if (outcome.header.any()) std::printf(" Note:      %s\n", outcome.header.note().c_str());
     if (!outcome.kept.empty())
         std::printf(" Note:      %s exists and stays untouched: a damaged restore replaces no file\n",
-                    shown(outcome.kept).c_str());
+                    shown_in_report(outcome.kept).c_str());
     if (outcome.trailing > 0)
         std::printf(" Trailing:  %lld byte%s after the last group\n", outcome.trailing, plural(outcome.trailing));
     if (outcome.damaged.count() + outcome.missing.count() == 0) return;
     if (outcome.logged) {
-        std::printf(" Damaged:   %s, listed in %s\n", damage_text(outcome).c_str(), shown(outcome.log).c_str());
+        std::printf(" Damaged:   %s, listed in %s\n", damage_text(outcome).c_str(),
+                    shown_in_report(outcome.log).c_str());
         return;
     }
     std::printf(" Damaged:   %s (%s), not listed: %s cannot be written: %s\n", damage_text(outcome).c_str(),
-                outcome.listed().text().c_str(), shown(outcome.log).c_str(), outcome.log_failure.c_str());
+                outcome.listed().text().c_str(), shown_in_report(outcome.log).c_str(), outcome.log_failure.c_str());
 }
 
 }  // namespace kestrav3

@@ -52,9 +52,13 @@ int TestOutcome::result() const {
     return damage_count(damaged.count() + missing().count(), trailing, record.header.any());
 }
 
-namespace {
-
 const char* plural(long long n) { return n == 1 ? "" : "s"; }
+
+std::string shown_in_report(const std::string& text) {
+    return platform::output_is_terminal() ? visible_text(text) : text;
+}
+
+namespace {
 
 std::string blocks_line(const HeaderRecord& record) {
     const long long total = record.nblocks + (record.rest > 0 ? 1 : 0);
@@ -107,10 +111,8 @@ int test_streams(const char* path, const char* key, TestOutcome& outcome, const 
 void print_test_report(const TestOutcome& outcome) {
     const HeaderRecord& record = outcome.record;
     progress_line_end();
-    const bool terminal = platform::output_is_terminal();
-    const auto shown = [&](const std::string& text) { return terminal ? visible_text(text) : text; };
     print_lost_headers(outcome.path, record.header);
-    std::printf(" Name:      %s\n", shown(record.name).c_str());
+    std::printf(" Name:      %s\n", shown_in_report(record.name).c_str());
     std::printf(" Size:      %lld bytes\n", record.nblocks * record.blocksize + record.rest);
     std::printf(" Blocks:    %s\n", blocks_line(record).c_str());
     if (record.header.any()) std::printf(" Note:      %s\n", record.header.note().c_str());
@@ -126,8 +128,7 @@ void print_test_report(const TestOutcome& outcome) {
 
 void print_lost_headers(const std::string& path, const HeaderCheck& header) {
     if (!header.lost) return;
-    const std::string shown = platform::output_is_terminal() ? visible_text(path) : path;
-    std::printf(" %s: %s\n", shown.c_str(), std::string(lost_headers).c_str());
+    std::printf(" %s: %s\n", shown_in_report(path).c_str(), std::string(lost_headers).c_str());
 }
 
 }  // namespace kestrav3

@@ -45,6 +45,11 @@ int damage_count(long long blocks, long long trailing, bool header_damaged);
 // The line that says the key is right though both header copies are lost.
 void print_lost_headers(const std::string& path, const HeaderCheck& header);
 
+// The pieces of the test's and the restore's reports: "s" unless n is 1,
+// and a name or path as a report shows it (escaped on a terminal).
+const char* plural(long long n);
+std::string shown_in_report(const std::string& text);
+
 struct TestOutcome {
     std::string path;  // the coded file, as the caller named it
     HeaderRecord record;

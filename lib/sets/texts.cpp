@@ -6,8 +6,6 @@
 
 namespace kestrav3 {
 
-const char* plural(std::uint64_t n) { return n == 1 ? "" : "s"; }
-
 std::string system_cause(const char* fallback) {
     std::string text = platform::last_error_text();
     return text.empty() ? fallback : text;

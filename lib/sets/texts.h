@@ -1,15 +1,14 @@
-// What the recovery-set jobs share in what they say: plural endings, and
-// failures that name the file concerned and why.
+// What the recovery-set jobs share in what they say: failures that name the
+// file concerned and why (plural endings are the reports' own, plural in
+// container/tester.h).
 #pragma once
 #include <cstdint>
 #include <string>
 
+#include "container/tester.h"
 #include "platform/platform.h"
 
 namespace kestrav3 {
-
-// "" for one, "s" for any other count.
-const char* plural(std::uint64_t n);
 
 // The system's text for the last failure, or fallback when it gave none.
 std::string system_cause(const char* fallback);
